@@ -1,0 +1,188 @@
+/*
+ * The thread's last error, and the fault knobs: counted calls of named Win32 functions, some of
+ * which are made to fail on purpose so that tests reach every failure path of their callers.
+ */
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/posix/machine.h"
+#include "platform/posix/winsim.h"
+
+namespace {
+
+thread_local DWORD g_lastError = 0;
+
+struct Fault {
+  unsigned nth;
+  DWORD error;
+  bool andLater;
+};
+
+struct FunctionState {
+  unsigned calls = 0;
+  std::vector<Fault> faults;
+};
+
+struct Knobs {
+  std::mutex lock;
+  bool envRead = false;
+  std::map<std::string, FunctionState> functions;
+};
+
+Knobs& TheKnobs() {
+  // Never destroyed: calls may still arrive from other static destructors at exit.
+  static Knobs* knobs = new Knobs;
+  return *knobs;
+}
+
+bool ParseUnsigned(const std::string& text, unsigned long* value) {
+  if (text.empty()) return false;
+  const char* begin = text.c_str();
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    begin += 2;
+    base = 16;
+  }
+  if (!*begin || *begin == '-' || *begin == '+') return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long v = std::strtoul(begin, &end, base);
+  if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFul) return false;
+  *value = v;
+  return true;
+}
+
+// WINSIM_FAULTS: FUNCTION#N=ERROR or FUNCTION#N+=ERROR, comma-separated. A malformed item is
+// reported and ignored rather than guessed at.
+void ReadEnvFaults(Knobs& knobs) {
+  knobs.envRead = true;
+  const char* env = std::getenv("WINSIM_FAULTS");
+  if (!env) return;
+  std::string all(env);
+  size_t start = 0;
+  while (start <= all.size()) {
+    size_t comma = all.find(',', start);
+    if (comma == std::string::npos) comma = all.size();
+    std::string item = all.substr(start, comma - start);
+    start = comma + 1;
+    while (!item.empty() && (item.front() == ' ' || item.front() == '\t')) item.erase(0, 1);
+    while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.pop_back();
+    if (item.empty()) continue;
+    size_t hash = item.find('#');
+    size_t eq = item.find('=', hash == std::string::npos ? 0 : hash);
+    unsigned long nth = 0, error = 0;
+    bool later = false;
+    bool ok = hash != std::string::npos && hash > 0 && eq != std::string::npos;
+    if (ok) {
+      std::string count = item.substr(hash + 1, eq - hash - 1);
+      if (!count.empty() && count.back() == '+') {
+        later = true;
+        count.pop_back();
+      }
+      ok = ParseUnsigned(count, &nth) && nth > 0 && ParseUnsigned(item.substr(eq + 1), &error);
+    }
+    if (!ok) {
+      std::fprintf(stderr, "winsim: ignoring malformed WINSIM_FAULTS item '%s'\n", item.c_str());
+      continue;
+    }
+    knobs.functions[item.substr(0, hash)].faults.push_back(
+        Fault{(unsigned)nth, (DWORD)error, later});
+  }
+}
+
+}  // namespace
+
+extern "C" DWORD WINAPI GetLastError(void) { return g_lastError; }
+
+extern "C" void WINAPI SetLastError(DWORD code) { g_lastError = code; }
+
+namespace winsim {
+
+void SetFault(const char* function, unsigned nth, DWORD error, bool andLater) {
+  Knobs& knobs = TheKnobs();
+  std::lock_guard<std::mutex> guard(knobs.lock);
+  if (!knobs.envRead) ReadEnvFaults(knobs);
+  knobs.functions[function].faults.push_back(Fault{nth, error, andLater});
+}
+
+void ClearFaults() {
+  Knobs& knobs = TheKnobs();
+  std::lock_guard<std::mutex> guard(knobs.lock);
+  knobs.envRead = true;  // the environment's knobs are gone for good too
+  knobs.functions.clear();
+}
+
+unsigned CallCount(const char* function) {
+  Knobs& knobs = TheKnobs();
+  std::lock_guard<std::mutex> guard(knobs.lock);
+  if (!knobs.envRead) ReadEnvFaults(knobs);
+  auto it = knobs.functions.find(function);
+  return it == knobs.functions.end() ? 0 : it->second.calls;
+}
+
+namespace detail {
+
+bool FaultHit(const char* function) {
+  Knobs& knobs = TheKnobs();
+  std::lock_guard<std::mutex> guard(knobs.lock);
+  if (!knobs.envRead) ReadEnvFaults(knobs);
+  FunctionState& state = knobs.functions[function];
+  unsigned call = ++state.calls;
+  for (const Fault& f : state.faults) {
+    if (call == f.nth || (f.andLater && call > f.nth)) {
+      g_lastError = f.error;
+      return true;
+    }
+  }
+  return false;
+}
+
+DWORD ErrorFromErrno(int err, DWORD fallback) {
+  switch (err) {
+    case 0:
+      return fallback;
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+      return ERROR_ACCESS_DENIED;
+    case EEXIST:
+      return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY:
+      return ERROR_DIR_NOT_EMPTY;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return ERROR_DISK_FULL;
+    case EMFILE:
+    case ENFILE:
+      return ERROR_TOO_MANY_OPEN_FILES;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case EBADF:
+      return ERROR_INVALID_HANDLE;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    case EBUSY:
+    case ETXTBSY:
+      return ERROR_SHARING_VIOLATION;
+    default:
+      return fallback;
+  }
+}
+
+}  // namespace detail
+}  // namespace winsim

@@ -1,0 +1,93 @@
+/*
+ * What the host layer's own files share: the simulated machine (WINSIM_ROOT, machine.ini), the
+ * translation of Windows paths into it, the last-error and fault-knob helpers, and the mapping of
+ * host errno values to Windows error codes. Nothing outside platform/posix includes this.
+ */
+#ifndef PLATFORM_POSIX_MACHINE_H
+#define PLATFORM_POSIX_MACHINE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace winsim {
+namespace detail {
+
+/* ---- Fault knobs (faults.cpp) ---- */
+
+// Counts a call of function and says whether this call is one that must fail; when it is, the
+// chosen error is already the thread's last error.
+bool FaultHit(const char* function);
+
+// The first line of every faultable Win32 function: `WINSIM_FAULT_POINT(failure value);`.
+// __func__ of an extern "C" function is its Win32 name, which is what the knobs are keyed by.
+#define WINSIM_FAULT_POINT(failure)                           \
+  do {                                                        \
+    if (::winsim::detail::FaultHit(__func__)) return failure; \
+  } while (0)
+
+/* ---- Errors ---- */
+
+// Sets the last error and hands back value, so that failures read `return Fail(CODE, FALSE);`.
+template <typename T>
+inline T Fail(DWORD code, T value) {
+  SetLastError(code);
+  return value;
+}
+
+// The Windows error code for a host errno; fallback for values that have no closer match.
+DWORD ErrorFromErrno(int err, DWORD fallback = ERROR_ACCESS_DENIED);
+
+/* ---- The machine (machine.cpp) ---- */
+
+// $WINSIM_ROOT without a trailing slash, or empty when no machine is set.
+std::string Root();
+
+// A value of machine.ini (read afresh on each call), or fallback when absent. Section and key
+// are matched without regard to case, as Windows' own profile functions do.
+std::string Setting(const char* section, const char* key, const std::string& fallback);
+
+// A comma-separated setting split into trimmed, non-empty items.
+std::vector<std::string> SettingList(const char* section, const char* key);
+
+// The host folder of $WINSIM_ROOT/state, created when missing; empty without a machine.
+std::string StateDir();
+
+/* ---- Text helpers (text.cpp) ---- */
+
+// Upper case of a Windows-1252 character (ASCII and the 1252 letters); others unchanged.
+unsigned char FoldUpper1252(unsigned char c);
+// Equal without regard to case under Windows-1252 folding.
+bool EqualNoCase(const std::string& a, const std::string& b);
+
+/* ---- Time (clock.cpp) ---- */
+
+// 100 ns intervals since 1601-01-01 UTC for a Unix time, and back.
+uint64_t FileTimeFromUnix(int64_t seconds, long nanoseconds);
+void UnixFromFileTime(uint64_t fileTime, int64_t* seconds, long* nanoseconds);
+
+/* ---- Paths (paths.cpp) ---- */
+
+struct ResolvedPath {
+  std::string host;                // the host path it stands for
+  std::string windows;             // the full Windows path, normalised ("C:\dir\name")
+  bool exists = false;             // the last component exists (any kind)
+  bool isDir = false;              // ... and is a folder
+  bool trailingSeparator = false;  // the given path ended in '\' or '/'
+};
+
+// Translates a Windows path into the machine. Returns 0, or the Windows error the file
+// functions give for it: ERROR_PATH_NOT_FOUND (empty path, missing drive, missing or non-folder
+// intermediate component), ERROR_INVALID_NAME, ERROR_FILENAME_EXCED_RANGE, ERROR_BAD_NETPATH.
+// A missing last component is not an error: it keeps the given spelling, for creation.
+DWORD ResolvePath(const char* windowsPath, ResolvedPath* out);
+
+// The Windows path of a host path: inside the machine as its drive path, else under Z:.
+std::string WindowsPathOfHost(const std::string& hostPath);
+
+}  // namespace detail
+}  // namespace winsim
+
+#endif
