@@ -1,0 +1,124 @@
+/* Message boxes seen by a test; see message_boxes.h. */
+#include "tests/support/message_boxes.h"
+
+#ifdef _WIN32
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <thread>
+
+struct MessageBoxWatch::State {
+  std::mutex mutex;
+  std::vector<ShownBox> boxes;
+  std::set<HWND> seen;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+};
+
+namespace {
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
+  auto* state = reinterpret_cast<MessageBoxWatch::State*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  char cls[32] = {0};
+  GetClassNameA(window, cls, sizeof cls);
+  if (pid != GetCurrentProcessId() || std::string(cls) != "#32770" || !IsWindowVisible(window))
+    return TRUE;
+  std::lock_guard<std::mutex> lock(state->mutex);
+  if (!state->seen.insert(window).second) return TRUE;
+  char title[1024] = {0};
+  char text[2048] = {0};
+  GetWindowTextA(window, title, sizeof title);
+  GetDlgItemTextA(window, 0xFFFF, text, sizeof text);  // the box's text control
+  state->boxes.push_back({title, text, 0});
+  PostMessageA(window, WM_COMMAND, IDOK, 0);
+  return TRUE;
+}
+
+}  // namespace
+
+MessageBoxWatch::MessageBoxWatch() : state_(new State) {
+  State* state = state_.get();
+  state->thread = std::thread([state] {
+    while (!state->stop) {
+      EnumWindows(CollectBox, reinterpret_cast<LPARAM>(state));
+      Sleep(10);
+    }
+  });
+}
+
+MessageBoxWatch::~MessageBoxWatch() {
+  state_->stop = true;
+  state_->thread.join();
+}
+
+std::vector<ShownBox> MessageBoxWatch::Boxes() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->boxes;
+}
+
+#else
+
+#include <cstdlib>
+#include <fstream>
+
+struct MessageBoxWatch::State {
+  size_t skip = 0;  // transcript lines written before the watch began
+};
+
+namespace {
+
+std::string TranscriptPath() {
+  const char* root = std::getenv("WINSIM_ROOT");
+  return std::string(root ? root : "") + "/state/messagebox.log";
+}
+
+std::vector<std::string> TranscriptLines() {
+  std::vector<std::string> lines;
+  std::ifstream in(TranscriptPath(), std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    char c = s[++i];
+    out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+  }
+  return out;
+}
+
+}  // namespace
+
+MessageBoxWatch::MessageBoxWatch() : state_(new State) { state_->skip = TranscriptLines().size(); }
+
+MessageBoxWatch::~MessageBoxWatch() = default;
+
+std::vector<ShownBox> MessageBoxWatch::Boxes() const {
+  std::vector<ShownBox> boxes;
+  std::vector<std::string> lines = TranscriptLines();
+  for (size_t i = state_->skip; i < lines.size(); ++i) {
+    // style \t answer \t title \t text
+    const std::string& line = lines[i];
+    size_t a = line.find('\t');
+    size_t b = line.find('\t', a + 1);
+    size_t c = line.find('\t', b + 1);
+    if (a == std::string::npos || b == std::string::npos || c == std::string::npos) continue;
+    ShownBox box;
+    box.style = (UINT)std::strtoul(line.substr(0, a).c_str(), nullptr, 16);
+    box.title = Unescape(line.substr(b + 1, c - b - 1));
+    box.text = Unescape(line.substr(c + 1));
+    boxes.push_back(box);
+  }
+  return boxes;
+}
+
+#endif

@@ -1,0 +1,47 @@
+/*
+ * Builds setup files for tests: an "image" that starts with a DOS header, the four container
+ * words, and a chain of blocks behind it, linked in order. Tests then damage the bytes on
+ * purpose with the Put helpers.
+ */
+#ifndef TESTS_SUPPORT_SETUP_FILE_BUILDER_H
+#define TESTS_SUPPORT_SETUP_FILE_BUILDER_H
+
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+// CRC-32 computed bit by bit, independently of the code under test.
+DWORD ReferenceCrc32(const std::string& bytes);
+
+void PutLe16(std::string& bytes, size_t offset, WORD value);
+void PutLe32(std::string& bytes, size_t offset, DWORD value);
+DWORD GetLe32(const std::string& bytes, size_t offset);
+
+class SetupFileBuilder {
+ public:
+  // Bytes of the image in front of the first block (at least the 64-byte DOS header).
+  SetupFileBuilder& ImageSize(DWORD size);
+  // A block whose data CRC is the data's true CRC-32.
+  SetupFileBuilder& Block(const std::string& name, const std::string& data);
+  // A block with the given data CRC field (0 for a stored block that is exempt from the test).
+  SetupFileBuilder& BlockWithCrc(const std::string& name, const std::string& data, DWORD crc);
+  // Bytes behind the last block (padding, a certificate table).
+  SetupFileBuilder& Trailer(const std::string& bytes);
+
+  std::string Build() const;
+  // File offset of block i in what Build() returns.
+  DWORD BlockOffset(size_t i) const;
+
+ private:
+  struct Entry {
+    std::string name;
+    std::string data;
+    DWORD crc;
+  };
+  DWORD image_size_ = 0x200;
+  std::vector<Entry> blocks_;
+  std::string trailer_;
+};
+
+#endif

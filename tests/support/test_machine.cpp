@@ -1,0 +1,125 @@
+/* A fresh machine or scratch folder per test; see test_machine.h. */
+#include "tests/support/test_machine.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+std::string TestMachine::Path(const std::string& name) const { return dir_ + "\\" + name; }
+
+bool TestMachine::WriteBytes(const std::string& path, const std::string& bytes) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = bytes.empty() || WriteFile(h, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+  CloseHandle(h);
+  return ok && written == bytes.size();
+}
+
+bool TestMachine::ReadBytes(const std::string& path, std::string* bytes) {
+  bytes->clear();
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  char buf[65536];
+  DWORD got = 0;
+  bool ok = true;
+  while ((ok = ReadFile(h, buf, sizeof buf, &got, nullptr) != 0) && got > 0) bytes->append(buf, got);
+  CloseHandle(h);
+  return ok;
+}
+
+bool TestMachine::Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+#ifdef _WIN32
+
+#include <process.h>
+
+TestMachine::TestMachine() {
+  static int counter = 0;
+  CreateDirectoryA("C:\\pwtest", nullptr);
+  dir_ = "C:\\pwtest\\" + std::to_string(_getpid()) + "-" + std::to_string(++counter);
+  fs::remove_all(dir_);
+  CreateDirectoryA(dir_.c_str(), nullptr);
+}
+
+TestMachine::~TestMachine() {
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
+}
+
+#else
+
+#include "platform/posix/winsim.h"
+
+TestMachine::TestMachine() {
+  const char* base = std::getenv("PW_TEST_TMP");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/winsim-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) std::abort();
+  root_ = buf.data();
+  fs::create_directories(root_ + "/drive_c/WINDOWS");
+  fs::create_directories(root_ + "/drive_c/pwtest");
+  fs::create_directories(root_ + "/state");
+  fs::create_directories(root_ + "/registry");
+  ini_lines_ = {"[windows]", "directory=C:\\WINDOWS"};
+  WriteIni();
+  setenv("WINSIM_ROOT", root_.c_str(), 1);
+  // A fresh machine starts with no faults set and every call counter at zero.
+  winsim::ClearFaults();
+  dir_ = "C:\\pwtest";
+}
+
+TestMachine::~TestMachine() {
+  winsim::ClearFaults();
+  unsetenv("WINSIM_ROOT");
+  std::error_code ec;
+  fs::remove_all(root_, ec);
+}
+
+std::string TestMachine::HostPathOfC(const std::string& winPath) const {
+  std::string rest = winPath.substr(2);
+  for (char& c : rest)
+    if (c == '\\') c = '/';
+  return root_ + "/drive_c" + rest;
+}
+
+void TestMachine::AddDrive(char letter) {
+  fs::create_directories(root_ + "/drive_" + std::string(1, (char)std::tolower(letter)));
+}
+
+void TestMachine::SetSetting(const std::string& section, const std::string& key,
+                             const std::string& value) {
+  std::string head = "[" + section + "]";
+  auto it = ini_lines_.begin();
+  while (it != ini_lines_.end() && *it != head) ++it;
+  if (it == ini_lines_.end()) {
+    ini_lines_.push_back(head);
+    ini_lines_.push_back(key + "=" + value);
+  } else {
+    auto pos = it + 1;
+    while (pos != ini_lines_.end() && !pos->empty() && (*pos)[0] != '[') {
+      if (pos->rfind(key + "=", 0) == 0) {
+        *pos = key + "=" + value;
+        WriteIni();
+        return;
+      }
+      ++pos;
+    }
+    ini_lines_.insert(pos, key + "=" + value);
+  }
+  WriteIni();
+}
+
+void TestMachine::WriteIni() {
+  std::ofstream out(root_ + "/machine.ini", std::ios::binary | std::ios::trunc);
+  for (const auto& line : ini_lines_) out << line << "\n";
+}
+
+#endif

@@ -1,0 +1,51 @@
+/*
+ * The machine a test runs on. On the host it is a fresh simulated machine (WINSIM_ROOT) made for
+ * the test and removed after it; under Wine it is the Wine prefix, with a fresh scratch folder.
+ * Either way the test gets a Windows path to an empty folder of its own and works through Win32.
+ */
+#ifndef TESTS_SUPPORT_TEST_MACHINE_H
+#define TESTS_SUPPORT_TEST_MACHINE_H
+
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+class TestMachine {
+ public:
+  TestMachine();
+  ~TestMachine();
+  TestMachine(const TestMachine&) = delete;
+  TestMachine& operator=(const TestMachine&) = delete;
+
+  // Windows path of this test's empty scratch folder, without a trailing backslash.
+  const std::string& Dir() const { return dir_; }
+  // Dir() + "\" + name.
+  std::string Path(const std::string& name) const;
+
+  // Whole-file helpers over Win32 (CreateFileA, ReadFile, WriteFile).
+  static bool WriteBytes(const std::string& path, const std::string& bytes);
+  static bool ReadBytes(const std::string& path, std::string* bytes);
+  static bool Exists(const std::string& path);
+
+#ifndef _WIN32
+  // Host only: the folder that holds the simulated machine.
+  const std::string& Root() const { return root_; }
+  // Host only: the host path behind a path of the machine's drive C: ("C:\x\y" -> root/drive_c/x/y).
+  std::string HostPathOfC(const std::string& winPath) const;
+  // Host only: sets one machine setting in machine.ini (written at once).
+  void SetSetting(const std::string& section, const std::string& key, const std::string& value);
+  // Host only: makes drive LETTER exist (an empty folder drive_letter).
+  void AddDrive(char letter);
+#endif
+
+ private:
+  std::string dir_;
+#ifndef _WIN32
+  std::string root_;
+  std::vector<std::string> ini_lines_;
+  void WriteIni();
+#endif
+};
+
+#endif

@@ -1,0 +1,153 @@
+/* MappedFile: the whole file in one view, shared for reading, released on every way out. */
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "container/mapped_file.h"
+#include "tests/support/test_machine.h"
+#ifndef _WIN32
+#include "platform/posix/winsim.h"
+#endif
+
+namespace {
+
+class MappedFileTest : public ::testing::Test {
+ protected:
+  std::string Make(const std::string& name, const std::string& bytes) {
+    std::string path = machine.Path(name);
+    EXPECT_TRUE(TestMachine::WriteBytes(path, bytes));
+    return path;
+  }
+  static unsigned long long Ticks(const FILETIME& t) {
+    return ((unsigned long long)t.dwHighDateTime << 32) | t.dwLowDateTime;
+  }
+  TestMachine machine;
+};
+
+}  // namespace
+
+TEST_F(MappedFileTest, AReadOnlyMappingShowsTheWholeFileAndSharesItForReadingOnly) {
+  std::string content(100000, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = (char)(i * 7);
+  std::string path = Make("setup.exe", content);
+
+  MappedFile file;
+  ASSERT_TRUE(file.Open(path.c_str(), GENERIC_READ, OPEN_EXISTING));
+  ASSERT_NE(file.View(), nullptr);
+  EXPECT_EQ(file.Size(), content.size());
+  EXPECT_FALSE(file.Writable());
+  EXPECT_EQ(memcmp(file.View(), content.data(), content.size()), 0);
+
+  HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "others may read";
+  if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+  HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(writer, INVALID_HANDLE_VALUE) << "nobody may write";
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(DeleteFileA(path.c_str())) << "nor delete";
+
+  // A second Open on an open object fails and leaves the mapping as it was.
+  const BYTE* view = file.View();
+  std::string other = Make("other.bin", "other");
+  EXPECT_FALSE(file.Open(other.c_str(), GENERIC_READ, OPEN_EXISTING));
+  EXPECT_EQ(file.View(), view);
+  EXPECT_EQ(file.Size(), content.size());
+
+  EXPECT_TRUE(file.Close());
+  EXPECT_EQ(file.View(), nullptr);
+  EXPECT_EQ(file.Size(), 0u);
+  EXPECT_TRUE(file.Close()) << "closing an object that holds nothing succeeds";
+  EXPECT_TRUE(DeleteFileA(path.c_str())) << "everything was released";
+}
+
+TEST_F(MappedFileTest, FilesThatCannotBeMappedLeaveNothingHeld) {
+  std::string empty = Make("empty.exe", "");
+  MappedFile file;
+  EXPECT_FALSE(file.Open(empty.c_str(), GENERIC_READ, OPEN_EXISTING));
+  EXPECT_NE(GetLastError(), 0u) << "the caller's report must not read as success";
+  EXPECT_EQ(file.View(), nullptr);
+  EXPECT_EQ(file.Size(), 0u);
+  EXPECT_TRUE(DeleteFileA(empty.c_str())) << "the file was closed again";
+
+  EXPECT_FALSE(file.Open(machine.Path("missing.exe").c_str(), GENERIC_READ, OPEN_EXISTING));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(file.Open(machine.Path("no\\such.exe").c_str(), GENERIC_READ, OPEN_EXISTING));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+
+  // The same object opens a good file afterwards.
+  std::string good = Make("good.exe", "MZ");
+  EXPECT_TRUE(file.Open(good.c_str(), GENERIC_READ, OPEN_EXISTING));
+}
+
+TEST_F(MappedFileTest, AWritableMappingWritesThroughAndStampsTheFileOnClose) {
+  std::string path = Make("data.bin", "abcdef");
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FILETIME old = {0x12345678, 0x01B00000};  // far in the past
+  ASSERT_TRUE(SetFileTime(h, &old, &old, &old));
+  CloseHandle(h);
+
+  FILETIME before;
+  GetSystemTimeAsFileTime(&before);
+  MappedFile file;
+  ASSERT_TRUE(file.Open(path.c_str(), GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING));
+  EXPECT_TRUE(file.Writable());
+  HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(reader, INVALID_HANDLE_VALUE) << "a writable mapping shares nothing";
+  const_cast<BYTE*>(file.View())[0] = 'X';
+  EXPECT_TRUE(file.Close());
+
+  std::string after;
+  ASSERT_TRUE(TestMachine::ReadBytes(path, &after));
+  EXPECT_EQ(after, "Xbcdef");
+  h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FILETIME written;
+  ASSERT_TRUE(GetFileTime(h, nullptr, nullptr, &written));
+  CloseHandle(h);
+  // Coarse file systems round times down to a couple of seconds.
+  EXPECT_GE(Ticks(written) + 20000000ULL, Ticks(before));
+}
+
+#ifndef _WIN32
+
+TEST_F(MappedFileTest, HostEveryFailingStepReleasesWhatWasTakenAndKeepsItsError) {
+  std::string path = Make("setup.exe", "MZ and more");
+  struct Step {
+    const char* function;
+    DWORD error;
+    unsigned closes;  // handles that were open when the step failed
+  };
+  for (Step step : {Step{"CreateFileA", ERROR_SHARING_VIOLATION, 0},
+                    Step{"GetFileSize", ERROR_INVALID_HANDLE, 1},
+                    Step{"CreateFileMappingA", ERROR_NOT_ENOUGH_MEMORY, 1},
+                    Step{"MapViewOfFile", ERROR_NOT_ENOUGH_MEMORY, 2}}) {
+    winsim::ClearFaults();
+    winsim::SetFault(step.function, 1, step.error);
+    MappedFile file;
+    EXPECT_FALSE(file.Open(path.c_str(), GENERIC_READ, OPEN_EXISTING)) << step.function;
+    EXPECT_EQ(GetLastError(), step.error) << step.function;
+    EXPECT_EQ(file.View(), nullptr);
+    EXPECT_EQ(winsim::CallCount("CloseHandle"), step.closes) << step.function;
+  }
+  winsim::ClearFaults();
+
+  // A release that fails makes Close report false; the object holds nothing afterwards.
+  MappedFile file;
+  ASSERT_TRUE(file.Open(path.c_str(), GENERIC_READ, OPEN_EXISTING));
+  winsim::SetFault("CloseHandle", 2, ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(file.Close());
+  winsim::ClearFaults();
+  EXPECT_EQ(file.View(), nullptr);
+  EXPECT_EQ(file.Size(), 0u);
+  EXPECT_TRUE(file.Close());
+}
+
+#endif

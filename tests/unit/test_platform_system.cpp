@@ -1,0 +1,432 @@
+/*
+ * The system through Win32: the Windows folder, the module path, DLLs and the functions looked
+ * up at run time, the local heap and the clock. Host-only cases (SystemHost) cover the machine's
+ * settings, the fault knobs and the message-box transcript.
+ */
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/win32.h"
+#include "tests/support/test_machine.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "platform/posix/winsim.h"
+#endif
+
+namespace {
+
+unsigned long long Value(const FILETIME& ft) {
+  return ((unsigned long long)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+}
+
+// Days from 1601-01-01 to a date of the Gregorian calendar, counted the slow, obvious way.
+long long DaysSince1601(int year, int month, int day) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  auto leap = [](int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
+  long long days = 0;
+  for (int y = 1601; y < year; ++y) days += leap(y) ? 366 : 365;
+  for (int m = 1; m < month; ++m) days += kDays[m - 1] + (m == 2 && leap(year) ? 1 : 0);
+  return days + day - 1;
+}
+
+unsigned long long FileTimeOf(const SYSTEMTIME& st) {
+  long long days = DaysSince1601(st.wYear, st.wMonth, st.wDay);
+  long long ms =
+      ((days * 24 + st.wHour) * 60 + st.wMinute) * 60000LL + st.wSecond * 1000LL + st.wMilliseconds;
+  return (unsigned long long)ms * 10000ull;
+}
+
+}  // namespace
+
+TEST(System, WindowsDirectoryBufferRules) {
+  TestMachine machine;
+  char buf[MAX_PATH];
+  UINT needed = GetWindowsDirectoryA(nullptr, 0);
+  ASSERT_GT(needed, 3u);
+  UINT n = GetWindowsDirectoryA(buf, sizeof buf);
+  EXPECT_EQ(n, needed - 1) << "the length without the NUL when it fits";
+  EXPECT_EQ(std::strlen(buf), n);
+  EXPECT_EQ(std::string(buf, 3).substr(1), ":\\");
+  EXPECT_EQ(GetFileAttributesA(buf) & FILE_ATTRIBUTE_DIRECTORY, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+
+  char exact[MAX_PATH];
+  EXPECT_EQ(GetWindowsDirectoryA(exact, needed), needed - 1) << "room for the text and its NUL";
+  EXPECT_STREQ(exact, buf);
+  std::memset(exact, 'x', sizeof exact);
+  EXPECT_EQ(GetWindowsDirectoryA(exact, needed - 1), needed) << "one byte short";
+  EXPECT_EQ(exact[0], 'x') << "nothing written when it does not fit";
+}
+
+TEST(System, ModuleFileName) {
+  TestMachine machine;
+  char path[MAX_PATH];
+  SetLastError(0);
+  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  ASSERT_GT(n, 3u);
+  EXPECT_EQ(n, std::strlen(path));
+  EXPECT_EQ(std::string(path + 1, 2), ":\\") << path;
+
+  char small[6];
+  std::memset(small, 'x', sizeof small);
+  SetLastError(0);
+  EXPECT_EQ(GetModuleFileNameA(nullptr, small, 5), 5u) << "a cut path answers the buffer's size";
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(std::string(small, 4), std::string(path, 4));
+#ifndef _WIN32
+  // Windows (since Vista) ends the cut path with a NUL; Wine does not.
+  EXPECT_EQ(small[4], '\0');
+#endif
+  EXPECT_EQ(small[5], 'x') << "nothing past the buffer";
+}
+
+TEST(System, LibrariesAndLookedUpFunctions) {
+  TestMachine machine;
+  for (const char* name : {"kernel32", "KERNEL32.DLL", "advapi32.dll", "User32", "comctl32.dll"}) {
+    HMODULE m = LoadLibraryA(name);
+    EXPECT_NE(m, nullptr) << name;
+    if (m) {
+      EXPECT_TRUE(FreeLibrary(m)) << name;
+    }
+  }
+  for (const char* missing : {"nosuchlibrary.dll", "kernel32.exe", (const char*)nullptr}) {
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryA(missing), nullptr) << (missing ? missing : "NULL");
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND) << (missing ? missing : "NULL");
+  }
+  SetLastError(0);
+  EXPECT_FALSE(FreeLibrary(reinterpret_cast<HMODULE>(0x1230000)));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND);
+
+  HMODULE advapi = LoadLibraryA("advapi32.dll");
+  ASSERT_NE(advapi, nullptr);
+  SetLastError(0);
+  EXPECT_EQ(GetProcAddress(advapi, "NoSuchFunction"), nullptr);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND);
+  SetLastError(0);
+  EXPECT_EQ(GetProcAddress(advapi, "initializesecuritydescriptor"), nullptr)
+      << "function names are exact";
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND);
+
+  auto init = ProcAs<InitializeSecurityDescriptorFn>(
+      GetProcAddress(advapi, "InitializeSecurityDescriptor"));
+  auto setDacl =
+      ProcAs<SetSecurityDescriptorDaclFn>(GetProcAddress(advapi, "SetSecurityDescriptorDacl"));
+  ASSERT_NE(init, nullptr);
+  ASSERT_NE(setDacl, nullptr);
+
+  // Room for the descriptor of either world; the 32-bit form is 20 bytes.
+  alignas(8) unsigned char sd[64];
+  std::memset(sd, 0, sizeof sd);
+  SetLastError(0);
+  EXPECT_FALSE(setDacl(sd, TRUE, nullptr, FALSE)) << "not initialised";
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_UNKNOWN_REVISION);
+  SetLastError(0);
+  EXPECT_FALSE(init(sd, 2)) << "an unknown revision";
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_UNKNOWN_REVISION);
+
+  std::memset(sd, 0xAB, sizeof sd);
+  ASSERT_TRUE(init(sd, SECURITY_DESCRIPTOR_REVISION));
+  EXPECT_EQ(sd[0], 1);
+  for (int i = 1; i < (int)SECURITY_DESCRIPTOR_MIN_LENGTH; ++i) EXPECT_EQ(sd[i], 0) << "byte " << i;
+  auto control = [&sd] { return (unsigned)(sd[2] | (sd[3] << 8)); };
+  EXPECT_TRUE(setDacl(sd, TRUE, nullptr, FALSE)) << "a NULL DACL: access for everyone";
+  EXPECT_EQ(control(), 0x0004u);
+  EXPECT_TRUE(setDacl(sd, TRUE, nullptr, TRUE));
+  EXPECT_EQ(control(), 0x000Cu);
+  EXPECT_TRUE(setDacl(sd, FALSE, nullptr, FALSE)) << "no DACL: only the present bit goes";
+  EXPECT_EQ(control(), 0x0008u);
+  FreeLibrary(advapi);
+}
+
+TEST(System, LocalHeap) {
+  unsigned char* block = static_cast<unsigned char*>(LocalAlloc(LPTR, 300));
+  ASSERT_NE(block, nullptr);
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(block[i], 0) << "LMEM_ZEROINIT at " << i;
+  block[299] = 1;
+  EXPECT_EQ(LocalFree(block), nullptr);
+  void* empty = LocalAlloc(LMEM_FIXED, 0);
+  EXPECT_NE(empty, nullptr) << "a block of no bytes is still a block";
+  EXPECT_EQ(LocalFree(empty), nullptr);
+  EXPECT_EQ(LocalFree(nullptr), nullptr);
+}
+
+TEST(System, ClockAgreesWithItself) {
+  SYSTEMTIME st;
+  FILETIME before, after;
+  GetSystemTimeAsFileTime(&before);
+  GetSystemTime(&st);
+  GetSystemTimeAsFileTime(&after);
+  EXPECT_GE(st.wYear, 2024);
+  EXPECT_LE(Value(before) / 10000 * 10000, FileTimeOf(st));
+  EXPECT_LE(FileTimeOf(st), Value(after));
+  long long days = DaysSince1601(st.wYear, st.wMonth, st.wDay);
+  EXPECT_EQ(st.wDayOfWeek, (days + 1) % 7) << "1601-01-01 was a Monday";
+}
+
+#ifndef _WIN32
+
+namespace {
+
+std::string HostRead(const std::string& hostPath) {
+  std::ifstream in(hostPath, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void HostWrite(const std::string& hostPath, const std::string& bytes) {
+  std::ofstream(hostPath, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string SelfExe() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, (size_t)n) : std::string();
+}
+
+// Runs one disabled case of this program in a child process with extra environment; true when
+// it passed.
+bool RunChildCase(const std::string& exe, const std::string& testCase, const std::string& env) {
+  std::string cmd = env + " '" + exe +
+                    "' --gtest_also_run_disabled_tests --gtest_filter=" + testCase +
+                    " >/dev/null 2>&1";
+  return std::system(cmd.c_str()) == 0;
+}
+
+}  // namespace
+
+TEST(SystemHost, SettingsOfTheMachine) {
+  TestMachine machine;
+  char buf[MAX_PATH];
+  EXPECT_EQ(GetWindowsDirectoryA(buf, sizeof buf), 10u);
+  EXPECT_STREQ(buf, "C:\\WINDOWS");
+  machine.SetSetting("windows", "directory", "D:\\WINNT");
+  EXPECT_EQ(GetWindowsDirectoryA(buf, sizeof buf), 8u) << "read afresh after a change";
+  EXPECT_STREQ(buf, "D:\\WINNT");
+
+  EXPECT_NE(LoadLibraryA("comctl32"), nullptr);
+  machine.SetSetting("libraries", "missing", "COMCTL32.DLL, advapi32");
+  SetLastError(0);
+  EXPECT_EQ(LoadLibraryA("comctl32"), nullptr);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND);
+  EXPECT_EQ(LoadLibraryA("ADVAPI32.dll"), nullptr);
+  EXPECT_NE(LoadLibraryA("kernel32"), nullptr);
+  machine.SetSetting("libraries", "missing", "");
+
+  HMODULE advapi = LoadLibraryA("advapi32");
+  ASSERT_NE(advapi, nullptr);
+  machine.SetSetting("functions", "missing", "SetSecurityDescriptorDacl");
+  SetLastError(0);
+  EXPECT_EQ(GetProcAddress(advapi, "SetSecurityDescriptorDacl"), nullptr);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND);
+  EXPECT_NE(GetProcAddress(advapi, "InitializeSecurityDescriptor"), nullptr);
+  SetLastError(0);
+  EXPECT_EQ(GetProcAddress(LoadLibraryA("kernel32"), "InitializeSecurityDescriptor"), nullptr)
+      << "found only in its own DLL";
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND);
+  SetLastError(0);
+  EXPECT_EQ(GetProcAddress(nullptr, "InitializeSecurityDescriptor"), nullptr);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND);
+}
+
+TEST(SystemHost, NewMachineNewSettings) {
+  // A setting of one machine must not leak into the next one of the same process.
+  {
+    TestMachine first;
+    first.SetSetting("windows", "directory", "E:\\OTHER");
+    char buf[MAX_PATH];
+    GetWindowsDirectoryA(buf, sizeof buf);
+    EXPECT_STREQ(buf, "E:\\OTHER");
+  }
+  TestMachine second;
+  char buf[MAX_PATH];
+  GetWindowsDirectoryA(buf, sizeof buf);
+  EXPECT_STREQ(buf, "C:\\WINDOWS");
+}
+
+TEST(SystemHost, FixedClock) {
+  TestMachine machine;
+  machine.SetSetting("clock", "utc", "2021-03-04 05:06:07.089");
+  SYSTEMTIME st;
+  GetSystemTime(&st);
+  EXPECT_EQ(st.wYear, 2021);
+  EXPECT_EQ(st.wMonth, 3);
+  EXPECT_EQ(st.wDay, 4);
+  EXPECT_EQ(st.wDayOfWeek, 4) << "a Thursday";
+  EXPECT_EQ(st.wHour, 5);
+  EXPECT_EQ(st.wMinute, 6);
+  EXPECT_EQ(st.wSecond, 7);
+  EXPECT_EQ(st.wMilliseconds, 89);
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  EXPECT_EQ(Value(ft), 132593079670890000ull);
+
+  machine.SetSetting("clock", "utc", "2000-02-29 23:59:59");
+  GetSystemTime(&st);
+  EXPECT_EQ(st.wMonth, 2);
+  EXPECT_EQ(st.wDay, 29);
+  EXPECT_EQ(st.wMilliseconds, 0);
+
+  machine.SetSetting("clock", "utc", "not a time");
+  GetSystemTime(&st);
+  EXPECT_GE(st.wYear, 2024) << "an unreadable setting leaves the real clock";
+}
+
+TEST(SystemHost, ModuleFileNameOfTheMachine) {
+  TestMachine machine;
+  char path[MAX_PATH];
+  std::string exe = SelfExe();
+  std::string expected = "Z:" + exe;
+  for (char& c : expected)
+    if (c == '/') c = '\\';
+  EXPECT_EQ(GetModuleFileNameA(nullptr, path, sizeof path), expected.size());
+  EXPECT_EQ(std::string(path), expected) << "outside the machine: under Z:";
+
+  setenv("WINSIM_MODULE", "C:\\Setup\\setup.exe", 1);
+  EXPECT_EQ(GetModuleFileNameA(nullptr, path, sizeof path), 18u);
+  EXPECT_STREQ(path, "C:\\Setup\\setup.exe");
+  unsetenv("WINSIM_MODULE");
+
+  // A copy of this program inside the machine sees itself as a path of drive C:.
+  const std::string inside = machine.Path("Child.exe");
+  const std::string host = machine.HostPathOfC(inside);
+  HostWrite(host, HostRead(exe));
+  ASSERT_EQ(chmod(host.c_str(), 0755), 0);
+  EXPECT_TRUE(RunChildCase(host, "SystemHost.DISABLED_ChildReportsModule",
+                           "PW_EXPECT_MODULE='" + inside + "'"));
+  EXPECT_FALSE(RunChildCase(host, "SystemHost.DISABLED_ChildReportsModule",
+                            "PW_EXPECT_MODULE='C:\\elsewhere.exe'"))
+      << "the child case can fail";
+}
+
+TEST(SystemHost, DISABLED_ChildReportsModule) {
+  char path[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameA(nullptr, path, sizeof path), 0u);
+  const char* expected = std::getenv("PW_EXPECT_MODULE");
+  ASSERT_NE(expected, nullptr);
+  EXPECT_STREQ(path, expected);
+}
+
+TEST(SystemHost, FaultKnobs) {
+  TestMachine machine;
+  winsim::ClearFaults();
+  winsim::SetFault("LoadLibraryA", 2, ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_NE(LoadLibraryA("kernel32"), nullptr);
+  SetLastError(0);
+  EXPECT_EQ(LoadLibraryA("kernel32"), nullptr) << "the second call";
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_NE(LoadLibraryA("kernel32"), nullptr) << "the third works again";
+  EXPECT_EQ(winsim::CallCount("LoadLibraryA"), 3u);
+
+  // Each function fails with its own failure value and the chosen code.
+  winsim::SetFault("LocalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY, true);
+  EXPECT_EQ(LocalAlloc(LPTR, 8), nullptr);
+  EXPECT_EQ(LocalAlloc(LPTR, 8), nullptr) << "and every later call";
+  winsim::SetFault("GetWindowsDirectoryA", 1, ERROR_ACCESS_DENIED);
+  char buf[MAX_PATH];
+  SetLastError(0);
+  EXPECT_EQ(GetWindowsDirectoryA(buf, sizeof buf), 0u);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  winsim::SetFault("FormatMessageA", 1, ERROR_OUTOFMEMORY);
+  EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 5, 0, buf, sizeof buf, nullptr),
+            0u);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_OUTOFMEMORY);
+  winsim::SetFault("MessageBoxA", 1, ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_OK), 0);
+  EXPECT_EQ(HostRead(machine.Root() + "/state/messagebox.log"), "")
+      << "a refused box shows nothing";
+
+  HMODULE advapi = LoadLibraryA("advapi32");
+  auto init = ProcAs<InitializeSecurityDescriptorFn>(
+      GetProcAddress(advapi, "InitializeSecurityDescriptor"));
+  ASSERT_NE(init, nullptr);
+  winsim::SetFault("InitializeSecurityDescriptor", 1, ERROR_ACCESS_DENIED);
+  unsigned char sd[64];
+  EXPECT_FALSE(init(sd, SECURITY_DESCRIPTOR_REVISION)) << "looked-up functions have knobs too";
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(init(sd, SECURITY_DESCRIPTOR_REVISION));
+  winsim::SetFault("GetProcAddress", winsim::CallCount("GetProcAddress") + 1, ERROR_PROC_NOT_FOUND);
+  EXPECT_EQ(GetProcAddress(advapi, "InitializeSecurityDescriptor"), nullptr);
+
+  winsim::ClearFaults();
+  void* block = LocalAlloc(LPTR, 8);
+  EXPECT_NE(block, nullptr) << "cleared";
+  LocalFree(block);
+
+  // WINSIM_FAULTS sets knobs for a whole process from its start.
+  const std::string exe = SelfExe();
+  EXPECT_TRUE(RunChildCase(exe, "SystemHost.DISABLED_ChildHasEnvironmentFaults",
+                           "WINSIM_FAULTS='LoadLibraryA#2=8,GetWindowsDirectoryA#1+=5'"));
+  EXPECT_FALSE(RunChildCase(exe, "SystemHost.DISABLED_ChildHasEnvironmentFaults",
+                            "WINSIM_FAULTS='LoadLibraryA#3=8'"))
+      << "the child case can fail";
+}
+
+TEST(SystemHost, DISABLED_ChildHasEnvironmentFaults) {
+  // The parent's machine (WINSIM_ROOT is inherited); a machine of its own would clear the faults.
+  EXPECT_NE(LoadLibraryA("kernel32"), nullptr);
+  SetLastError(0);
+  EXPECT_EQ(LoadLibraryA("kernel32"), nullptr);
+  EXPECT_EQ(GetLastError(), 8u);
+  char buf[MAX_PATH];
+  for (int i = 0; i < 3; ++i) {
+    SetLastError(0);
+    EXPECT_EQ(GetWindowsDirectoryA(buf, sizeof buf), 0u);
+    EXPECT_EQ(GetLastError(), 5u);
+  }
+  winsim::ClearFaults();
+  EXPECT_EQ(GetWindowsDirectoryA(buf, sizeof buf), 10u) << "ClearFaults removes them too";
+}
+
+TEST(SystemHost, MessageBoxTranscriptAndAnswers) {
+  TestMachine machine;
+  const std::string log = machine.Root() + "/state/messagebox.log";
+  const std::string answers = machine.Root() + "/state/messagebox-answers";
+
+  EXPECT_EQ(
+      MessageBoxA(nullptr, "Line one\nback\\slash\ttab\r", "Pondwick Setup", MB_OK | MB_ICONERROR),
+      IDOK);
+  EXPECT_EQ(MessageBoxA(nullptr, "Continue?", nullptr, MB_YESNO | MB_ICONQUESTION), IDYES);
+  EXPECT_EQ(HostRead(log),
+            "00000010\t1\tPondwick Setup\tLine one\\nback\\\\slash\\ttab\\r\n"
+            "00000024\t6\tError\tContinue?\n");
+
+  // Unscripted boxes get the button Enter would press.
+  struct {
+    UINT type;
+    int answer;
+  } defaults[] = {{MB_OK, IDOK},
+                  {MB_OKCANCEL, IDOK},
+                  {MB_ABORTRETRYIGNORE, IDABORT},
+                  {MB_YESNOCANCEL, IDYES},
+                  {MB_YESNO, IDYES},
+                  {MB_RETRYCANCEL, IDRETRY},
+                  {MB_YESNO | 0x100, IDNO},
+                  {MB_OK | 0x200, IDOK}};
+  for (const auto& d : defaults)
+    EXPECT_EQ(MessageBoxA(nullptr, "x", "y", d.type), d.answer) << std::hex << d.type;
+
+  // Scripted answers are used in order and consumed.
+  HostWrite(answers, "7\n\n2\n");
+  HostWrite(log, "");
+  EXPECT_EQ(MessageBoxA(nullptr, "Retry?", "Setup", MB_YESNO), IDNO);
+  EXPECT_EQ(HostRead(answers), "\n2\n");
+  EXPECT_EQ(MessageBoxA(nullptr, "Cancel?", "Setup", MB_OKCANCEL), IDCANCEL);
+  EXPECT_EQ(MessageBoxA(nullptr, "Done", "Setup", MB_OK), IDOK) << "the script has run out";
+  EXPECT_EQ(HostRead(log),
+            "00000004\t7\tSetup\tRetry?\n00000001\t2\tSetup\tCancel?\n00000000\t1\tSetup\tDone\n");
+
+  // Without a machine the box goes to stderr and gets its default.
+  const std::string root = machine.Root();
+  unsetenv("WINSIM_ROOT");
+  EXPECT_EQ(MessageBoxA(nullptr, "nowhere", "Setup", MB_RETRYCANCEL), IDRETRY);
+  setenv("WINSIM_ROOT", root.c_str(), 1);
+}
+
+#endif
