@@ -15,6 +15,8 @@
  *   [clock]     utc=YYYY-MM-DD hh:mm:ss.mmm   a fixed system time for GetSystemTime and friends
  *   [libraries] missing=NAME,...        DLLs that LoadLibraryA does not find
  *   [functions] missing=NAME,...        run-time looked-up functions that GetProcAddress does not find
+ *   [display]   screen=WIDTHxHEIGHT     the screen's size for GetSystemMetrics (default 1024x768)
+ *               workarea=L,T,R,B        the work area, SPI_GETWORKAREA (default the whole screen)
  *
  * Fault knobs: the Nth call (counted from 1 in this process) of a named Win32 function fails with
  * a given error code, as if the system had refused it. Set in-process with SetFault, or for a
