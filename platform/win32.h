@@ -33,6 +33,14 @@ typedef BOOL(WINAPI* InitializeSecurityDescriptorFn)(PSECURITY_DESCRIPTOR descri
 typedef BOOL(WINAPI* SetSecurityDescriptorDaclFn)(PSECURITY_DESCRIPTOR descriptor,
                                                   BOOL daclPresent, PACL dacl,
                                                   BOOL daclDefaulted);
+typedef BOOL(WINAPI* CheckTokenMembershipFn)(HANDLE token, PSID sid, PBOOL isMember);
+typedef BOOL(WINAPI* OpenProcessTokenFn)(HANDLE process, DWORD access, PHANDLE token);
+typedef BOOL(WINAPI* LookupPrivilegeValueAFn)(LPCSTR system, LPCSTR name, PLUID luid);
+typedef BOOL(WINAPI* AdjustTokenPrivilegesFn)(HANDLE token, BOOL disableAll,
+                                              PTOKEN_PRIVILEGES newState, DWORD bufferLength,
+                                              PTOKEN_PRIVILEGES previousState,
+                                              PDWORD returnLength);
+typedef BOOL(WINAPI* MoveFileExAFn)(LPCSTR existing, LPCSTR target, DWORD flags);
 
 #ifdef __cplusplus
 /* A looked-up procedure as the function type it really has. The detour through void(*)(void)

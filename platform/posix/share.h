@@ -2,8 +2,8 @@
  * Share modes: which opens of a file may coexist. CreateFileA asks here before it hands out a
  * handle, DeleteFileA before it removes a name, and file mappings register here so that a mapped
  * file is neither deleted nor emptied while a mapping of it lives. The ledger is keyed by the host
- * file's identity (device and inode), not by its name, so that it can later be kept as a table
- * under $WINSIM_ROOT/state shared by every process of the machine without changing its callers.
+ * file's identity (device and inode), not by its name, and held under $WINSIM_ROOT/state for
+ * every process of the machine: an open in one process refuses a conflicting open in another.
  */
 #ifndef PLATFORM_POSIX_SHARE_H
 #define PLATFORM_POSIX_SHARE_H

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/posix/machine.h"
+#include "platform/posix/security.h"
 
 using winsim::detail::EqualNoCase;
 using winsim::detail::Fail;
@@ -94,6 +95,10 @@ FARPROC AsProc(Fn fn) {
 const Export kExports[] = {
     {&kModules[1], "InitializeSecurityDescriptor", AsProc(&HostInitializeSecurityDescriptor)},
     {&kModules[1], "SetSecurityDescriptorDacl", AsProc(&HostSetSecurityDescriptorDacl)},
+    {&kModules[1], "CheckTokenMembership", AsProc(&winsim::detail::HostCheckTokenMembership)},
+    {&kModules[1], "OpenProcessToken", AsProc(&winsim::detail::HostOpenProcessToken)},
+    {&kModules[1], "LookupPrivilegeValueA", AsProc(&winsim::detail::HostLookupPrivilegeValueA)},
+    {&kModules[1], "AdjustTokenPrivileges", AsProc(&winsim::detail::HostAdjustTokenPrivileges)},
 };
 
 // The module a LoadLibraryA name stands for: the last path component, ".dll" added when the
