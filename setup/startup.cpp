@@ -1,0 +1,126 @@
+/* Start-up and the command line. */
+#include "setup/startup.h"
+
+#include <string.h>
+
+#include "fileops/system_probes.h"
+#include "support/log.h"
+#include "support/report.h"
+
+bool ForceReboot = false;
+
+namespace {
+
+const char kHelpText[] =
+    "Common command-line parameters:\n"
+    "  /?, /help - this help message\n"
+    "  /silent - command-line operation\n"
+    "  /reboot - force reboot if necessary, don't ask\n"
+    "  /close  - force browsers close, don't ask\n"
+    "  /lang=<xx-xxxxxx>\n"
+    "\n"
+    "Fixed Install parameters:\n"
+    "  /home=<user data folder>\n"
+    "  /bin=<PW program files folder>\n"
+    "  /gator - import user data from Gator\n";
+
+const char kSingleInstanceEvent[] = "{6F2A9C41-0B7E-4D3A-9E15-C84B27D03A6E}-PwSetup";
+
+}  // namespace
+
+char* FindStringNoCase(char* text, const char* pattern) {
+  if (!text || !pattern) return nullptr;
+  size_t n = strlen(pattern);
+  char* end = text + strlen(text);
+  for (char* at = text;; at = CharNextA(at)) {
+    if ((size_t)(end - at) < n) return nullptr;
+    char kept = at[n];
+    at[n] = '\0';
+    bool equal = lstrcmpiA(at, pattern) == 0;
+    at[n] = kept;
+    if (equal) return at;
+    if (at == end) return nullptr;
+  }
+}
+
+char* CommandLineTail(char* commandLine) {
+  char* p = commandLine;
+  if (*p == '"') {
+    // A quoted name runs to the closing quote (part of the name) or to the end; CharNextA
+    // steps over double-byte characters, whose second byte may look like a quote.
+    p = CharNextA(p);
+    while (*p && *p != '"') p = CharNextA(p);
+    if (*p == '"') ++p;
+  } else {
+    while ((unsigned char)*p > ' ') ++p;
+  }
+  while (*p && (unsigned char)*p <= ' ') ++p;
+  return p;
+}
+
+bool InternetExplorerVersionPasses(const char* version) {
+  if (!version || version[0] < '0' || version[0] > '9') return false;
+  // Any leading number of two or more digits is at least 10.
+  return version[1] >= '0' && version[1] <= '9' ? true : version[0] >= '5';
+}
+
+int SetupMain(char* tail, RunSfxFn runSfx) {
+  if (FindStringNoCase(tail, "/help") || FindStringNoCase(tail, "/?")) {
+    MessageBoxA(nullptr, kHelpText, "Pondwick Install/Uninstall command-line switches",
+                MB_OK | MB_ICONINFORMATION);
+    return 0;
+  }
+  SilentMode = FindStringNoCase(tail, "/silent") != nullptr;
+  ForceReboot = FindStringNoCase(tail, "/reboot") != nullptr;
+
+  // Only the event's existence counts: it is never signalled or waited for.
+  HANDLE instance = CreateEventA(nullptr, FALSE, FALSE, kSingleInstanceEvent);
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    ReportError(
+        "Pondwick Setup is already running. Please, finish the previous setup before running a "
+        "new one.",
+        nullptr, 0);
+    if (instance) CloseHandle(instance);
+    return 0;
+  }
+
+  DeleteOldLogs();
+  InitLog();
+
+  HKEY ieKey = nullptr;
+  char version[128] = "";
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", 0,
+                    KEY_QUERY_VALUE, &ieKey) != ERROR_SUCCESS) {
+    ieKey = nullptr;
+  } else {
+    DWORD size = sizeof version;
+    // Whatever its type, the value is read as a string; one that does not fit with its
+    // terminator counts as missing rather than being read past its end.
+    if (RegQueryValueExA(ieKey, "Version", nullptr, nullptr, reinterpret_cast<BYTE*>(version),
+                         &size) != ERROR_SUCCESS ||
+        (size == sizeof version && version[size - 1] != '\0'))
+      version[0] = '\0';
+    else if (size < sizeof version)
+      version[size] = '\0';
+  }
+  WriteLog("IE", version, 0);
+  if (!InternetExplorerVersionPasses(version)) {
+    ReportError(
+        "Pondwick requires Internet Explorer 5.0 or higher. Please, update IE and run Setup "
+        "again.",
+        version, 0);
+    if (instance) CloseHandle(instance);
+    if (ieKey) RegCloseKey(ieKey);
+    return -1;
+  }
+
+  BOOL admin = 1;
+  CheckAdminRights(&admin);
+  WriteLog("Admin rights - ", admin ? "YES" : "NO", (LONG)GetWindowsVersion());
+
+  int result = runSfx(tail);
+
+  if (instance) CloseHandle(instance);
+  if (ieKey) RegCloseKey(ieKey);
+  return result;
+}

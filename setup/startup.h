@@ -1,0 +1,32 @@
+/*
+ * The setup's start-up: the options it acts on itself, the option help, the single-instance
+ * guard, the setup log, the Internet Explorer test and the administrator line, and then the
+ * installation sequence, whose result becomes the exit code.
+ */
+#ifndef SETUP_STARTUP_H
+#define SETUP_STARTUP_H
+
+#include "platform/win32.h"
+
+// Set from "/reboot": a needed restart happens without asking.
+extern bool ForceReboot;
+
+// The installation sequence, given the command-line tail unchanged; 0 or a negative failure.
+typedef HRESULT (*RunSfxFn)(char* tail);
+
+// Where pattern first stands in text, compared without regard to case, stepping by characters
+// of the system code page; null when nowhere. text must be writable: each comparison puts a
+// terminator into it for a moment and restores the byte.
+char* FindStringNoCase(char* text, const char* pattern);
+
+// What follows the program's name and the blanks after it in a full command line.
+char* CommandLineTail(char* commandLine);
+
+// Whether an Internet Explorer "Version" string names version 5 or later: its leading decimal
+// number must be at least 5, so "10.0" passes and "4.72", "" and "x" do not.
+bool InternetExplorerVersionPasses(const char* version);
+
+// Runs start-up with the command-line tail and then runSfx; returns the process's exit code.
+int SetupMain(char* tail, RunSfxFn runSfx);
+
+#endif
