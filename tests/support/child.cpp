@@ -1,0 +1,81 @@
+/*
+ * pw_child: the second process of cross-process tests, built for both worlds. Each command does
+ * one thing a test cannot do to itself, then (where it holds something) writes its ready file
+ * and keeps holding until the release file appears or a minute has passed.
+ *   pw_child report OUTFILE CODE        writes its command line and current folder, exits CODE
+ *   pw_child event NAME READY RELEASE   holds the named event (READY says "new" or "exists")
+ *   pw_child file PATH ACCESS SHARE READY RELEASE   holds PATH open (READY says "ok" or the error)
+ *   pw_child values KEY COUNT           sets COUNT values in HKEY_CURRENT_USER\KEY, one at a time
+ */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "platform/win32.h"
+
+namespace {
+
+bool Write(const char* path, const std::string& text) {
+  HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(h, text.data(), (DWORD)text.size(), &written, nullptr);
+  CloseHandle(h);
+  return ok && written == text.size();
+}
+
+void HoldUntilReleased(const char* release) {
+  for (int i = 0; i < 6000 && GetFileAttributesA(release) == INVALID_FILE_ATTRIBUTES; ++i)
+    Sleep(10);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string command = argc > 1 ? argv[1] : "";
+  if (command == "report" && argc == 4) {
+    char folder[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof folder, folder);
+    if (!Write(argv[2], std::string(GetCommandLineA()) + "\n" + folder + "\n")) return 2;
+    ExitProcess((UINT)strtoul(argv[3], nullptr, 0));
+  }
+  if (command == "event" && argc == 5) {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, argv[2]);
+    bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    if (!event || !Write(argv[3], existed ? "exists" : "new")) return 2;
+    HoldUntilReleased(argv[4]);
+    CloseHandle(event);
+    return 0;
+  }
+  if (command == "file" && argc == 7) {
+    HANDLE file =
+        CreateFileA(argv[2], (DWORD)strtoul(argv[3], nullptr, 0),
+                    (DWORD)strtoul(argv[4], nullptr, 0), nullptr, OPEN_EXISTING, 0, nullptr);
+    std::string state = file == INVALID_HANDLE_VALUE ? std::to_string(GetLastError()) : "ok";
+    if (!Write(argv[5], state)) return 2;
+    HoldUntilReleased(argv[6]);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return 0;
+  }
+  if (command == "values" && argc == 4) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, argv[2], 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+      return 2;
+    int count = atoi(argv[3]);
+    for (int i = 0; i < count; ++i) {
+      char name[64];
+      snprintf(name, sizeof name, "%lu-%d", (unsigned long)GetCurrentProcessId(), i);
+      DWORD value = (DWORD)i;
+      if (RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value) !=
+          ERROR_SUCCESS)
+        return 3;
+    }
+    RegCloseKey(key);
+    return 0;
+  }
+  fprintf(stderr, "pw_child: unknown command\n");
+  return 64;
+}

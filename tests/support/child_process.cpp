@@ -1,0 +1,79 @@
+/* Second processes for tests; see child_process.h. */
+#include "tests/support/child_process.h"
+
+#include <atomic>
+
+#include "tests/support/test_machine.h"
+
+std::string TestProgramFolder() {
+  char self[MAX_PATH] = "";
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  std::string path(self);
+  return path.substr(0, path.find_last_of('\\'));
+}
+
+#ifdef _WIN32
+static const char kExe[] = ".exe";
+#else
+static const char kExe[] = "";
+#endif
+
+std::string ChildProgram() { return TestProgramFolder() + "\\pw_child" + kExe; }
+
+std::string SetupProgram() { return TestProgramFolder() + "\\..\\setup\\setup" + kExe; }
+
+bool WaitForFile(const std::string& path, DWORD ms) {
+  for (DWORD waited = 0; waited < ms; waited += 10) {
+    if (TestMachine::Exists(path)) return true;
+    Sleep(10);
+  }
+  return TestMachine::Exists(path);
+}
+
+ChildProcess::~ChildProcess() {
+  if (!info_.hProcess) return;
+  if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+    TerminateProcess(info_.hProcess, 1);
+    WaitForSingleObject(info_.hProcess, 5000);
+  }
+  CloseHandle(info_.hThread);
+  CloseHandle(info_.hProcess);
+}
+
+bool ChildProcess::Start(const std::string& commandLine, const char* folder) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  std::string line = commandLine;
+  return CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder, &startup,
+                        &info_) != 0;
+}
+
+DWORD ChildProcess::Wait(DWORD ms) {
+  if (!info_.hProcess || WaitForSingleObject(info_.hProcess, ms) != WAIT_OBJECT_0)
+    return STILL_ACTIVE;
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(info_.hProcess, &code);
+  return code;
+}
+
+HeldByChild::HeldByChild(const std::string& scratch, const std::string& args) {
+  static std::atomic<int> counter{0};
+  std::string stem = scratch + "\\held" + std::to_string(++counter);
+  readyFile_ = stem + ".ready";
+  releaseFile_ = stem + ".release";
+  if (!child_.Start("\"" + ChildProgram() + "\" " + args + " \"" + readyFile_ + "\" \"" +
+                    releaseFile_ + "\""))
+    return;
+  // The file may exist a moment before its one write lands in it.
+  for (int i = 0; i < 2000 && ready_.empty(); ++i) {
+    if (!TestMachine::ReadBytes(readyFile_, &ready_)) ready_.clear();
+    if (ready_.empty()) Sleep(10);
+  }
+}
+
+void HeldByChild::Release() {
+  if (released_) return;
+  released_ = true;
+  TestMachine::WriteBytes(releaseFile_, "");
+  child_.Wait(20000);
+}

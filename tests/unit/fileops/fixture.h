@@ -1,0 +1,59 @@
+/* What every fileops test starts from: a fresh machine, a captured log, silent reports. */
+#ifndef TESTS_UNIT_FILEOPS_FIXTURE_H
+#define TESTS_UNIT_FILEOPS_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "fileops/file_actions.h"
+#include "support/report.h"
+#include "tests/support/log_reader.h"
+#include "tests/support/test_machine.h"
+
+class FileopsTest : public ::testing::Test {
+ protected:
+  FileopsTest() : log(machine) {
+    LockedFileCount = 0;
+    SilentMode = true;  // reports go to the log only
+  }
+  ~FileopsTest() override { SilentMode = false; }
+  // Whether some log entry starts with prefix.
+  bool Logged(const std::string& prefix) const {
+    std::vector<std::string> entries = log.Entries();
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+  }
+  // Whether some log entry contains part.
+  bool LoggedAnywhere(const std::string& part) const {
+    std::vector<std::string> entries = log.Entries();
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const std::string& e) { return e.find(part) != std::string::npos; });
+  }
+  // A fresh empty folder of the test (the test's own folder holds the captured log).
+  std::string Folder(const std::string& name) {
+    std::string path = machine.Path(name);
+    EXPECT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << path;
+    return path;
+  }
+  std::string Read(const std::string& path) const {
+    std::string bytes;
+    TestMachine::ReadBytes(path, &bytes);
+    return bytes;
+  }
+  // A folder path of 250 characters that names dir through detours: its mask still fits in
+  // MAX_PATH, a name of about 30 characters added to it does not.
+  static std::string LongWayTo(const std::string& dir) {
+    std::string path = dir;
+    while (path.size() < 248) path += "\\.";
+    if (path.size() < 250) path += "\\";
+    return path;
+  }
+
+  TestMachine machine;
+  LogCapture log;
+};
+
+#endif

@@ -1,0 +1,150 @@
+/* Child programs, the shutdown privilege and the restart question. */
+#include "fileops/processes.h"
+
+#include <string.h>
+
+#include "fixture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/message_boxes.h"
+#ifndef _WIN32
+#include "platform/posix/winsim.h"
+#endif
+
+namespace {
+
+using ProcessesTest = FileopsTest;
+
+#ifdef _WIN32
+const char kChild[] = "pw_child.exe";
+#else
+const char kChild[] = "pw_child";
+#endif
+
+bool SameNoCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return toupper((unsigned char)x) == toupper((unsigned char)y);
+         });
+}
+
+}  // namespace
+
+TEST_F(ProcessesTest, ChildRunsFromItsFolderWithTheQuotedCommandLine) {
+  std::string folder = TestProgramFolder();
+  std::string out = machine.Path("report.txt");
+  EXPECT_EQ(RunProcess(folder.c_str(), kChild, ("report \"" + out + "\" 7").c_str()), 0)
+      << "the child's exit code is not the result";
+  std::string line = "\"" + folder + "\\" + kChild + "\" report \"" + out + "\" 7";
+  std::string report = Read(out);
+  size_t eol = report.find('\n');
+  EXPECT_EQ(report.substr(0, eol), line);
+  EXPECT_TRUE(SameNoCase(report.substr(eol + 1), folder + "\n")) << report;
+  EXPECT_EQ(log.Entries(),
+            (std::vector<std::string>{"[0] RunProcess() -  " + line,
+                                      "[0]  ... running, wait for it ", "[7]  ... finished "}));
+}
+
+TEST_F(ProcessesTest, WithoutParametersTheCommandLineIsTheQuotedPathAlone) {
+  std::string folder = TestProgramFolder();
+  EXPECT_EQ(RunProcess(folder.c_str(), kChild, nullptr), 0);
+  EXPECT_TRUE(Logged("[0] RunProcess() -  \"" + folder + "\\" + kChild + "\""));
+  EXPECT_FALSE(Logged("[0] RunProcess() -  \"" + folder + "\\" + kChild + "\" "));
+  EXPECT_TRUE(Logged("[40]  ... finished")) << "pw_child's answer to no command";
+}
+
+TEST_F(ProcessesTest, AMissingProgramOrAnOverlongCommandLineIsAFailureStatus) {
+  EXPECT_EQ(RunProcess(machine.Dir().c_str(), "missing.exe", "/x"), (HRESULT)0x80070002);
+  EXPECT_TRUE(Logged("[2]  ... Can't run  \"" + machine.Dir() + "\\missing.exe\" /x: "));
+  EXPECT_FALSE(Logged("[0]  ... running"));
+  // Quotes, backslash, space and terminator: one byte too many for the 520.
+  std::string params(520 - machine.Dir().size() - strlen("missing.exe") - 4, 'p');
+  EXPECT_EQ(RunProcess(machine.Dir().c_str(), "missing.exe", params.c_str()), (HRESULT)0x800700CE);
+  EXPECT_TRUE(Logged("[CE]  ... Can't run  missing.exe: "));
+  params.pop_back();  // fits: then the start itself is tried
+  EXPECT_EQ(RunProcess(machine.Dir().c_str(), "missing.exe", params.c_str()), (HRESULT)0x80070002);
+}
+
+#ifndef _WIN32
+
+// The restart is only ever asked of the host: under Wine it would end the test's session.
+TEST_F(ProcessesTest, HostRestartQuestionHasFourOutcomes) {
+  std::string answers = machine.Root() + "/state/messagebox-answers";
+  std::string requests = "Z:" + machine.Root() + "/state/reboot-requests";
+  struct Case {
+    const char* name;
+    BOOL noAsk;
+    const char* answer;  // scripted button, when asked
+    const char* refuse;  // [shutdown] refuse
+    std::vector<std::string> lines;
+    const char* request;
+  } cases[] = {
+      {"answered no", FALSE, "7", "0", {"[0] AskForReboot() - cancelled "}, ""},
+      {"answered yes",
+       FALSE,
+       "6",
+       "0",
+       {"[0] AskForReboot() - rebooting "},
+       "00000002\t00000000\taccepted\n"},
+      {"not asked",
+       TRUE,
+       nullptr,
+       "0",
+       {"[0] AskForReboot() - rebooting "},
+       "00000002\t00000000\taccepted\n"},
+      {"refused",
+       TRUE,
+       nullptr,
+       "1223",
+       {"[0] AskForReboot() - rebooting ",
+        "[4C7] Reboot Failed. : The operation was canceled by the user.", "", " ",
+        "[0] AskForReboot() - cancelled "},
+       "00000002\t00000000\trefused\n"},
+  };
+  for (const Case& c : cases) {
+    DeleteFileA(log.Path().c_str());
+    DeleteFileA(requests.c_str());
+    machine.SetSetting("shutdown", "refuse", c.refuse);
+    if (c.answer) TestMachine::WriteBytes("Z:" + answers, std::string(c.answer) + "\n");
+    MessageBoxWatch boxes;
+    AskForReboot(c.noAsk);
+    EXPECT_EQ(log.Entries(), c.lines) << c.name;
+    std::string made;
+    TestMachine::ReadBytes(requests, &made);
+    EXPECT_EQ(made, c.request) << c.name;
+    auto shown = boxes.Boxes();
+    ASSERT_EQ(shown.size(), c.noAsk ? 0u : 1u) << c.name;
+    if (!c.noAsk) {
+      EXPECT_EQ(shown[0].title, "Pondwick Setup");
+      EXPECT_EQ(shown[0].text,
+                "Pondwick Setup requires you to reboot your computer.\nDo you want to reboot now?");
+      EXPECT_EQ(shown[0].style, (UINT)(MB_YESNO | MB_ICONQUESTION));
+    }
+  }
+}
+
+TEST_F(ProcessesTest, HostShutdownPrivilegeNeedsTheTokenFunctions) {
+  EXPECT_TRUE(EnableShutdownPrivilege());
+  EXPECT_TRUE(ExitWindowsEx(EWX_REBOOT, 0)) << "the privilege is enabled";
+  for (const char* missing :
+       {"OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges"}) {
+    machine.SetSetting("functions", "missing", missing);
+    EXPECT_FALSE(EnableShutdownPrivilege()) << missing;
+  }
+  machine.SetSetting("functions", "missing", "");
+  winsim::ClearFaults();
+  winsim::SetFault("OpenProcessToken", 1, ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(EnableShutdownPrivilege());
+  winsim::ClearFaults();
+  machine.SetSetting("security", "shutdown", "no");
+  EXPECT_TRUE(EnableShutdownPrivilege()) << "adjusting succeeds; the privilege was not there";
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ALL_ASSIGNED);
+}
+
+TEST_F(ProcessesTest, HostAFailedWaitClosesTheHandlesAndGivesItsError) {
+  winsim::SetFault("WaitForSingleObject", 1, ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RunProcess(TestProgramFolder().c_str(), kChild, nullptr), (HRESULT)0x80070006);
+  winsim::ClearFaults();
+  EXPECT_TRUE(Logged("[0]  ... running, wait for it"));
+  EXPECT_TRUE(LoggedAnywhere("]  ... finished")) << "with whatever exit code the system gave";
+}
+
+#endif

@@ -1,0 +1,95 @@
+/* The Windows version and administrator probes. */
+#include "fileops/system_probes.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_machine.h"
+#ifndef _WIN32
+#include "platform/posix/winsim.h"
+#endif
+
+TEST(SystemProbesTest, TheRunningSystemIsNtAndGivesAVerdict) {
+  TestMachine machine;
+  EXPECT_EQ(IsWindowsNT(), 1);
+  EXPECT_GE(GetWindowsVersion(), 0x500u);
+  BOOL admin = 7;
+  EXPECT_NE(CheckAdminRights(&admin), 0);
+  EXPECT_TRUE(admin == 0 || admin == 1) << admin;
+  EXPECT_EQ(CheckAdminRights(nullptr), 0);
+}
+
+#ifndef _WIN32
+
+TEST(SystemProbesTest, HostVersionsAndTheirFamilies) {
+  TestMachine machine;
+  struct Case {
+    const char* version;
+    const char* extended;
+    BOOL nt;
+    DWORD number;
+  } cases[] = {{"5.1", "yes", 1, 0x501}, {"2000", "yes", 1, 0x500}, {"7", "yes", 1, 0x601},
+               {"98", "yes", 0, 0x40A},  {"95", "yes", 0, 0x400},   {"nt4", "no", 0, 0}};
+  for (const Case& c : cases) {
+    machine.SetSetting("windows", "version", c.version);
+    machine.SetSetting("windows", "extended", c.extended);
+    EXPECT_EQ(IsWindowsNT(), c.nt) << c.version;
+    EXPECT_EQ(GetWindowsVersion(), c.number) << c.version;
+  }
+}
+
+TEST(SystemProbesTest, HostAdminVerdictsOnBothWays) {
+  TestMachine machine;
+  struct Case {
+    const char* admin;
+    const char* missing;  // functions missing
+    const char* groups;
+    BOOL preset;
+    BOOL result;
+    BOOL flag;
+    unsigned tokenReads;
+  } cases[] = {
+      {"yes", "", "0", 0, 1, 1, 0},
+      {"no", "", "0", 1, 1, 0, 0},
+      {"yes", "CheckTokenMembership", "0", 0, 1, 1, 1},
+      {"no", "CheckTokenMembership", "0", 1, 0, 1, 1},  // no verdict: the preset stands
+      {"no", "CheckTokenMembership", "0", 0, 0, 0, 1},
+      {"yes", "CheckTokenMembership", "60", 0, 1, 1, 2},  // read again, larger
+      {"yes", "CheckTokenMembership,OpenProcessToken", "0", 0, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    machine.SetSetting("security", "admin", c.admin);
+    machine.SetSetting("security", "groups", c.groups);
+    machine.SetSetting("functions", "missing", c.missing);
+    winsim::ClearFaults();
+    BOOL flag = c.preset;
+    EXPECT_EQ(CheckAdminRights(&flag), c.result) << c.admin << " " << c.missing << " " << c.groups;
+    EXPECT_EQ(flag, c.flag) << c.admin << " " << c.missing << " " << c.groups;
+    EXPECT_EQ(winsim::CallCount("GetTokenInformation"), c.tokenReads) << c.groups;
+  }
+
+  // The 95 family: everybody is an administrator, and no token is touched.
+  machine.SetSetting("windows", "version", "98");
+  winsim::ClearFaults();
+  BOOL flag = 0;
+  EXPECT_EQ(CheckAdminRights(&flag), 1);
+  EXPECT_EQ(flag, 1);
+  EXPECT_EQ(winsim::CallCount("AllocateAndInitializeSid"), 0u);
+  machine.SetSetting("windows", "version", "5.1");
+
+  // Failures on the way give no verdict and leave the flag alone.
+  machine.SetSetting("functions", "missing", "CheckTokenMembership");
+  machine.SetSetting("security", "groups", "60");
+  for (auto fault : {std::pair<const char*, unsigned>{"AllocateAndInitializeSid", 1},
+                     {"OpenProcessToken", 1},
+                     {"GetTokenInformation", 2},
+                     {"LocalAlloc", 2}}) {
+    winsim::ClearFaults();
+    winsim::SetFault(fault.first, fault.second, ERROR_NOT_ENOUGH_MEMORY);
+    flag = 5;
+    EXPECT_EQ(CheckAdminRights(&flag), 0) << fault.first;
+    EXPECT_EQ(flag, 5) << fault.first;
+  }
+  winsim::ClearFaults();
+}
+
+#endif

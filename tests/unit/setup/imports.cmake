@@ -1,0 +1,20 @@
+# Fails when the Windows program imports a function that old Windows lacks: those are looked up
+# by name at run time, so that the program still starts where they are missing.
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE table RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump -p ${PROGRAM} failed (${rc})")
+endif()
+if(NOT table MATCHES "DLL Name: (KERNEL32|kernel32)\\.dll")
+  message(FATAL_ERROR "no import table read from ${PROGRAM}")
+endif()
+set(found "")
+foreach(name MoveFileExA CheckTokenMembership OpenProcessToken LookupPrivilegeValueA
+             AdjustTokenPrivileges InitializeSecurityDescriptor SetSecurityDescriptorDacl)
+  if(table MATCHES "[ \t][0-9a-fA-F]+[ \t]+${name}[\r\n]")
+    list(APPEND found ${name})
+  endif()
+endforeach()
+if(found)
+  message(FATAL_ERROR "${PROGRAM} imports ${found}")
+endif()
+message(STATUS "no run-time looked-up function is imported by ${PROGRAM}")
