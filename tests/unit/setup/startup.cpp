@@ -1,0 +1,244 @@
+/* Start-up: the option search, the command-line tail, the IE test and the steps in order. */
+#include "setup/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/log.h"
+#include "support/report.h"
+#include "tests/support/child_process.h"
+#include "tests/support/log_reader.h"
+#include "tests/support/message_boxes.h"
+#include "tests/support/test_machine.h"
+
+namespace {
+
+const char kEvent[] = "{6F2A9C41-0B7E-4D3A-9E15-C84B27D03A6E}-PwSetup";
+const char kLog[] = "C:\\_pw\\_pw.log";
+
+// What the installation sequence saw when start-up called it.
+struct Seen {
+  int calls = 0;
+  std::string tail;
+  bool eventHeld = false;
+} g_seen;
+
+HRESULT FakeRunSfx(char* tail) {
+  g_seen.calls++;
+  g_seen.tail = tail;
+  HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, kEvent);
+  g_seen.eventHeld = GetLastError() == ERROR_ALREADY_EXISTS;
+  CloseHandle(probe);
+  return (HRESULT)0x80070020;
+}
+
+// Each case starts as a fresh process: no flags, no log (under Wine the real C:\_pw is cleared).
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Reset();
+#ifndef _WIN32
+    // The machine has Internet Explorer 6, as Wine's prefix has its own.
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", 0, nullptr, 0,
+                    KEY_SET_VALUE, nullptr, &key, nullptr);
+    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("6.0.2900.2180"), 14);
+    RegCloseKey(key);
+#endif
+  }
+  void TearDown() override { Reset(); }
+  void Reset() {
+    g_seen = Seen();
+    SilentMode = ForceReboot = false;
+    LogReady = false;
+    LogFilePath[0] = LogFolderPath[0] = '\0';
+#ifdef _WIN32
+    std::error_code ec;
+    std::filesystem::remove_all("C:\\_pw", ec);
+#endif
+  }
+  int Run(const std::string& tail) {
+    buffer_ = tail;
+    return SetupMain(&buffer_[0], FakeRunSfx);
+  }
+  TestMachine machine;
+  std::string buffer_;
+};
+
+}  // namespace
+
+TEST(FindStringNoCaseTest, FindsAnyCaseAnywhereAndRestoresTheText) {
+  char text[] = "/home=C:\\x /SILENTly /Reboot";
+  EXPECT_EQ(FindStringNoCase(text, "/silent"), text + 11);
+  EXPECT_EQ(FindStringNoCase(text, "/reboot"), text + 21);
+  EXPECT_EQ(FindStringNoCase(text, "/help"), nullptr);
+  EXPECT_EQ(FindStringNoCase(text, "/Reboot "), nullptr) << "longer than what remains";
+  EXPECT_STREQ(text, "/home=C:\\x /SILENTly /Reboot");
+  char question[] = "x/?y";
+  EXPECT_EQ(FindStringNoCase(question, "/?"), question + 1);
+  char empty[] = "";
+  EXPECT_EQ(FindStringNoCase(empty, "/?"), nullptr);
+}
+
+TEST(CommandLineTailTest, SkipsTheProgramNameAndTheBlanksAfterIt) {
+  struct Case {
+    const char* line;
+    const char* tail;
+  } cases[] = {{"\"C:\\Program Files\\setup.exe\"  /silent /x", "/silent /x"},
+               {"setup.exe\t /reboot", "/reboot"},
+               {"\"C:\\a b\\setup.exe\"/help", "/help"},
+               {"\"unclosed name /silent", ""},
+               {"setup.exe", ""},
+               {"setup.exe \x01\x1f /x", "/x"}};
+  for (const Case& c : cases) {
+    std::string line = c.line;
+    EXPECT_STREQ(CommandLineTail(&line[0]), c.tail) << c.line;
+  }
+}
+
+TEST(InternetExplorerVersionTest, TheLeadingNumberCounts) {
+  for (const char* ok : {"5.00.2920.0000", "6.0.2900.2180", "9.11.9600.1", "10.0", "11.0.1", "5"})
+    EXPECT_TRUE(InternetExplorerVersionPasses(ok)) << ok;
+  for (const char* no : {"4.72.3110.8", "", "x", "A.0", " 6.0", "0.5"})
+    EXPECT_FALSE(InternetExplorerVersionPasses(no)) << no;
+}
+
+TEST_F(StartupTest, HelpComesBeforeEverythingElse) {
+  MessageBoxWatch boxes;
+  EXPECT_EQ(Run("/silent /x/?y"), 0);
+  EXPECT_EQ(g_seen.calls, 0);
+  EXPECT_FALSE(SilentMode) << "no flags";
+  EXPECT_FALSE(TestMachine::Exists(kLog)) << "no log";
+  HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, kEvent);
+  EXPECT_NE(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS) << "no event left behind";
+  CloseHandle(probe);
+  auto shown = boxes.Boxes();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].title, "Pondwick Install/Uninstall command-line switches");
+  EXPECT_EQ(shown[0].text.substr(0, 32), "Common command-line parameters:\n");
+#ifndef _WIN32
+  EXPECT_EQ(shown[0].style, (UINT)MB_ICONINFORMATION);
+  EXPECT_EQ(shown[0].text.size(), 338u);
+  EXPECT_EQ(shown[0].text.substr(shown[0].text.size() - 39),
+            "  /gator - import user data from Gator\n");
+#endif
+}
+
+TEST_F(StartupTest, ARunSetsTheFlagsLogsAndHandsTheTailOn) {
+  EXPECT_EQ(Run("/Silent /REBOOTNOW /home=x"), (int)0x80070020);
+  EXPECT_TRUE(SilentMode);
+  EXPECT_TRUE(ForceReboot);
+  EXPECT_EQ(g_seen.calls, 1);
+  EXPECT_EQ(g_seen.tail, "/Silent /REBOOTNOW /home=x");
+  EXPECT_TRUE(g_seen.eventHeld) << "the event lives while the sequence runs";
+  HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, kEvent);
+  EXPECT_NE(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS) << "and is closed after it";
+  CloseHandle(probe);
+  std::vector<std::string> lines = LogEntries(kLog);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].rfind("[0] IE ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].rfind("] Admin rights -  ", 0), std::string::npos);
+  EXPECT_NE(lines[1].find("] Admin rights -  YES"), std::string::npos) << lines[1];
+
+  Reset();
+  EXPECT_EQ(Run(""), (int)0x80070020);
+  EXPECT_FALSE(SilentMode);
+  EXPECT_FALSE(ForceReboot);
+  EXPECT_EQ(g_seen.tail, "");
+}
+
+TEST_F(StartupTest, ASecondSetupExitsAtOnceAndLeavesTheRunningOnesLogAlone) {
+  HeldByChild running(machine.Dir(), std::string("event ") + kEvent);
+  ASSERT_EQ(running.Ready(), "new");
+  CreateDirectoryA("C:\\_pw", nullptr);
+  ASSERT_TRUE(TestMachine::WriteBytes(kLog, "the running setup's log"));
+  {
+    MessageBoxWatch boxes;
+    EXPECT_EQ(Run("/silent"), 0);
+    EXPECT_TRUE(boxes.Boxes().empty()) << "nothing shown when silent";
+  }
+  SilentMode = false;
+  MessageBoxWatch boxes;
+  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(g_seen.calls, 0);
+  auto shown = boxes.Boxes();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text,
+            "Pondwick Setup is already running. Please, finish the previous setup before running "
+            "a new one. \r\n");
+  std::string log;
+  ASSERT_TRUE(TestMachine::ReadBytes(kLog, &log));
+  EXPECT_EQ(log, "the running setup's log");
+}
+
+#ifndef _WIN32
+
+TEST_F(StartupTest, HostInternetExplorerVersionsDecideTheRun) {
+  struct Case {
+    const char* version;  // null: no key at all
+    DWORD type;
+    int result;
+    const char* logged;
+  } cases[] = {{"4.72.3110.8", REG_SZ, -1, "4.72.3110.8"},
+               {"5.00.2920.0000", REG_SZ, (int)0x80070020, "5.00.2920.0000"},
+               {"11.0.9600.1", REG_SZ, (int)0x80070020, "11.0.9600.1"},
+               {"6.0", REG_BINARY, (int)0x80070020, "6.0"},
+               {nullptr, REG_SZ, -1, ""},
+               {"", REG_SZ, -1, ""}};
+  for (const Case& c : cases) {
+    Reset();
+    SilentMode = true;
+    RegDeleteValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer");
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", 0, nullptr, 0,
+                    KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (c.version)
+      RegSetValueExA(key, "Version", 0, c.type, reinterpret_cast<const BYTE*>(c.version),
+                     (DWORD)strlen(c.version) + 1);
+    else
+      RegDeleteValueA(key, "Version");
+    RegCloseKey(key);
+    buffer_ = "/silent";
+    EXPECT_EQ(SetupMain(&buffer_[0], FakeRunSfx), c.result) << c.version;
+    std::vector<std::string> lines = LogEntries(kLog);
+    ASSERT_GE(lines.size(), 1u);
+    EXPECT_EQ(lines[0], std::string("[0] IE ") + c.logged);
+    if (c.result == -1) {
+      EXPECT_EQ(lines[1], std::string("[0] Pondwick requires Internet Explorer 5.0 or higher. "
+                                      "Please, update IE and run Setup again. ") +
+                              c.logged);
+      EXPECT_EQ(g_seen.calls, 0);
+    }
+  }
+  // A value that fills the whole buffer without a terminator counts as missing.
+  Reset();
+  SilentMode = true;
+  HKEY key = nullptr;
+  RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", 0, KEY_SET_VALUE,
+                &key);
+  std::string full(128, '9');
+  RegSetValueExA(key, "Version", 0, REG_BINARY, reinterpret_cast<const BYTE*>(full.data()), 128);
+  RegCloseKey(key);
+  buffer_ = "";
+  EXPECT_EQ(SetupMain(&buffer_[0], FakeRunSfx), -1);
+  EXPECT_EQ(LogEntries(kLog)[0], "[0] IE ");
+}
+
+TEST_F(StartupTest, HostANonAdministratorPassesAndIsLogged) {
+  HKEY key = nullptr;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", 0, nullptr, 0,
+                  KEY_SET_VALUE, nullptr, &key, nullptr);
+  RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("6.0"), 4);
+  RegCloseKey(key);
+  machine.SetSetting("security", "admin", "no");
+  EXPECT_EQ(Run("/silent"), (int)0x80070020);
+  EXPECT_EQ(LogEntries(kLog)[1], "[501] Admin rights -  NO");
+  Reset();
+  machine.SetSetting("windows", "version", "98");
+  EXPECT_EQ(Run("/silent"), (int)0x80070020);
+  EXPECT_EQ(LogEntries(kLog)[1], "[40A] Admin rights -  YES");
+}
+
+#endif
