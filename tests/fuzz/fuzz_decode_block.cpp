@@ -1,0 +1,36 @@
+/* DecodeBlock (through UnpackSFX) over an arbitrary block in a setup file. */
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+
+#include "container/mapped_file.h"
+#include "container/unpack.h"
+#include "tests/fuzz/fuzz_machine.h"
+#include "tools/pwpack/pack_writer.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static FuzzMachine machine;
+  static const std::string stub = pwpack::MinimalStub();
+  // Dictionaries beyond 64 MiB only measure how much memory the machine has.
+  if (size >= 5 && (data[1] | (data[2] << 8) | (data[3] << 16) | ((uint32_t)data[4] << 24)) >
+                       (64u << 20))
+    return 0;
+  std::string setup, error;
+  std::vector<pwpack::Block> blocks = {
+      {"pondwick", std::string(reinterpret_cast<const char*>(data), size), false}};
+  if (!pwpack::WriteSetup(stub, blocks, &setup, &error)) return 0;
+
+  HANDLE file = CreateFileA("C:\\setup.exe", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  WriteFile(file, setup.data(), (DWORD)setup.size(), &written, nullptr);
+  CloseHandle(file);
+
+  MappedFile mapping;
+  if (mapping.Open("C:\\setup.exe", GENERIC_READ, OPEN_EXISTING))
+    UnpackSFX(mapping, "pondwick", machine.Out());
+  mapping.Close();
+  machine.Clear();
+  return 0;
+}

@@ -1,0 +1,50 @@
+/*
+ * Seed inputs for the fuzz targets, made with pwpack's writer: whole setup files for the chain
+ * target, decoded streams (behind a cut-count byte) for the sink, packed block data for the
+ * decoder. make_seeds DIR writes DIR/chain, DIR/sink and DIR/decode.
+ */
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tools/pwpack/pack_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Write(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) return 2;
+  fs::path dir = argv[1];
+  for (const char* sub : {"chain", "sink", "decode"}) fs::create_directories(dir / sub);
+  std::vector<std::vector<pwpack::PackFile>> payloads = {
+      {{"a.txt", "abc"}},
+      {{"empty.dat", ""}, {"readme.txt", "Pondwick\r\n"}, {"z.bin", std::string(300, 'z')}},
+      {},
+  };
+  std::string error;
+  int n = 0;
+  for (const auto& files : payloads) {
+    std::string stream, packed, marked, setup;
+    if (!pwpack::MakeDecodedStream(files, &stream, &error) ||
+        !pwpack::CompressBlock(stream, false, &packed, &error) ||
+        !pwpack::CompressBlock(stream, true, &marked, &error))
+      return 1;
+    std::vector<pwpack::Block> blocks = {
+        {"pondwick", packed, true}, {"affid", "AFF-1", false}, {"langs", marked, true}};
+    if (!pwpack::WriteSetup(pwpack::MinimalStub(), blocks, &setup, &error)) return 1;
+    std::string id = std::to_string(n++);
+    Write(dir / "chain" / id, setup);
+    Write(dir / "sink" / id, std::string(1, '\x03') + "\x10\x40\x90" + stream);
+    Write(dir / "decode" / id, packed);
+    Write(dir / "decode" / (id + "m"), marked);
+  }
+  return 0;
+}
