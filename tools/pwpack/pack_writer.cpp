@@ -80,10 +80,10 @@ bool MakeDecodedStream(const std::vector<PackFile>& files, std::string* stream, 
 }
 
 bool CompressBlock(const std::string& stream, bool endMarker, std::string* data, std::string* error,
-                   const Progress& progress) {
+                   const Progress& progress, unsigned level) {
   lzma_options_lzma options;
-  if (lzma_lzma_preset(&options, 6)) {
-    *error = "liblzma has no preset 6";
+  if (lzma_lzma_preset(&options, level)) {
+    *error = "liblzma has no preset " + std::to_string(level);
     return false;
   }
   options.lc = 3;

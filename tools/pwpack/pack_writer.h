@@ -26,9 +26,10 @@ bool MakeDecodedStream(const std::vector<PackFile>& files, std::string* stream, 
 using Progress = std::function<void(uint64_t done, uint64_t total)>;
 
 // 5 property bytes (lc 3, lp 0, pb 2: 0x5D; a 4 MiB dictionary) and the raw LZMA1 stream, with
-// or without an end marker; built setups carry none.
+// or without an end marker; built setups carry none. level (0-9) trades time for size only: the
+// decoder sees the same properties at every level.
 bool CompressBlock(const std::string& stream, bool endMarker, std::string* data, std::string* error,
-                   const Progress& progress = nullptr);
+                   const Progress& progress = nullptr, unsigned level = 6);
 
 struct Block {
   std::string name;  // up to 8 characters

@@ -1,0 +1,191 @@
+/*
+ * Extraction speed and memory. A payload of real files from this machine (shared libraries and
+ * documentation, at least 100 MB) is packed as a built setup packs it; then:
+ *   - UnpackSFX into a simulated machine, against a bare liblzma decode of the same stream into
+ *     memory (MB/s of decoded data, and their ratio);
+ *   - the heap's peak during an extraction of a 30 MB and a 200 MB payload (sampled), which
+ *     should not grow with the payload.
+ * bench_unpack [MB]   (default 100)
+ */
+#include <lzma.h>
+#include <malloc.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "container/mapped_file.h"
+#include "container/unpack.h"
+#include "support/log.h"
+#include "support/report.h"
+#include "tools/pwpack/pack_writer.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Mixed files from the machine, the largest first so that the table stays small, up to bytes.
+std::vector<pwpack::PackFile> Payload(size_t bytes) {
+  std::vector<fs::path> candidates;
+  std::error_code ec;
+  for (const char* root : {"/usr/lib/x86_64-linux-gnu", "/usr/share/doc", "/usr/bin", "/usr/lib"}) {
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      if (ec) break;
+      if (it->is_regular_file(ec) && !it->is_symlink(ec) && it->file_size(ec) >= 16384)
+        candidates.push_back(it->path());
+      if (candidates.size() > 20000) break;
+    }
+  }
+  std::sort(candidates.begin(), candidates.end());
+  std::vector<pwpack::PackFile> files;
+  size_t total = 0;
+  // Take every k-th candidate so that text and binaries mix.
+  for (size_t pass = 0; pass < 7 && total < bytes; ++pass) {
+    for (size_t i = pass; i < candidates.size() && total < bytes && files.size() < 2500; i += 7) {
+      std::ifstream in(candidates[i], std::ios::binary);
+      std::ostringstream s;
+      s << in.rdbuf();
+      std::string name = std::to_string(files.size()) + "_" + candidates[i].filename().string();
+      if (name.size() > 60) name.resize(60);
+      files.push_back({name, s.str().substr(0, std::min(s.str().size(), bytes - total))});
+      total += files.back().contents.size();
+    }
+  }
+  return files;
+}
+
+struct Packed {
+  std::string setupPath;  // Windows path inside the machine
+  std::string hostPath;
+  std::string data;       // the block's data
+  uint64_t decoded = 0;
+};
+
+Packed Pack(const std::string& root, size_t megabytes, const std::string& name) {
+  std::vector<pwpack::PackFile> files = Payload(megabytes << 20);
+  std::string stream, data, setup, error;
+  if (!pwpack::MakeDecodedStream(files, &stream, &error) ||
+      !pwpack::CompressBlock(stream, false, &data, &error, nullptr, 2) ||
+      !pwpack::WriteSetup(pwpack::MinimalStub(), {{"pondwick", data, true}}, &setup, &error)) {
+    std::fprintf(stderr, "bench_unpack: %s\n", error.c_str());
+    std::exit(1);
+  }
+  Packed p;
+  p.hostPath = root + "/drive_c/" + name;
+  std::ofstream(p.hostPath, std::ios::binary).write(setup.data(), (std::streamsize)setup.size());
+  p.setupPath = "C:\\" + name;
+  p.data = data;
+  p.decoded = stream.size();
+  std::printf("payload %-10s %zu files, %.1f MB decoded, %.1f MB packed\n", name.c_str(), files.size(),
+              stream.size() / 1e6, data.size() / 1e6);
+  return p;
+}
+
+// A bare decode of the block into memory; with sink set, each decoded piece is also written to
+// that host file with plain write calls: the cost of the writes themselves.
+double BareDecode(const std::string& data, const char* sink = nullptr) {
+  lzma_options_lzma options{};
+  options.lc = 3;
+  options.pb = 2;
+  options.dict_size = 4u << 20;
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_stream strm = LZMA_STREAM_INIT;
+  if (lzma_raw_decoder(&strm, filters) != LZMA_OK) std::exit(1);
+  std::vector<uint8_t> out(256 * 1024);
+  strm.next_in = reinterpret_cast<const uint8_t*>(data.data()) + 5;
+  strm.avail_in = data.size() - 5;
+  FILE* file = sink ? std::fopen(sink, "wb") : nullptr;
+  auto start = Clock::now();
+  lzma_ret ret = LZMA_OK;
+  while (ret == LZMA_OK) {
+    strm.next_out = out.data();
+    strm.avail_out = out.size();
+    ret = lzma_code(&strm, LZMA_FINISH);
+    if (file) std::fwrite(out.data(), 1, out.size() - strm.avail_out, file);
+  }
+  if (file) std::fclose(file);
+  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  lzma_end(&strm);
+  return seconds;
+}
+
+size_t HeapInUse() {
+  struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+// Runs UnpackSFX once; returns seconds, and (when heapPeak is given) the heap's peak above its
+// level before, sampled by a second thread.
+double Unpack(const Packed& p, const std::string& root, size_t* heapPeak) {
+  fs::remove_all(root + "/drive_c/out");
+  fs::create_directories(root + "/drive_c/out");
+  MappedFile file;
+  if (!file.Open(p.setupPath.c_str(), GENERIC_READ, OPEN_EXISTING)) std::exit(1);
+  size_t base = HeapInUse();
+  std::atomic<bool> done{false};
+  std::atomic<size_t> peak{0};
+  std::thread sampler([&] {
+    while (heapPeak && !done) {
+      size_t now = HeapInUse();
+      if (now > base && now - base > peak) peak = now - base;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+  auto start = Clock::now();
+  HRESULT result = UnpackSFX(file, "pondwick", "C:\\out");
+  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  done = true;
+  sampler.join();
+  if (result != S_OK) {
+    std::fprintf(stderr, "bench_unpack: UnpackSFX failed: %08X\n", (unsigned)result);
+    std::exit(1);
+  }
+  if (heapPeak) *heapPeak = peak;
+  return seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  size_t megabytes = argc > 1 ? (size_t)std::atoi(argv[1]) : 100;
+  char tmpl[] = "/tmp/winsim-bench-XXXXXX";
+  std::string root = mkdtemp(tmpl);
+  fs::create_directories(root + "/drive_c");
+  setenv("WINSIM_ROOT", root.c_str(), 1);
+  SilentMode = true;
+
+  Packed main = Pack(root, megabytes, "main.exe");
+  double bare = 1e9, written = 1e9, unpack = 1e9;
+  std::string sink = root + "/drive_c/plain.out";
+  for (int run = 0; run < 5; ++run) {
+    bare = std::min(bare, BareDecode(main.data));
+    written = std::min(written, BareDecode(main.data, sink.c_str()));
+    unpack = std::min(unpack, Unpack(main, root, nullptr));
+  }
+  double mb = main.decoded / 1e6;
+  std::printf("bare liblzma decode to memory:     %7.1f MB/s\n", mb / bare);
+  std::printf("bare decode plus plain writes:     %7.1f MB/s\n", mb / written);
+  std::printf("UnpackSFX (files, CRCs, host layer): %5.1f MB/s  (%.1f%% of decode plus writes, "
+              "%.1f%% of the bare decode)\n",
+              mb / unpack, 100.0 * written / unpack, 100.0 * bare / unpack);
+  size_t peak = 0;
+
+  for (size_t size : {30, 200}) {
+    Packed p = Pack(root, size, "m" + std::to_string(size) + ".exe");
+    Unpack(p, root, &peak);
+    std::printf("heap peak while unpacking %3zu MB: %.2f MiB\n", size, peak / 1048576.0);
+    fs::remove(p.hostPath);
+  }
+  fs::remove_all(root);
+  return 0;
+}
