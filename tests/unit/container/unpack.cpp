@@ -213,3 +213,36 @@ TEST_F(UnpackTest, HostSaveSfxWriteFailures) {
 }
 
 #endif
+
+TEST_F(UnpackTest, TheDocumentedStreamAndReadsThatFail) {
+  const char example[] = "\x0F\x00\x01\x00\x03\x00\x00\x00\x06" "a.txt\0abc\xC2\x41\x24\x35";
+  std::string data, error;
+  ASSERT_TRUE(pwpack::CompressBlock(std::string(example, sizeof example - 1), false, &data, &error));
+  Setup(SetupFileBuilder().Block("pondwick", data));
+  std::string folder = Folder();
+  ASSERT_EQ(UnpackSFX(file, "pondwick", folder.c_str()), S_OK);
+  EXPECT_EQ(Bytes(folder + "\\a.txt"), "abc");
+
+  // A reader without a selected block can't hand out the properties.
+  LogCapture log(machine);
+  BlockReader unopened(file);
+  EXPECT_EQ(DecodeBlock(unopened, folder.c_str()), E_UNEXPECTED);
+  ASSERT_FALSE(log.Entries().empty());
+  EXPECT_EQ(log.Entries()[0].rfind("[8000FFFF] Read DecoderProperties error : ", 0), 0u)
+      << log.Entries()[0];
+}
+
+#ifdef _WIN32
+
+TEST_F(UnpackTest, ADictionaryBeyondTheAddressSpaceIsOutOfMemory) {
+  // A 32-bit process can't hold a 4 GiB window; a 64-bit host might, so this runs on Windows.
+  std::string data = Packed({{"a.txt", "abc"}});
+  PutLe32(data, 1, 0xFFFFFFF0);
+  Setup(SetupFileBuilder().Block("pondwick", data));
+  LogCapture log(machine);
+  EXPECT_EQ(UnpackSFX(file, "pondwick", Folder().c_str()), E_OUTOFMEMORY);
+  ASSERT_GE(log.Entries().size(), 2u);
+  EXPECT_EQ(log.Entries()[1].rfind("[8007000E] SetDecoderProperties error : ", 0), 0u);
+}
+
+#endif
