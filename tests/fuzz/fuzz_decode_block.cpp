@@ -1,4 +1,5 @@
-/* DecodeBlock (through UnpackSFX) over an arbitrary block in a setup file. */
+/* DecodeBlock (through UnpackSFX) over an arbitrary block in a setup file, and pwpack's own
+ * reading of the same block. */
 #include <stddef.h>
 #include <stdint.h>
 
@@ -8,6 +9,7 @@
 #include "container/unpack.h"
 #include "tests/fuzz/fuzz_machine.h"
 #include "tools/pwpack/pack_writer.h"
+#include "tools/pwpack/stream_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static FuzzMachine machine;
@@ -16,6 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size >= 5 && (data[1] | (data[2] << 8) | (data[3] << 16) | ((uint32_t)data[4] << 24)) >
                        (64u << 20))
     return 0;
+  pwpack::CheckPackedBlock(data, (uint32_t)size, false);
+  pwpack::CheckPackedBlock(data, (uint32_t)size, true);
+
   std::string setup, error;
   std::vector<pwpack::Block> blocks = {
       {"pondwick", std::string(reinterpret_cast<const char*>(data), size), false}};
