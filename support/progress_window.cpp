@@ -24,8 +24,7 @@ HWND ProgressWindow::Create(HWND parent, LPARAM value) {
   t_creating = this;
   HWND window = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PROGRESS),
                                    parent, &ProgressWindow::DialogProc, value);
-  // A creation that failed before any message leaves the record behind; it must not be taken
-  // by a later dialog of this thread.
+  // Cleared whether or not a message took it: no pointer to this object outlives its creation.
   t_creating = nullptr;
   return window;
 }

@@ -430,8 +430,8 @@ TEST_F(ProgressWindowTest, HostFailedCreationLeavesNoWindowNoBindingAndUpdatesSt
     failed.SetPos(10);
     EXPECT_TRUE(QueueEmpty());
   }
-  // The next dialog of this thread binds to its own object, not to the one that failed (and is
-  // gone: ASan would see the use).
+  // The next dialog of this thread binds to its own object, not to the one that failed and is
+  // gone.
   ProgressWindow progress;
   HWND window = progress.Create(nullptr, 0);
   ASSERT_NE(window, nullptr);
