@@ -263,17 +263,18 @@ extern "C" UINT WINAPI GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique,
   std::string base(path);
   if (base.empty() || base.back() != '\\') base += '\\';
   if (prefix) base += std::string(prefix).substr(0, 3);
+  // The folder must exist, even when a given number means nothing is created in it.
+  ResolvedPath dir;
+  if (winsim::detail::ResolvePath(path, &dir) != 0 || !dir.exists || !dir.isDir)
+    return Fail(ERROR_DIRECTORY, 0u);
   unique &= 0xFFFF;
   char digits[16];
   if (unique) {
-    // A given number only forms the name: nothing is created or tested.
+    // A given number only forms the name: no file is created or looked for.
     std::snprintf(digits, sizeof digits, "%X.tmp", unique);
     std::snprintf(buffer, MAX_PATH, "%s%s", base.c_str(), digits);
     return unique;
   }
-  ResolvedPath dir;
-  if (winsim::detail::ResolvePath(path, &dir) != 0 || !dir.exists || !dir.isDir)
-    return Fail(ERROR_DIRECTORY, 0u);
   UINT start = (GetTickCount() & 0xFFFF) ? (GetTickCount() & 0xFFFF) : 1;
   UINT number = start;
   do {
