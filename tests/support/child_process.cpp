@@ -30,6 +30,17 @@ bool WaitForFile(const std::string& path, DWORD ms) {
   return TestMachine::Exists(path);
 }
 
+bool ReadOnlyIsEnforced(const std::string& scratchFolder) {
+  std::string probe = scratchFolder + "\\read-only.probe";
+  TestMachine::WriteBytes(probe, "p");
+  SetFileAttributesA(probe.c_str(), FILE_ATTRIBUTE_READONLY);
+  HANDLE h = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  SetFileAttributesA(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(probe.c_str());
+  return h == INVALID_HANDLE_VALUE;
+}
+
 ChildProcess::~ChildProcess() {
   if (!info_.hProcess) return;
   if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {

@@ -18,6 +18,10 @@ std::string SetupProgram();
 // Polls for a file to appear, up to ms milliseconds.
 bool WaitForFile(const std::string& path, DWORD ms = 20000);
 
+// Whether the platform refuses to open a read-only file for writing. Windows and the host layer
+// do; Wine running as root does not, since it leaves the check to the (root) file system.
+bool ReadOnlyIsEnforced(const std::string& scratchFolder);
+
 class ChildProcess {
  public:
   ChildProcess() = default;
