@@ -1,0 +1,25 @@
+/*
+ * Replacing locked files at the next start of Windows: a numbered copy beside the target,
+ * and a request that the system carries out when it starts — MoveFileExA on the NT family, a
+ * line in wininit.ini's [Rename] section on the 95 family.
+ */
+#ifndef FILEOPS_REBOOT_H
+#define FILEOPS_REBOOT_H
+
+#include "platform/win32.h"
+
+// Copies made by ActMoveFileOnReboot in this process; the first copy of a run is number 1.
+extern LONG RebootCopyCount;
+
+// A FileAction: copies source beside its target in folder as "_pw<n>.pw_" and asks for that
+// copy to replace the target at the next start. MoveFileOnReboot's result; 0 when the copy
+// can't be made.
+LONG ActMoveFileOnReboot(const char* source, const char* folder);
+
+// Asks for source to replace destination at the next start, or, with no destination, for
+// source to be deleted; by the family of the running Windows.
+LONG MoveFileOnReboot(const char* source, const char* destination);
+LONG MoveFileOnRebootNT(const char* source, const char* destination);
+LONG MoveFileOnReboot9x(const char* source, const char* destination);
+
+#endif
