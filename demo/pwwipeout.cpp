@@ -1,0 +1,97 @@
+/*
+ * pwwipeout.exe, the stand-in configuration program. The setup starts it from its temporary
+ * folder with the mode word ("ii" fixed edition, "pp" portable) and its own command-line tail,
+ * and afterwards reads the choices it left in HKEY_CURRENT_USER "Software\Tarnwell Labs".
+ *
+ * Which choices it makes comes from the environment, so one build serves every case:
+ *   PW_DEMO_FOLDER  the installation folder ("PondwickFolder", or "PondwickFolderPort" in the
+ *                   portable edition); default C:\Program Files\Pondwick
+ *   PW_DEMO_FRESH   "_WasFresh" as a number; default 1 unless the product is already in the folder
+ *   PW_DEMO_CANCEL  "_CancelInstall" as a number; default not written
+ *   PW_DEMO_ADMIN   "_UseAdminFiles"; default not written
+ *   PW_DEMO_ROOT    "_PortableRootFolder"; default C:\Roamkit in the portable edition
+ * "(none)" leaves a value as it is, "(empty)" writes an empty string. What it was given and saw
+ * (command line, working folder, "_InstallerDir", whether "_WasFresh" was gone) is appended to
+ * pwwipeout.txt in the folder PW_DEMO_RECORD.
+ */
+#include <stdlib.h>
+
+#include <string>
+
+#include "demo/demo_record.h"
+
+namespace {
+
+const char kProductKey[] = "Software\\Tarnwell Labs";
+
+void SetString(HKEY key, const char* name, const std::string& value) {
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 (DWORD)value.size() + 1);
+}
+
+void SetNumber(HKEY key, const char* name, const std::string& value) {
+  DWORD number = (DWORD)strtoul(value.c_str(), nullptr, 0);
+  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+}
+
+// The mode word: the first argument after the program's (quoted) name.
+std::string ModeWord() {
+  std::string line = GetCommandLineA();
+  size_t at = 0;
+  if (!line.empty() && line[0] == '"') {
+    at = line.find('"', 1);
+    at = at == std::string::npos ? line.size() : at + 1;
+  } else {
+    at = line.find(' ');
+    if (at == std::string::npos) at = line.size();
+  }
+  while (at < line.size() && line[at] == ' ') ++at;
+  size_t end = line.find(' ', at);
+  return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+std::string ReadString(HKEY key, const char* name, bool* present) {
+  char buffer[MAX_PATH] = "";
+  DWORD size = sizeof buffer - 1;
+  *present = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
+                              &size) == ERROR_SUCCESS;
+  return *present ? std::string(buffer) : std::string();
+}
+
+}  // namespace
+
+int main() {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    return 1;
+  bool portable = ModeWord() == "pp";
+  bool present = false;
+  std::string installerDir = ReadString(key, "_InstallerDir", &present);
+  std::string record = demo::StartLines() +
+                       "_InstallerDir: " + (present ? installerDir : std::string("(missing)")) +
+                       "\r\n";
+  ReadString(key, "_WasFresh", &present);
+  record += std::string("_WasFresh at start: ") + (present ? "present" : "gone") + "\r\n";
+  demo::AppendRecord("pwwipeout.txt", record);
+
+  std::string folder = "C:\\Program Files\\Pondwick", value;
+  bool folderGiven = !getenv("PW_DEMO_FOLDER") || demo::Instruction("PW_DEMO_FOLDER", &folder);
+  if (folderGiven) SetString(key, portable ? "PondwickFolderPort" : "PondwickFolder", folder);
+
+  if (demo::Instruction("PW_DEMO_FRESH", &value)) {
+    SetNumber(key, "_WasFresh", value);
+  } else if (!getenv("PW_DEMO_FRESH") && folderGiven) {
+    // A product already in the folder is an update, which needs a restart to finish.
+    std::string product = folder + "\\identities.exe";
+    SetNumber(key, "_WasFresh",
+              GetFileAttributesA(product.c_str()) == INVALID_FILE_ATTRIBUTES ? "1" : "0");
+  }
+  if (demo::Instruction("PW_DEMO_CANCEL", &value)) SetNumber(key, "_CancelInstall", value);
+  if (demo::Instruction("PW_DEMO_ADMIN", &value)) SetString(key, "_UseAdminFiles", value);
+  std::string root = "C:\\Roamkit";
+  if (portable && (!getenv("PW_DEMO_ROOT") || demo::Instruction("PW_DEMO_ROOT", &root)))
+    SetString(key, "_PortableRootFolder", root);
+  RegCloseKey(key);
+  return 0;
+}
