@@ -1,7 +1,7 @@
 /*
  * The setup program itself, started as another process: the help box it shows, the second
- * instance that exits without a window, and the honest failure of a build without the
- * installation sequence.
+ * instance that exits without a window, and the failure of a bare program that carries no
+ * container behind its image.
  */
 #include <gtest/gtest.h>
 
@@ -93,7 +93,7 @@ TEST(SetupProgramTest, SilentSecondInstanceExitsWithoutAnyWindow) {
 
 #ifndef _WIN32
 
-TEST(SetupProgramTest, HostWithoutTheInstallationSequenceItFailsOpenly) {
+TEST(SetupProgramTest, HostWithoutAContainerItReportsACorruptedSetupFile) {
   TestMachine machine;
   HKEY key = nullptr;
   RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", 0, nullptr, 0,
@@ -103,10 +103,10 @@ TEST(SetupProgramTest, HostWithoutTheInstallationSequenceItFailsOpenly) {
   MessageBoxWatch boxes;
   ChildProcess setup;
   ASSERT_TRUE(setup.Start("\"" + SetupProgram() + "\""));
-  EXPECT_EQ(setup.Wait(), 0x80004001u) << "E_NOTIMPL, never success";
+  EXPECT_EQ(setup.Wait(), 0x80004005u) << "E_FAIL, never success";
   auto shown = boxes.Boxes();
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text.rfind("This build of Pondwick Setup cannot install", 0), 0u);
+  EXPECT_EQ(shown[0].text.rfind("Corrupted Setup File ", 0), 0u) << shown[0].text;
 }
 
 #endif

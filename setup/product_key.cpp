@@ -1,0 +1,58 @@
+/* The maker's registry key: the hand-over values between the setup and its configuration program.
+ */
+#include "setup/product_key.h"
+
+#include <string.h>
+
+bool ProductKey::Open() {
+  if (key_) return true;
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Tarnwell Labs", 0, nullptr,
+                      REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    return false;
+  key_ = key;
+  return true;
+}
+
+void ProductKey::Close() {
+  if (key_) RegCloseKey(key_);
+  key_ = nullptr;
+}
+
+void ProductKey::SetString(const char* name, const char* value) {
+  if (!key_) return;
+  RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                 (DWORD)strlen(value) + 1);
+}
+
+void ProductKey::Delete(const char* name) {
+  if (key_) RegDeleteValueA(key_, name);
+}
+
+LONG ProductKey::GetNumber(const char* name, DWORD* value) {
+  if (!key_) return ERROR_INVALID_HANDLE;
+  // A failed read may leave anything in its buffer, so it reads into a copy.
+  DWORD read = *value;
+  DWORD size = sizeof read;
+  LONG error =
+      RegQueryValueExA(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&read), &size);
+  if (error == ERROR_SUCCESS) *value = read;
+  return error;
+}
+
+LONG ProductKey::GetString(const char* name, char* buffer, DWORD capacity) {
+  buffer[0] = '\0';
+  if (!key_) return ERROR_INVALID_HANDLE;
+  DWORD size = capacity;
+  LONG error =
+      RegQueryValueExA(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+  if (error == ERROR_SUCCESS && size == capacity && buffer[capacity - 1] != '\0')
+    error = ERROR_MORE_DATA;  // no room left for the terminator
+  if (error != ERROR_SUCCESS) {
+    buffer[0] = '\0';
+    return error;
+  }
+  if (size < capacity) buffer[size] = '\0';
+  return ERROR_SUCCESS;
+}

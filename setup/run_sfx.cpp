@@ -1,0 +1,351 @@
+/*
+ * The installation sequence. Steps 1 to 19 prepare: test the container, unpack it into a private
+ * temporary folder, hand over to the configuration program and read back its choices. Steps 20
+ * to 28 deploy: move the files into the installation folder, decide whether Windows must
+ * restart, finish the portable edition, and start the product or ask for the restart.
+ *
+ * RunSfx owns the mapping of its own file, the progress window and the maker's registry key for
+ * the length of the call: the steps return their result and RunSfx releases all three on the
+ * way out, whichever step ended the run.
+ */
+#include "setup/run_sfx.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "container/block_chain.h"
+#include "container/mapped_file.h"
+#include "container/test_sfx.h"
+#include "container/unpack.h"
+#include "fileops/file_actions.h"
+#include "fileops/processes.h"
+#include "fileops/reboot.h"
+#include "setup/product_key.h"
+#include "setup/startup.h"
+#include "support/log.h"
+#include "support/paths.h"
+#include "support/progress_window.h"
+#include "support/report.h"
+
+namespace {
+
+// The files that the portable edition's product runs from, copied into TempPath.
+const char* const kProductCopies[] = {"identities.exe", "pondwick.dll", "affid.txt"};
+
+// What one run holds, filled step by step.
+struct Run {
+  char* tail = nullptr;
+  MappedFile mapping;
+  ProgressWindow window;
+  ProductKey key;
+  char setupPath[MAX_PATH] = "";
+  char tempPath[MAX_PATH] = "";
+  char tempFolder[MAX_PATH] = "";
+  char installerDir[MAX_PATH] = "";
+  char configArgs[MAX_PATH] = "";
+  char installFolder[MAX_PATH] = "";
+  char portableRoot[MAX_PATH] = "";
+  bool isMultiLanguage = false;
+  bool isPortable = false;
+  bool useAdmin = false;
+  DWORD wasFresh = 1;
+  bool rebootRequired = false;
+};
+
+// Forms "folder\name" into out (MAX_PATH bytes). A path that would not fit is never cut: it is
+// refused with a log line, and the caller takes the step's own failure.
+bool FormPath(char* out, const char* folder, const char* name) {
+  int n = snprintf(out, MAX_PATH, "%s\\%s", folder, name);
+  if (n >= 0 && n < MAX_PATH) return true;
+  out[0] = '\0';
+  WriteLog("RunSfx() - path too long in ", folder, ERROR_FILENAME_EXCED_RANGE);
+  return false;
+}
+
+// The full path of the running setup into path (MAX_PATH bytes); false when the system gives
+// none or one that does not fit, which would name another file.
+bool GetSetupPath(char* path) {
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) return true;
+  if (n >= MAX_PATH) SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  path[0] = '\0';
+  return false;
+}
+
+// The run ends here after a failure once TempFolder exists: it goes, with everything in it.
+// The key is closed by the caller of the steps, after this, as on every way out.
+HRESULT Abandon(Run& run, HRESULT result) {
+  CleanupFolder(run.tempFolder);
+  run.key.Close();
+  return result;
+}
+
+// Steps 3 to 11: the container is tested and unpacked into TempFolder.
+HRESULT Prepare(Run& run) {
+  run.window.SetText("Preparing Installation...");
+  if (!GetSetupPath(run.setupPath) ||
+      !run.mapping.Open(run.setupPath, GENERIC_READ, OPEN_EXISTING)) {
+    ReportError("Can't extract from SFX ", run.setupPath, (LONG)GetLastError());
+    return E_FAIL;
+  }
+
+  run.window.SetText("Testing Integrity...");
+  run.window.SetPos(100);
+  if (!TestSFX(run.mapping.View(), run.mapping.Size())) {
+    ReportError("Corrupted Setup File ", run.setupPath, 0);
+    return E_FAIL;
+  }
+
+  run.window.SetPos(200);
+  DWORD length = GetTempPathA(MAX_PATH, run.tempPath);
+  if (length == 0 || length >= MAX_PATH) {
+    // A temporary folder whose name does not fit is no more usable than none at all.
+    LONG error = length ? ERROR_FILENAME_EXCED_RANGE : (LONG)GetLastError();
+    WriteLog("Can't get temp path, will try", LogFolderPath, error);
+    snprintf(run.tempPath, sizeof run.tempPath, "%s", LogFolderPath);
+  }
+  StripTrailingBackslash(run.tempPath);
+  WriteLog("GetTempPath: ", run.tempPath, 0);
+
+  if (!CreateTempFolder(run.tempPath, run.tempFolder)) {
+    WriteLog("Bad TEMP! Try to create temp folder near", LogFilePath, 0);
+    snprintf(run.tempPath, sizeof run.tempPath, "%s", LogFolderPath);
+    if (!CreateTempFolder(run.tempPath, run.tempFolder)) {
+      ReportError("Can't create temp folder to unpack files", nullptr, 0);
+      return -1;
+    }
+  }
+
+  run.window.SetText("Extracting Program Files...");
+  run.window.SetPos(400);
+  HRESULT result = UnpackSFX(run.mapping, "pondwick", run.tempFolder);
+  if (result < 0) {
+    ReportError("Can't unpack pondwick.bin to ", run.tempFolder, result);
+    return Abandon(run, result);
+  }
+
+  run.window.SetText("Extracting Language Files...");
+  run.window.SetPos(700);
+  run.isMultiLanguage = UnpackSFX(run.mapping, "langs", run.tempFolder) >= 0;
+  WriteLog(run.isMultiLanguage ? "MULTILANGUAGE Ver" : "ENGLISH Ver", nullptr, 0);
+
+  // Without an "affid" block there is simply no affid.txt: the save's result plays no part.
+  run.window.SetPos(800);
+  run.window.SetText("Extracting Affiliate ID...");
+  char affid[MAX_PATH];
+  if (FormPath(affid, run.tempFolder, "affid.txt")) SaveSFX(run.mapping, "affid", affid, TRUE);
+
+  run.window.SetPos(900);
+  DWORD portableLength = 0;
+  run.isPortable =
+      FindSfxBlock(run.mapping.View(), run.mapping.Size(), "portable", &portableLength) != nullptr;
+  WriteLog(run.isPortable ? "PORTABLE Ver" : "FIXED Ver", nullptr, 0);
+
+  // The folder of the setup: C:\Downloads\setup.exe gives C:\Downloads, C:\setup.exe gives C:.
+  if (GetSetupPath(run.installerDir)) {
+    char* name = GetFileNamePart(run.installerDir);
+    if (name && name != run.installerDir) *name = '\0';
+    StripTrailingBackslash(run.installerDir);
+  }
+  return 0;
+}
+
+// Steps 12 to 19: the configuration program is run and its choices are read back.
+HRESULT Configure(Run& run) {
+  run.key.Open();
+  run.key.SetString("_InstallerDir", run.installerDir);
+  run.key.Delete("_WasFresh");
+
+  // The tail is passed on whole or not at all: a cut option could mean something else.
+  int n = snprintf(run.configArgs, sizeof run.configArgs, "%s %s", run.isPortable ? "pp" : "ii",
+                   run.tail);
+  if (n < 0 || n >= (int)sizeof run.configArgs) {
+    run.configArgs[0] = '\0';
+    ReportError(
+        "The command line is too long: Setup can pass at most 256 characters on to the "
+        "configuration program. Please, run Setup again with fewer options.",
+        nullptr, 0);
+    return Abandon(run, E_INVALIDARG);
+  }
+
+  run.window.SetPos(1000);
+  run.window.Show(false);
+  HRESULT result = RunProcess(run.tempFolder, "pwwipeout.exe", run.configArgs);
+  if (result < 0) {
+    ReportError("failed to run ", run.tempFolder, result);
+    Sleep(500);
+    return Abandon(run, result);
+  }
+
+  DWORD cancel = 0;
+  run.key.GetNumber("_CancelInstall", &cancel);
+  if (cancel) {
+    WriteLog("PwWipeout cancelled", nullptr, 0);
+    Sleep(500);
+    return Abandon(run, -1);
+  }
+
+  LONG error = run.key.GetString(run.isPortable ? "PondwickFolderPort" : "PondwickFolder",
+                                 run.installFolder, sizeof run.installFolder);
+  WriteLog("PondwickFolder set to ", run.installFolder, 0);
+  if (error != ERROR_SUCCESS || !run.installFolder[0]) {
+    ReportError(
+        "Installation folder is not specified. Please, run Setup again and report this error to "
+        "support@pondwick.example",
+        nullptr, error);
+    return Abandon(run, -4);
+  }
+  StripTrailingBackslash(run.installFolder);
+
+  if (!run.isPortable) {
+    char useAdmin[64] = "";
+    run.key.GetString("_UseAdminFiles", useAdmin, sizeof useAdmin);
+    WriteLog("_UseAdminFiles: ", useAdmin, 0);
+    run.useAdmin = lstrcmpiA(useAdmin, "yes") == 0;
+  }
+
+  run.wasFresh = 1;
+  run.key.GetNumber("_WasFresh", &run.wasFresh);
+  WriteLog("WasFresh", run.wasFresh ? "YES" : "NO", 0);
+  return 0;
+}
+
+// Step 26: the portable files go into the root folder, and the product gets copies in TempPath
+// to run from.
+HRESULT UnpackPortable(Run& run) {
+  LONG error = run.key.GetString("_PortableRootFolder", run.portableRoot, sizeof run.portableRoot);
+  if (error != ERROR_SUCCESS || !run.portableRoot[0]) {
+    ReportError(
+        "Root folder for Roamkit is not specified. Please, run Setup again and report this "
+        "error to support@pondwick.example",
+        nullptr, error);
+    return Abandon(run, -5);
+  }
+  StripTrailingBackslash(run.portableRoot);
+
+  run.window.SetText("Copying Portable Files...");
+  HRESULT result = UnpackSFX(run.mapping, "portable", run.portableRoot);
+  if (result < 0) {
+    ReportError("Can't unpack portable.bin to ", run.portableRoot, result);
+    return Abandon(run, result);
+  }
+
+  for (const char* name : kProductCopies) {
+    char source[MAX_PATH];
+    if (FormPath(source, run.installFolder, name)) ActCopyFile(source, run.tempPath);
+  }
+  return 0;
+}
+
+// Step 27, restart path: what is still in TempFolder replaces its target at the next start,
+// TempFolder goes then too, and the product starts once at the next logon.
+void ScheduleAfterRestart(Run& run) {
+  WriteLog("RunSfx() - configuring post-reboot", nullptr, LockedFileCount);
+  run.window.SetText("Configuring Post-reboot actions...");
+  ForEachFile(run.tempFolder, ActMoveFileOnReboot, run.installFolder, nullptr);
+  MoveFileOnReboot(run.tempFolder, nullptr);
+
+  HKEY runOnce = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
+                      nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &runOnce,
+                      nullptr) != ERROR_SUCCESS)
+    runOnce = nullptr;
+  char command[MAX_PATH];
+  int n = snprintf(command, sizeof command, "\"%s\\identities.exe\" -fr", run.installFolder);
+  if (n >= 0 && n < (int)sizeof command) {
+    if (runOnce)
+      RegSetValueExA(runOnce, "Pondwick", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                     (DWORD)n + 1);
+    WriteLog("Post-setup scheduled ", command, 0);
+  } else {
+    // A command cut short would start something else after the restart; none is written.
+    WriteLog("RunSfx() - path too long in ", run.installFolder, ERROR_FILENAME_EXCED_RANGE);
+  }
+
+  AskForReboot(ForceReboot);
+  if (runOnce) RegCloseKey(runOnce);
+}
+
+// Step 27, direct path: TempFolder goes, and the product runs now; the setup waits for it.
+void StartProductNow(Run& run) {
+  run.window.SetText("Deleting Temporary Files...");
+  CleanupFolder(run.tempFolder);
+  run.window.SetPos(1000);
+  run.window.Show(false);
+  RunProcess(run.isPortable ? run.tempPath : run.installFolder, "identities.exe",
+             SilentMode ? "-frs" : "-fr");
+  if (run.isPortable) {
+    for (const char* name : kProductCopies) {
+      char copy[MAX_PATH];
+      if (FormPath(copy, run.tempPath, name)) ActDelFile(copy, nullptr);
+    }
+  }
+}
+
+// Steps 20 to 28: the files go into place and the run is finished one way or the other.
+HRESULT Deploy(Run& run) {
+  run.window.SetText("Copying Files...");
+  run.window.SetPos(0);
+  run.window.SetStep(run.isMultiLanguage ? 17 : 30);
+  run.window.Show(!SilentMode);
+
+  LockedFileCount = 0;
+  if (!run.useAdmin)
+    ForEachFile(run.tempFolder, ActCheckLocked, run.installFolder, nullptr);
+  else
+    WriteLog("!!! Copying files skipped by bUseAdmin", nullptr, 0);
+
+  // The portable edition runs from copies of these files at once, so it cannot wait for a
+  // restart: it stops before anything is copied.
+  if (run.isPortable && LockedFileCount != 0) {
+    ReportError("Some files remain locked in ", run.installFolder, 0);
+    return Abandon(run, -5);
+  }
+
+  if (!run.useAdmin) ForEachFile(run.tempFolder, ActMoveFile, run.installFolder, &run.window);
+  WriteLog("Files moved to ", run.installFolder, 0);
+
+  run.rebootRequired =
+      !run.isPortable && !run.useAdmin && (run.wasFresh == 0 || LockedFileCount != 0);
+  if (run.rebootRequired) WriteLog("!!! REBOOT required", nullptr, 0);
+  run.window.SetPos(990);
+
+  if (run.isPortable) {
+    HRESULT result = UnpackPortable(run);
+    if (result < 0) return result;
+  }
+
+  if (run.rebootRequired)
+    ScheduleAfterRestart(run);
+  else
+    StartProductNow(run);
+
+  run.window.SetPos(1000);
+  WriteLog("RunSfx() - END", nullptr, 0);
+  run.window.Destroy();
+  run.key.Close();
+  return 0;
+}
+
+}  // namespace
+
+HRESULT RunSfx(char* tail) {
+  WriteLog("RunSfx() - START", nullptr, 0);
+
+  Run run;
+  run.tail = tail ? tail : const_cast<char*>("");
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  run.window.Create(nullptr, 0);
+  run.window.Show(!SilentMode);
+
+  HRESULT result = Prepare(run);
+  if (result >= 0) result = Configure(run);
+  if (result >= 0) result = Deploy(run);
+
+  // Every way out: the key (when a step left it open), the mapping, then the window.
+  run.key.Close();
+  run.mapping.Close();
+  run.window.Destroy();
+  return result;
+}
