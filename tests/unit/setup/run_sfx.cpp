@@ -1,0 +1,240 @@
+/*
+ * The installation sequence in this process, over a setup file built with pwpack's writer: the
+ * paths that whole installs reach only awkwardly (over-long command lines and paths, refused
+ * system calls). The programs it starts are small scripts that record how they were started.
+ * Host only: the setup's module is named through WINSIM_MODULE, and faults need the host layer.
+ */
+#ifndef _WIN32
+
+#include "setup/run_sfx.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "fileops/file_actions.h"
+#include "platform/posix/winsim.h"
+#include "setup/startup.h"
+#include "support/log.h"
+#include "support/report.h"
+#include "tests/support/log_reader.h"
+#include "tests/support/test_machine.h"
+#include "tools/pwpack/pack_writer.h"
+
+namespace {
+
+const char kKey[] = "Software\\Tarnwell Labs";
+
+std::string Packed(const std::vector<pwpack::PackFile>& files) {
+  std::string stream, data, error;
+  EXPECT_TRUE(pwpack::MakeDecodedStream(files, &stream, &error)) << error;
+  EXPECT_TRUE(pwpack::CompressBlock(stream, false, &data, &error)) << error;
+  return data;
+}
+
+void SetValue(const char* name, const std::string& value) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 (DWORD)value.size() + 1);
+  RegCloseKey(key);
+}
+
+// The value, or "(missing)".
+std::string GetValue(const char* keyName, const char* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyName, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return "(missing)";
+  char buffer[512] = "";
+  DWORD size = sizeof buffer - 1;
+  LONG error =
+      RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+  RegCloseKey(key);
+  return error == ERROR_SUCCESS ? std::string(buffer) : "(missing)";
+}
+
+class RunSfxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SilentMode = true;
+    ForceReboot = false;
+    CreateDirectoryA(temp_.c_str(), nullptr);
+    machine_.SetSetting("windows", "temp", temp_);
+    CreateDirectoryA(machine_.Path("_pw").c_str(), nullptr);
+    snprintf(LogFolderPath, sizeof LogFolderPath, "%s", machine_.Path("_pw").c_str());
+    setenv("WINSIM_MODULE", setup_.c_str(), 1);
+    // The configuration program would make the installation folder; the recorder does not.
+    CreateDirectoryA(install_.c_str(), nullptr);
+    SetValue("PondwickFolder", install_ + "\\");
+    WriteSetup(false);
+  }
+  void TearDown() override {
+    unsetenv("WINSIM_MODULE");
+    winsim::ClearFaults();
+    SilentMode = false;
+    LogFolderPath[0] = '\0';
+  }
+
+  // A program of the payload: a script that records its command line and working folder.
+  std::string Recorder(const std::string& record) const {
+    return "#!/bin/sh\nprintf '%s\\n%s\\n' \"$WINSIM_CMDLINE\" \"$WINSIM_CWD\" > '" +
+           machine_.HostPathOfC(machine_.Path(record)) + "'\n";
+  }
+  void WriteSetup(bool portable) {
+    std::vector<pwpack::Block> blocks = {{"pondwick",
+                                          Packed({{"pwwipeout.exe", Recorder("config.txt")},
+                                                  {"identities.exe", Recorder("product.txt")},
+                                                  {"pondwick.dll", "library"}}),
+                                          true},
+                                         {"langs", Packed({{"de.lng", "deutsch"}}), true},
+                                         {"affid", "affiliate 42", false}};
+    if (portable) blocks.push_back({"portable", Packed({{"roam.dat", "roaming"}}), true});
+    std::string setup, error;
+    ASSERT_TRUE(pwpack::WriteSetup(pwpack::MinimalStub(), blocks, &setup, &error)) << error;
+    ASSERT_TRUE(TestMachine::WriteBytes(setup_, setup));
+  }
+  HRESULT Run(std::string tail) {
+    tail_ = tail;
+    return RunSfx(&tail_[0]);
+  }
+  std::string Read(const std::string& name) const {
+    std::string bytes;
+    return TestMachine::ReadBytes(machine_.Path(name), &bytes) ? bytes : "(missing)";
+  }
+  // What is left in the temporary folder's base: nothing once TempFolder is gone.
+  std::vector<std::string> TempEntries() const {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE listing = FindFirstFileA((temp_ + "\\*.*").c_str(), &found);
+    if (listing == INVALID_HANDLE_VALUE) return names;
+    do {
+      std::string name = found.cFileName;
+      if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(listing, &found));
+    FindClose(listing);
+    return names;
+  }
+  // The mapping is closed on the way out: an open file could not be deleted.
+  void ExpectSetupFileReleased() { EXPECT_TRUE(DeleteFileA(setup_.c_str())) << GetLastError(); }
+  bool Logged(const std::string& line) const {
+    for (const std::string& entry : log_.Entries())
+      if (entry == line) return true;
+    return false;
+  }
+
+  TestMachine machine_;
+  LogCapture log_{machine_};
+  std::string temp_ = machine_.Path("temp");
+  std::string install_ = machine_.Path("Install");
+  std::string setup_ = machine_.Path("setup.exe");
+  std::string tail_;
+};
+
+}  // namespace
+
+TEST_F(RunSfxTest, HostFixedEditionInstallsAndStartsTheProduct) {
+  ASSERT_EQ(Run("/silent /lang=de-german"), 0);
+  std::string config = Read("config.txt");
+  size_t cut = config.find('\n');
+  ASSERT_NE(cut, std::string::npos) << config;
+  std::string tempFolder = config.substr(cut + 1, config.size() - cut - 2);
+  EXPECT_EQ(tempFolder.rfind(temp_ + "\\PWS", 0), 0u) << tempFolder;
+  EXPECT_EQ(config.substr(0, cut),
+            "\"" + tempFolder + "\\pwwipeout.exe\" ii /silent /lang=de-german");
+  EXPECT_EQ(Read("product.txt"), "\"" + install_ + "\\identities.exe\" -frs\n" + install_ + "\n");
+  EXPECT_EQ(Read("Install\\pondwick.dll"), "library");
+  EXPECT_EQ(Read("Install\\de.lng"), "deutsch");
+  EXPECT_EQ(Read("Install\\affid.txt"), "affiliate 42");
+  EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed";
+  EXPECT_EQ(GetValue(kKey, "_InstallerDir"), machine_.Dir());
+  std::vector<std::string> lines = log_.Entries();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), "[0] RunSfx() - START ");
+  EXPECT_EQ(lines.back(), "[0] RunSfx() - END ");
+  EXPECT_TRUE(Logged("[0] PondwickFolder set to  " + install_ + "\\"));
+  ExpectSetupFileReleased();
+}
+
+// A tail that does not fit the configuration program's arguments is refused whole: a cut
+// option could mean something else to it.
+TEST_F(RunSfxTest, HostATailTooLongForTheConfigurationProgramIsRefused) {
+  std::string fits = "/home=" + std::string(250, 'x');  // 256 characters: "ii " + 256 fit
+  ASSERT_EQ(Run(fits), 0);
+  EXPECT_NE(Read("config.txt").find("\" ii " + fits + "\n"), std::string::npos);
+
+  DeleteFileA(machine_.Path("config.txt").c_str());
+  ASSERT_EQ(Run(fits + "y"), E_INVALIDARG);
+  EXPECT_EQ(Read("config.txt"), "(missing)") << "the configuration program never started";
+  EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed";
+  EXPECT_TRUE(
+      Logged("[0] The command line is too long: Setup can pass at most 256 characters on to the "
+             "configuration program. Please, run Setup again with fewer options. "));
+  ExpectSetupFileReleased();
+}
+
+// Paths formed from the installation folder or the temporary path are refused when they do not
+// fit, never cut: a cut path names another file.
+TEST_F(RunSfxTest, HostPathsThatDoNotFitAreRefusedNotCut) {
+  // A system temporary folder whose name does not fit counts as none.
+  machine_.SetSetting("windows", "temp", "C:\\" + std::string(260, 't'));
+  ASSERT_EQ(Run(""), 0);
+  EXPECT_TRUE(Logged("[CE] Can't get temp path, will try " + machine_.Path("_pw")));
+  EXPECT_TRUE(Logged("[0] GetTempPath:  " + machine_.Path("_pw")));
+
+  // An installation folder that leaves no room for the restart command: the files are placed
+  // and the restart asked for, but no cut command is left in RunOnce.
+  std::string folder = install_ + "\\" + std::string(239 - install_.size() - 1, 'f');
+  ASSERT_EQ(folder.size(), 239u);
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  ASSERT_TRUE(TestMachine::WriteBytes(folder + "\\pondwick.dll", "old"));
+  SetValue("PondwickFolder", folder);
+  HANDLE locked = CreateFileA((folder + "\\pondwick.dll").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+  ASSERT_EQ(Run(""), 0);
+  CloseHandle(locked);
+  EXPECT_TRUE(Logged("[0] !!! REBOOT required "));
+  EXPECT_TRUE(Logged("[CE] RunSfx() - path too long in  " + folder));
+  EXPECT_EQ(GetValue("Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "Pondwick"),
+            "(missing)");
+  EXPECT_EQ(log_.Entries().back(), "[0] RunSfx() - END ");
+}
+
+// Refused system calls end the run with the step's own result, and every way out releases the
+// setup file.
+TEST_F(RunSfxTest, HostRefusedCallsEndTheRunCleanly) {
+  struct Case {
+    const char* function;
+    unsigned nth;
+    DWORD error;
+    HRESULT result;
+    const char* line;  // a log line the failure leaves
+  } cases[] = {
+      {"MapViewOfFile", 1, ERROR_NOT_ENOUGH_MEMORY, E_FAIL, "Can't extract from SFX "},
+      {"CreateDirectoryA", 1, ERROR_ACCESS_DENIED, -1, "Can't create temp folder to unpack files"},
+      {"CreateProcessA", 1, ERROR_ACCESS_DENIED, (HRESULT)0x80070005, "failed to run "},
+      {"RegCreateKeyExA", 1, ERROR_ACCESS_DENIED, -4, "Installation folder is not specified."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.function);
+    WriteSetup(false);
+    winsim::ClearFaults();
+    // Both tries to make the temporary folder fail, and only the first call of the others.
+    winsim::SetFault(c.function, c.nth, c.error, std::string(c.function) == "CreateDirectoryA");
+    EXPECT_EQ(Run(""), c.result);
+    winsim::ClearFaults();
+    bool found = false;
+    for (const std::string& entry : log_.Entries())
+      found = found || entry.find("] " + std::string(c.line)) != std::string::npos;
+    EXPECT_TRUE(found) << c.line;
+    EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed";
+    EXPECT_EQ(Read("product.txt"), "(missing)");
+    ExpectSetupFileReleased();
+  }
+}
+
+#endif
