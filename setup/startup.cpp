@@ -28,21 +28,6 @@ const char kSingleInstanceEvent[] = "{6F2A9C41-0B7E-4D3A-9E15-C84B27D03A6E}-PwSe
 
 }  // namespace
 
-char* FindStringNoCase(char* text, const char* pattern) {
-  if (!text || !pattern) return nullptr;
-  size_t n = strlen(pattern);
-  char* end = text + strlen(text);
-  for (char* at = text;; at = CharNextA(at)) {
-    if ((size_t)(end - at) < n) return nullptr;
-    char kept = at[n];
-    at[n] = '\0';
-    bool equal = lstrcmpiA(at, pattern) == 0;
-    at[n] = kept;
-    if (equal) return at;
-    if (at == end) return nullptr;
-  }
-}
-
 char* CommandLineTail(char* commandLine) {
   char* p = commandLine;
   if (*p == '"') {

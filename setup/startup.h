@@ -7,17 +7,13 @@
 #define SETUP_STARTUP_H
 
 #include "platform/win32.h"
+#include "support/text.h"  // FindStringNoCase, which the options use
 
 // Set from "/reboot": a needed restart happens without asking.
 extern bool ForceReboot;
 
 // The installation sequence, given the command-line tail unchanged; 0 or a negative failure.
 typedef HRESULT (*RunSfxFn)(char* tail);
-
-// Where pattern first stands in text, compared without regard to case, stepping by characters
-// of the system code page; null when nowhere. text must be writable: each comparison puts a
-// terminator into it for a moment and restores the byte.
-char* FindStringNoCase(char* text, const char* pattern);
 
 // What follows the program's name and the blanks after it in a full command line.
 char* CommandLineTail(char* commandLine);
