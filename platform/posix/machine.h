@@ -84,6 +84,13 @@ struct ResolvedPath {
 // A missing last component is not an error: it keeps the given spelling, for creation.
 DWORD ResolvePath(const char* windowsPath, ResolvedPath* out);
 
+// Finds name in the host folder dir: the exact spelling first, else the first entry (in byte
+// order) equal without regard to case; actual is the entry's own spelling.
+bool FindEntryNoAlias(const std::string& dir, const std::string& name, std::string* actual);
+
+// Finds the live entry of dir whose short alias is alias (short_names.cpp).
+bool FindShortAlias(const std::string& dir, const std::string& alias, std::string* actual);
+
 // The Windows path of a host path: inside the machine as its drive path, else under Z:.
 std::string WindowsPathOfHost(const std::string& hostPath);
 

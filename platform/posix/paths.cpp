@@ -19,6 +19,30 @@
 namespace winsim {
 namespace detail {
 
+// Finds name in the host folder dir: the exact spelling first, else the first entry (in byte
+// order, so that the answer does not depend on the order readdir gives) equal without regard
+// to case.
+bool FindEntryNoAlias(const std::string& dir, const std::string& name, std::string* actual) {
+  struct stat st;
+  if (lstat((dir == "/" ? "/" + name : dir + "/" + name).c_str(), &st) == 0) {
+    *actual = name;
+    return true;
+  }
+  DIR* d = opendir(dir.c_str());
+  if (!d) return false;
+  bool found = false;
+  while (struct dirent* e = readdir(d)) {
+    std::string entry = e->d_name;
+    if (entry == "." || entry == "..") continue;
+    if (EqualNoCase(entry, name) && (!found || entry < *actual)) {
+      *actual = entry;
+      found = true;
+    }
+  }
+  closedir(d);
+  return found;
+}
+
 namespace {
 
 bool IsSep(char c) { return c == '\\' || c == '/'; }
@@ -94,28 +118,9 @@ std::string Join(const std::string& dir, const std::string& name) {
   return dir == "/" ? "/" + name : dir + "/" + name;
 }
 
-// Finds name in the host folder dir: the exact spelling first, else the first entry (in byte
-// order, so that the answer does not depend on the order readdir gives) equal without regard
-// to case.
+// Finds name in the host folder dir, by its own name or by its short alias.
 bool FindEntry(const std::string& dir, const std::string& name, std::string* actual) {
-  struct stat st;
-  if (lstat(Join(dir, name).c_str(), &st) == 0) {
-    *actual = name;
-    return true;
-  }
-  DIR* d = opendir(dir.c_str());
-  if (!d) return false;
-  bool found = false;
-  while (struct dirent* e = readdir(d)) {
-    std::string entry = e->d_name;
-    if (entry == "." || entry == "..") continue;
-    if (EqualNoCase(entry, name) && (!found || entry < *actual)) {
-      *actual = entry;
-      found = true;
-    }
-  }
-  closedir(d);
-  return found;
+  return FindEntryNoAlias(dir, name, actual) || FindShortAlias(dir, name, actual);
 }
 
 bool IsHostDir(const std::string& path) {

@@ -467,6 +467,39 @@ extern "C" LONG WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWO
   return lock.Write(h);
 }
 
+extern "C" LONG WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize,
+                                     LPDWORD reserved, LPDWORD type, BYTE* data,
+                                     LPDWORD dataSize) {
+  REG_FAULT_POINT();
+  if (reserved || !name || !nameSize) return ERROR_INVALID_PARAMETER;
+  if (data && !dataSize) return ERROR_INVALID_PARAMETER;
+  HiveId hive;
+  std::string path;
+  REGSAM access;
+  if (!Locate(key, &hive, &path, &access)) return ERROR_INVALID_HANDLE;
+  if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  HiveLock lock(hive, false);
+  Hive h = lock.Read();
+  auto it = h.keys.find(Upper(path));
+  if (it == h.keys.end()) return kErrorKeyDeleted;
+  if (index >= it->second.values.size()) return ERROR_NO_MORE_ITEMS;
+  const Value& v = it->second.values[index];
+  // The name must fit with its terminator, and then the data, as Windows checks them.
+  if (v.name.size() >= *nameSize) return ERROR_MORE_DATA;
+  std::memcpy(name, v.name.c_str(), v.name.size() + 1);
+  *nameSize = (DWORD)v.name.size();
+  if (type) *type = v.type;
+  if (dataSize) {
+    if (data && *dataSize < v.data.size()) {
+      *dataSize = (DWORD)v.data.size();
+      return ERROR_MORE_DATA;
+    }
+    if (data) std::memcpy(data, v.data.data(), v.data.size());
+    *dataSize = (DWORD)v.data.size();
+  }
+  return ERROR_SUCCESS;
+}
+
 extern "C" LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR name) {
   REG_FAULT_POINT();
   HiveId hive;

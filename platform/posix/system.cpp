@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/posix/machine.h"
+#include "platform/posix/moves.h"
 #include "platform/posix/security.h"
 
 using winsim::detail::EqualNoCase;
@@ -99,6 +100,7 @@ const Export kExports[] = {
     {&kModules[1], "OpenProcessToken", AsProc(&winsim::detail::HostOpenProcessToken)},
     {&kModules[1], "LookupPrivilegeValueA", AsProc(&winsim::detail::HostLookupPrivilegeValueA)},
     {&kModules[1], "AdjustTokenPrivileges", AsProc(&winsim::detail::HostAdjustTokenPrivileges)},
+    {&kModules[0], "MoveFileExA", AsProc(&winsim::detail::HostMoveFileExA)},
 };
 
 // The module a LoadLibraryA name stands for: the last path component, ".dll" added when the

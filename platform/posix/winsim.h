@@ -8,7 +8,8 @@
  *   machine.ini               settings, read when needed (see below)
  *   state/messagebox.log      transcript: one line per message box shown
  *   state/messagebox-answers  scripted answers, one decimal button id per line, used in order
- *   registry/                 one REGEDIT4 file per hive (later)
+ *   registry/                 one REGEDIT4 file per hive
+ *   state/short-names         the 8.3 aliases handed out by GetShortPathNameA
  *
  * machine.ini (all optional):
  *   [windows]   directory=C:\WINDOWS   what GetWindowsDirectoryA answers (any text)
@@ -27,6 +28,7 @@
 #define PLATFORM_POSIX_WINSIM_H
 
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -41,6 +43,13 @@ unsigned CallCount(const char* function);
 
 // The host path that a Windows path of the machine stands for (empty when it maps nowhere).
 std::string HostPath(const char* windowsPath);
+
+// What the next start of Windows does to the machine, in its order: the delayed moves and
+// deletions of PendingFileRenameOperations (the value is then removed), the [Rename] lines of
+// wininit.ini (which then becomes wininit.bak), and the RunOnce values of HKEY_LOCAL_MACHINE and
+// HKEY_CURRENT_USER, each deleted and then its command run and waited for. One line per step
+// goes to log (when given); the answer is the number of steps that failed.
+int Boot(std::vector<std::string>* log);
 
 }  // namespace winsim
 

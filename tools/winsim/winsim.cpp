@@ -6,6 +6,9 @@
  *   winsim show DIR          machine.ini, the registry hives, message boxes, restart requests
  *   winsim run DIR PROGRAM [ARGS...]   starts PROGRAM (a Windows path) in the machine, waits
  *                                      for it and exits with its exit code's low 8 bits
+ *   winsim boot DIR          what the next start of Windows does: pending renames and deletions,
+ *                            wininit.ini [Rename], RunOnce; one line per step, exit 1 when a
+ *                            step failed
  */
 #include <sys/stat.h>
 
@@ -19,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/winsim.h"
 #include "platform/win32.h"
 
 namespace {
@@ -30,7 +34,8 @@ int Usage() {
                "                       [--groups N] [--extended yes|no] [--reboot accept|refuse]\n"
                "                       [--ie VERSION|none] [--answers ID,...]\n"
                "       winsim show DIR\n"
-               "       winsim run DIR PROGRAM [ARGS...]\n");
+               "       winsim run DIR PROGRAM [ARGS...]\n"
+               "       winsim boot DIR\n");
   return 2;
 }
 
@@ -145,6 +150,15 @@ int Run(const std::string& dir, const std::vector<std::string>& args) {
   return (int)(code & 0xFF);
 }
 
+int Boot(const std::string& dir) {
+  setenv("WINSIM_ROOT", dir.c_str(), 1);
+  std::vector<std::string> steps;
+  int failed = winsim::Boot(&steps);
+  for (const std::string& step : steps) std::printf("%s\n", step.c_str());
+  std::printf("restart done: %zu steps, %d failed\n", steps.size(), failed);
+  return failed ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -154,5 +168,6 @@ int main(int argc, char** argv) {
   if (command == "init") return Init(dir, rest);
   if (command == "show") return rest.empty() ? Show(dir) : Usage();
   if (command == "run") return Run(dir, rest);
+  if (command == "boot") return rest.empty() ? Boot(dir) : Usage();
   return Usage();
 }

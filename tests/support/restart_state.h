@@ -1,0 +1,103 @@
+/*
+ * What a test leaves for the next start of Windows, kept as it was before the test and put back
+ * after it: under Wine the pending-operation list and wininit.ini belong to the prefix that every
+ * test shares, and a left-over entry would act at its next wineboot.
+ */
+#ifndef TESTS_SUPPORT_RESTART_STATE_H
+#define TESTS_SUPPORT_RESTART_STATE_H
+
+#include <string>
+
+#include "platform/win32.h"
+#include "tests/support/test_machine.h"
+
+inline constexpr char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+inline constexpr char kPending[] = "PendingFileRenameOperations";
+
+// HKLM "SYSTEM\CurrentControlSet\Control\Session Manager" PendingFileRenameOperations.
+class PendingList {
+ public:
+  PendingList() { had_ = Read(&saved_); }
+  ~PendingList() {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+      return;
+    if (had_)
+      RegSetValueExA(key, kPending, 0, REG_MULTI_SZ, (const BYTE*)saved_.data(),
+                     (DWORD)saved_.size());
+    else
+      RegDeleteValueA(key, kPending);
+    RegCloseKey(key);
+  }
+  // What was added to the list since the test began (the closing empty string included).
+  std::string Added() const {
+    std::string now;
+    Read(&now);
+    std::string before = saved_;
+    if (!before.empty()) before.pop_back();  // the closing empty string moves to the end
+    return now.compare(0, before.size(), before) == 0 ? now.substr(before.size())
+                                                      : "changed: " + now;
+  }
+
+ private:
+  static bool Read(std::string* out) {
+    out->clear();
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
+      return false;
+    DWORD type = 0, size = 0;
+    bool found = RegQueryValueExA(key, kPending, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+    if (found) {
+      out->resize(size);
+      RegQueryValueExA(key, kPending, nullptr, &type, (BYTE*)&(*out)[0], &size);
+      out->resize(size);
+    }
+    RegCloseKey(key);
+    return found;
+  }
+  bool had_ = false;
+  std::string saved_;
+};
+
+// The Windows folder's wininit.ini; the test starts without one.
+class Wininit {
+ public:
+  Wininit() {
+    char folder[MAX_PATH];
+    GetWindowsDirectoryA(folder, sizeof folder);
+    path_ = std::string(folder) + "\\wininit.ini";
+    had_ = TestMachine::ReadBytes(path_, &saved_);
+    DeleteFileA(path_.c_str());
+  }
+  ~Wininit() {
+    if (had_)
+      TestMachine::WriteBytes(path_, saved_);
+    else
+      DeleteFileA(path_.c_str());
+  }
+  const std::string& Path() const { return path_; }
+  bool Write(const std::string& text) const { return TestMachine::WriteBytes(path_, text); }
+  std::string Text() const {
+    std::string text;
+    TestMachine::ReadBytes(path_, &text);
+    return text;
+  }
+  bool Exists() const { return TestMachine::Exists(path_); }
+
+ private:
+  std::string path_, saved_;
+  bool had_ = false;
+};
+
+// One pair of the pending list as Windows writes it: "\??\source", then "!\??\target" ("!" for
+// MOVEFILE_REPLACE_EXISTING), or an empty string when the source is to be deleted.
+inline std::string PendingPair(const std::string& source, const std::string& target,
+                               bool replace = true) {
+  return "\\??\\" + source + std::string(1, '\0') +
+         (target.empty() ? "" : (replace ? "!" : "") + std::string("\\??\\") + target) +
+         std::string(1, '\0');
+}
+
+#endif

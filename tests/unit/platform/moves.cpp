@@ -1,0 +1,212 @@
+/* MoveFileExA (now and at the next start), short names, and the restart that carries moves out. */
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+#include "tests/support/child_process.h"
+#include "tests/support/restart_state.h"
+#include "tests/support/test_machine.h"
+#ifndef _WIN32
+#include "platform/posix/winsim.h"
+#endif
+
+namespace {
+
+MoveFileExAFn MoveFileEx() {
+  return ProcAs<MoveFileExAFn>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "MoveFileExA"));
+}
+
+std::string Read(const std::string& path) {
+  std::string bytes;
+  TestMachine::ReadBytes(path, &bytes);
+  return bytes;
+}
+
+std::string Short(const std::string& path) {
+  char out[1024] = "";
+  DWORD n = GetShortPathNameA(path.c_str(), out, sizeof out);
+  EXPECT_TRUE(n > 0 && n < sizeof out) << path << " error " << GetLastError();
+  return out;
+}
+
+std::string NamePart(const std::string& path) { return path.substr(path.find_last_of('\\') + 1); }
+
+class MovesTest : public ::testing::Test {
+ protected:
+  TestMachine machine;
+  PendingList pending;
+};
+
+}  // namespace
+
+TEST_F(MovesTest, DelayedMovesAreListedForTheNextStartAndTouchNothingNow) {
+  MoveFileExAFn move = MoveFileEx();
+  ASSERT_NE(move, nullptr);
+  std::string a = machine.Path("a.txt"), b = machine.Path("b.txt");
+  ASSERT_TRUE(TestMachine::WriteBytes(a, "a"));
+  ASSERT_TRUE(TestMachine::WriteBytes(b, "b"));
+  EXPECT_TRUE(move(a.c_str(), b.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
+  EXPECT_TRUE(move(b.c_str(), machine.Path("c.txt").c_str(), MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_TRUE(move(a.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ(pending.Added(), PendingPair(a, b) + PendingPair(b, machine.Path("c.txt"), false) +
+                                 PendingPair(a, "") + '\0');
+  EXPECT_EQ(Read(a), "a");
+  EXPECT_EQ(Read(b), "b");
+  EXPECT_FALSE(TestMachine::Exists(machine.Path("c.txt")));
+}
+
+TEST_F(MovesTest, MovesNowFollowTheReplaceAndShareRules) {
+  MoveFileExAFn move = MoveFileEx();
+  ASSERT_NE(move, nullptr);
+  std::string a = machine.Path("a.txt"), b = machine.Path("b.txt"), c = machine.Path("c.txt");
+  ASSERT_TRUE(TestMachine::WriteBytes(a, "a"));
+  ASSERT_TRUE(TestMachine::WriteBytes(b, "b"));
+  EXPECT_FALSE(move(a.c_str(), b.c_str(), 0));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+  EXPECT_TRUE(move(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_FALSE(TestMachine::Exists(a));
+  EXPECT_EQ(Read(b), "a");
+  EXPECT_TRUE(move(b.c_str(), c.c_str(), 0));
+  EXPECT_EQ(Read(c), "a");
+  EXPECT_FALSE(move(b.c_str(), c.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+  {
+    // Held open without FILE_SHARE_DELETE: neither renamed nor deleted.
+    HeldByChild held(machine.Dir(), "file \"" + c + "\" 0x80000000 3");
+    ASSERT_EQ(held.Ready(), "ok");
+    EXPECT_FALSE(move(c.c_str(), a.c_str(), 0));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_FALSE(move(c.c_str(), nullptr, 0));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+  }
+  EXPECT_TRUE(move(c.c_str(), nullptr, 0)) << "no target: deleted";
+  EXPECT_FALSE(TestMachine::Exists(c));
+  EXPECT_EQ(pending.Added(), "");
+}
+
+TEST_F(MovesTest, ShortNamesNameTheSameFiles) {
+  std::string folder = machine.Path("Pondwick Program Files");
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  std::string plain = folder + "\\a.txt", longName = folder + "\\Pondwick notes.text";
+  ASSERT_TRUE(TestMachine::WriteBytes(plain, "plain"));
+  ASSERT_TRUE(TestMachine::WriteBytes(longName, "long"));
+
+  std::string shortFolder = Short(folder);
+  EXPECT_NE(NamePart(shortFolder), "Pondwick Program Files");
+  EXPECT_EQ(Short(plain), shortFolder + "\\a.txt") << "an 8.3 name is its own short name";
+  std::string shortLong = Short(longName);
+  std::string name = NamePart(shortLong);
+  EXPECT_EQ(shortLong, shortFolder + "\\" + name);
+  EXPECT_NE(name.find('~'), std::string::npos) << name;
+  EXPECT_LE(name.size(), 12u) << name;
+  EXPECT_EQ(name.substr(name.size() - 4), ".TEX");
+  EXPECT_EQ(Read(shortLong), "long") << "the short path reaches the file";
+  EXPECT_EQ(Short(shortLong), shortLong);
+
+  // Windows' answer for a buffer that is too small: the size needed, nothing written.
+  char small[4] = "xyz";
+  EXPECT_EQ(GetShortPathNameA(longName.c_str(), small, sizeof small), shortLong.size() + 1);
+  EXPECT_STREQ(small, "xyz");
+  EXPECT_EQ(GetShortPathNameA(machine.Path("missing").c_str(), nullptr, 0), 0u);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+}
+
+#ifndef _WIN32
+
+TEST_F(MovesTest, HostShortNamesTakeWindowsFormAndLastWhileTheirFileDoes) {
+  std::string one = machine.Path("Pondwick notes.txt"), two = machine.Path("pondwick NOTES 2.txt");
+  ASSERT_TRUE(TestMachine::WriteBytes(one, "1"));
+  ASSERT_TRUE(TestMachine::WriteBytes(two, "2"));
+  ASSERT_TRUE(TestMachine::WriteBytes(machine.Path(".profile"), "p"));
+  ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("a.b.html"), "h"));
+  EXPECT_EQ(Short(one), "C:\\pwtest\\PONDWI~1.TXT");
+  EXPECT_EQ(Short(two), "C:\\pwtest\\PONDWI~2.TXT");
+  EXPECT_EQ(Short(one), "C:\\pwtest\\PONDWI~1.TXT") << "asked again, the same alias";
+  EXPECT_EQ(Short(machine.Path(".profile")), "C:\\pwtest\\PROFIL~1");
+  EXPECT_EQ(Short(machine.Path("a.b.html")), "C:\\pwtest\\AB~1.HTM");
+  EXPECT_EQ(Short("c:/pwtest/./Pondwick notes.txt"), "c:/pwtest/./PONDWI~1.TXT")
+      << "separators, dots and the drive stay as given";
+  EXPECT_EQ(Read("C:\\PWTEST\\pondwi~2.txt"), "2");
+
+  EXPECT_TRUE(DeleteFileA("C:\\pwtest\\PONDWI~1.TXT"));
+  EXPECT_FALSE(TestMachine::Exists(one));
+  EXPECT_FALSE(TestMachine::Exists("C:\\pwtest\\PONDWI~1.TXT")) << "the alias went with its file";
+  EXPECT_EQ(GetShortPathNameA(nullptr, nullptr, 0), 0u);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(GetShortPathNameA("", nullptr, 0), 0u);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_BAD_PATHNAME);
+}
+
+TEST_F(MovesTest, HostRestartDoesPendingMovesThenWininitThenRunOnce) {
+  MoveFileExAFn move = MoveFileEx();
+  ASSERT_NE(move, nullptr);
+  std::string inst = machine.Path("inst"), temp = machine.Path("PWS1.TMP");
+  ASSERT_TRUE(CreateDirectoryA(inst.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr));
+  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\a.dll", "old a"));
+  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\_pw1.pw_", "new a"));
+  ASSERT_TRUE(move((inst + "\\_pw1.pw_").c_str(), (inst + "\\a.dll").c_str(),
+                   MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
+  ASSERT_TRUE(move(temp.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+
+  // The 95 family's way: a long-named target ends up under its short name.
+  std::string longName = inst + "\\Pondwick Identities.dll";
+  ASSERT_TRUE(TestMachine::WriteBytes(longName, "old long"));
+  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\_pw2.pw_", "new long"));
+  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\gone.tmp", "g"));
+  Wininit wininit;
+  ASSERT_TRUE(wininit.Write("[Other]\r\nk=v\r\n[rename]\r\n" + Short(longName) + "=" + inst +
+                            "\\_pw2.pw_\r\nNUL=" + inst + "\\gone.tmp\r\n"));
+
+  std::string report = machine.Path("report.txt"), user = machine.Path("user.txt");
+  HKEY key;
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    ASSERT_EQ(RegCreateKeyExA(root, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
+                              nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    std::string command = "\"" + ChildProgram() + "\" report \"" +
+                          (root == HKEY_LOCAL_MACHINE ? report : user) + "\" 0";
+    RegSetValueExA(key, "Pondwick", 0, REG_SZ, (const BYTE*)command.c_str(),
+                   (DWORD)command.size() + 1);
+    RegCloseKey(key);
+  }
+
+  std::vector<std::string> steps;
+  EXPECT_EQ(winsim::Boot(&steps), 0);
+  ASSERT_EQ(steps.size(), 7u);
+  EXPECT_EQ(steps[0], "move " + inst + "\\_pw1.pw_ to " + inst + "\\a.dll");
+  EXPECT_EQ(steps[1], "delete " + temp);
+  EXPECT_EQ(steps[2].rfind("move " + inst + "\\_pw2.pw_ to ", 0), 0u) << steps[2];
+  EXPECT_EQ(steps[3], "delete " + inst + "\\gone.tmp");
+  EXPECT_EQ(steps[4], "rename " + wininit.Path() + " to C:\\WINDOWS\\wininit.bak");
+  EXPECT_EQ(steps[5].rfind("run HKLM RunOnce \"Pondwick\": ", 0), 0u) << steps[5];
+  EXPECT_EQ(steps[6].rfind("run HKCU RunOnce \"Pondwick\": ", 0), 0u) << steps[6];
+
+  EXPECT_EQ(Read(inst + "\\a.dll"), "new a");
+  EXPECT_FALSE(TestMachine::Exists(inst + "\\_pw1.pw_"));
+  EXPECT_FALSE(TestMachine::Exists(temp));
+  EXPECT_FALSE(TestMachine::Exists(longName)) << "the long name is lost";
+  EXPECT_EQ(Read(inst + "\\PONDWI~1.DLL"), "new long");
+  EXPECT_FALSE(TestMachine::Exists(inst + "\\gone.tmp"));
+  EXPECT_FALSE(wininit.Exists());
+  EXPECT_TRUE(TestMachine::Exists("C:\\WINDOWS\\wininit.bak"));
+  EXPECT_TRUE(TestMachine::Exists(report));
+  EXPECT_TRUE(TestMachine::Exists(user));
+  EXPECT_EQ(pending.Added(), "") << "the list is gone";
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    ASSERT_EQ(RegOpenKeyExA(root, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
+                            KEY_QUERY_VALUE, &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExA(key, "Pondwick", nullptr, nullptr, nullptr, nullptr),
+              ERROR_FILE_NOT_FOUND);
+    RegCloseKey(key);
+  }
+
+  steps.clear();
+  EXPECT_EQ(winsim::Boot(&steps), 0);
+  EXPECT_TRUE(steps.empty()) << "a second start has nothing left to do";
+}
+
+#endif
