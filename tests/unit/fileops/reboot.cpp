@@ -1,0 +1,201 @@
+/* Replace on reboot: the numbered copies, the NT family's delayed moves, the wininit.ini edit. */
+#include "fileops/reboot.h"
+
+#include "fixture.h"
+#include "support/paths.h"
+#include "tests/support/child_process.h"
+#include "tests/support/restart_state.h"
+#ifndef _WIN32
+#include "platform/posix/winsim.h"
+#endif
+
+namespace {
+
+std::string ShortPath(const std::string& path) {
+  char out[1024] = "";
+  EXPECT_NE(GetShortPathNameA(path.c_str(), out, sizeof out), 0u) << path;
+  return out;
+}
+
+class RebootTest : public FileopsTest {
+ protected:
+  RebootTest() { RebootCopyCount = 0; }
+  PendingList pending;
+  Wininit wininit;
+};
+
+}  // namespace
+
+TEST_F(RebootTest, CopiesAreNumberedBesideTheTargetAndNeverOverwriteAWaitingOne) {
+  std::string temp = Folder("temp"), inst = Folder("inst");
+  ASSERT_TRUE(TestMachine::WriteBytes(temp + "\\a.dll", "new a"));
+  ASSERT_TRUE(TestMachine::WriteBytes(temp + "\\b.dll", "new b"));
+  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\a.dll", "old a"));
+  // An earlier run's copy, still waiting for its own replacement.
+  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\_pw2.pw_", "earlier run"));
+
+  EXPECT_NE(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0);
+  EXPECT_NE(ActMoveFileOnReboot((temp + "\\b.dll").c_str(), inst.c_str()), 0);
+  EXPECT_EQ(RebootCopyCount, 3);
+  EXPECT_EQ(Read(inst + "\\_pw1.pw_"), "new a");
+  EXPECT_EQ(Read(inst + "\\_pw2.pw_"), "earlier run");
+  EXPECT_EQ(Read(inst + "\\_pw3.pw_"), "new b");
+  EXPECT_EQ(Read(inst + "\\a.dll"), "old a") << "replaced only at the next start";
+  EXPECT_EQ(pending.Added(), PendingPair(inst + "\\_pw1.pw_", inst + "\\a.dll") +
+                                 PendingPair(inst + "\\_pw3.pw_", inst + "\\b.dll") + '\0');
+  std::vector<std::string> entries = log.Entries();
+  ASSERT_GE(entries.size(), 3u);
+  EXPECT_EQ(entries[0], "[0] ActMoveFileOnReboot() - move  " + temp + "\\a.dll");
+  EXPECT_EQ(entries[1], "[0] " + std::string(26, ' ') + "to  " + inst);
+  EXPECT_EQ(entries[2].rfind("[", 0), 0u);
+  EXPECT_NE(entries[2].find("] MoveFileOnRebootNT() - MoveFileEx  OK"), std::string::npos)
+      << entries[2];
+  EXPECT_FALSE(wininit.Exists()) << "the NT family never touches wininit.ini";
+
+  // A copy that fails still uses up its number, and nothing is scheduled.
+  EXPECT_EQ(ActMoveFileOnReboot((temp + "\\missing.dll").c_str(), inst.c_str()), 0);
+  EXPECT_EQ(RebootCopyCount, 4);
+  EXPECT_TRUE(Logged("[2] ActMoveFileOnReboot() - can't copy to " + inst + "\\_pw4.pw_"));
+  EXPECT_EQ(pending.Added(), PendingPair(inst + "\\_pw1.pw_", inst + "\\a.dll") +
+                                 PendingPair(inst + "\\_pw3.pw_", inst + "\\b.dll") + '\0');
+}
+
+TEST_F(RebootTest, WithoutDestinationTheSourceIsScheduledForDeletion) {
+  std::string folder = Folder("PWS1234.TMP");
+  EXPECT_NE(MoveFileOnReboot(folder.c_str(), nullptr), 0);
+  EXPECT_EQ(pending.Added(), PendingPair(folder, "") + '\0');
+  EXPECT_TRUE(TestMachine::Exists(folder));
+}
+
+TEST_F(RebootTest, WininitGetsItsRenameSectionWhereverItStands) {
+  std::string inst = Folder("inst");
+  std::string source = inst + "\\_pw1.pw_", target = inst + "\\a.dll";
+  ASSERT_TRUE(TestMachine::WriteBytes(source, "new"));
+  ASSERT_TRUE(TestMachine::WriteBytes(target, "old"));
+  const std::string line = ShortPath(target) + "=" + ShortPath(source) + "\r\n";
+  struct Case {
+    const char* before;
+    std::string after;
+  } cases[] = {
+      {nullptr, "[Rename]\r\n" + line},
+      {"[rename]\r\nX=Y\r\n", "[rename]\r\nX=Y\r\n" + line},
+      {"[RENAME]\r\nX=Y\r\n[Other]\r\nk=v\r\n",
+       "[RENAME]\r\nX=Y\r\n" + line + "[Other]\r\nk=v\r\n"},
+      // A header with a lone line feed is not the section.
+      {"[Rename]\nX=Y\n", "[Rename]\nX=Y\n[Rename]\r\n" + line},
+      // A last line without its line end is never joined to what follows it.
+      {"[Other]\r\nk=v", "[Other]\r\nk=v\r\n[Rename]\r\n" + line},
+      {"[Rename]\r\nX=Y", "[Rename]\r\nX=Y\r\n" + line},
+  };
+  for (const Case& c : cases) {
+    if (c.before)
+      ASSERT_TRUE(wininit.Write(c.before));
+    else
+      DeleteFileA(wininit.Path().c_str());
+    EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), target.c_str()), 1);
+    EXPECT_EQ(wininit.Text(), c.after) << (c.before ? c.before : "(no file)");
+  }
+  EXPECT_TRUE(Logged("[0] MoveFileOnReboot9x() - from  " + source));
+  EXPECT_TRUE(Logged("[0] " + std::string(21, ' ') + "to  " + target));
+  // The line's own CR LF ends the log line.
+  EXPECT_TRUE(Logged("[0] MoveFileOnReboot9x() - ini line  " + line.substr(0, line.size() - 2)));
+  EXPECT_EQ(Read(target), "old");
+
+  // No destination: the source is deleted at the start.
+  ASSERT_TRUE(wininit.Write("[Rename]\r\n"));
+  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), nullptr), 1);
+  EXPECT_EQ(wininit.Text(), "[Rename]\r\nNUL=" + ShortPath(source) + "\r\n");
+  EXPECT_TRUE(Logged("[0] " + std::string(21, ' ') + "to  "));
+}
+
+TEST_F(RebootTest, WininitDestinationIsMadeAndALongNameIsReported) {
+  std::string inst = Folder("inst");
+  std::string source = inst + "\\_pw1.pw_";
+  ASSERT_TRUE(TestMachine::WriteBytes(source, "new"));
+  std::string made = inst + "\\new.dll";
+  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), made.c_str()), 1);
+  EXPECT_TRUE(TestMachine::Exists(made)) << "made empty, so that it has a short name";
+  EXPECT_EQ(Read(made), "");
+  EXPECT_FALSE(LoggedAnywhere("is locked and will be copied")) << "an 8.3 name needs no warning";
+
+  std::string longName = inst + "\\Pondwick Identities.dll";
+  ASSERT_TRUE(TestMachine::WriteBytes(longName, "old"));
+  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), longName.c_str()), 1);
+  std::string shortPath = ShortPath(longName);
+  std::string shortName = GetFileNamePart(shortPath.c_str());
+  EXPECT_TRUE(LoggedAnywhere("Pondwick file '" + longName +
+                             "' is locked and will be copied after reboot as '" + shortName +
+                             "'.\nFor correct Pondwick operation"))
+      << "the warning, logged under SilentMode";
+  EXPECT_NE(wininit.Text().find(ShortPath(longName) + "=" + ShortPath(source) + "\r\n"),
+            std::string::npos);
+  EXPECT_EQ(Read(longName), "old");
+}
+
+TEST_F(RebootTest, WininitFailuresLeaveTheFileAsItWas) {
+  std::string inst = Folder("inst");
+  std::string source = inst + "\\_pw1.pw_";
+  ASSERT_TRUE(TestMachine::WriteBytes(source, "new"));
+  ASSERT_TRUE(wininit.Write("[Rename]\r\n"));
+  EXPECT_EQ(MoveFileOnReboot9x((inst + "\\gone").c_str(), nullptr), 0);
+  EXPECT_TRUE(Logged("[2] MoveFileOnReboot9x() - failed to get short name for " + inst + "\\gone"));
+
+  HeldByChild held(machine.Dir(), "file \"" + wininit.Path() + "\" 0x80000000 1");
+  ASSERT_EQ(held.Ready(), "ok");
+  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), nullptr), 0);
+  EXPECT_TRUE(Logged("[20] MoveFileOnReboot9x() - failed to open " + wininit.Path()));
+  held.Release();
+  EXPECT_EQ(wininit.Text(), "[Rename]\r\n");
+}
+
+#ifndef _WIN32
+
+TEST_F(RebootTest, HostFamilyChoosesTheMeansAndAMissingMoveFileExIsQuiet) {
+  std::string inst = Folder("inst");
+  std::string source = inst + "\\_pw1.pw_";
+  ASSERT_TRUE(TestMachine::WriteBytes(source, "new"));
+  machine.SetSetting("windows", "version", "98");
+  EXPECT_EQ(MoveFileOnReboot(source.c_str(), nullptr), 1);
+  EXPECT_EQ(wininit.Text(), "[Rename]\r\nNUL=" + source + "\r\n");
+  EXPECT_EQ(pending.Added(), "");
+
+  machine.SetSetting("windows", "version", "xp");
+  machine.SetSetting("functions", "missing", "MoveFileExA");
+  size_t lines = log.Entries().size();
+  EXPECT_EQ(MoveFileOnReboot(source.c_str(), nullptr), 0);
+  EXPECT_EQ(log.Entries().size(), lines) << "no log line";
+  machine.SetSetting("functions", "missing", "");
+
+  winsim::SetFault("MoveFileExA", winsim::CallCount("MoveFileExA") + 1, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(MoveFileOnRebootNT(source.c_str(), nullptr), 0);
+  EXPECT_TRUE(Logged("[5] MoveFileOnRebootNT() - MoveFileEx  FAIL"));
+  EXPECT_EQ(pending.Added(), "");
+}
+
+TEST_F(RebootTest, HostMappingFailuresGiveTheFileItsOldLength) {
+  std::string inst = Folder("inst");
+  std::string source = inst + "\\_pw1.pw_";
+  ASSERT_TRUE(TestMachine::WriteBytes(source, "new"));
+  ASSERT_TRUE(wininit.Write("[Other]\r\nk=v\r\n"));
+  winsim::SetFault("CreateFileMappingA", winsim::CallCount("CreateFileMappingA") + 1,
+                   ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), nullptr), 0);
+  EXPECT_TRUE(Logged("[8] MoveFileOnReboot9x() - failed to create mapping " + wininit.Path()));
+  EXPECT_EQ(wininit.Text(), "[Other]\r\nk=v\r\n");
+
+  winsim::SetFault("MapViewOfFile", winsim::CallCount("MapViewOfFile") + 1,
+                   ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), nullptr), 0);
+  EXPECT_TRUE(Logged("[8] MoveFileOnReboot9x() - failed to map view " + wininit.Path()));
+  EXPECT_EQ(wininit.Text(), "[Other]\r\nk=v\r\n") << "no zeros left behind";
+
+  winsim::SetFault("GetShortPathNameA", winsim::CallCount("GetShortPathNameA") + 1,
+                   ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), (inst + "\\new.dll").c_str()), 0);
+  EXPECT_TRUE(
+      Logged("[8] MoveFileOnReboot9x() - failed to get short name for " + inst + "\\new.dll"));
+  EXPECT_TRUE(TestMachine::Exists(inst + "\\new.dll")) << "the empty destination stays";
+  EXPECT_EQ(wininit.Text(), "[Other]\r\nk=v\r\n");
+}
+
+#endif
