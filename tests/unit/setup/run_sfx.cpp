@@ -159,6 +159,30 @@ TEST_F(RunSfxTest, HostFixedEditionInstallsAndStartsTheProduct) {
   ExpectSetupFileReleased();
 }
 
+// The portable edition runs the product from copies in the temporary path, and deletes them
+// once it has ended; without a root folder it stops with -5 after the files were moved.
+TEST_F(RunSfxTest, HostPortableEditionRunsFromCopiesInTheTemporaryPath) {
+  WriteSetup(true);
+  SetValue("PondwickFolderPort", install_);
+  std::string root = machine_.Path("Roam");
+  CreateDirectoryA(root.c_str(), nullptr);
+  SetValue("_PortableRootFolder", root + "\\");
+  ASSERT_EQ(Run(""), 0);
+  EXPECT_NE(Read("config.txt").find("\\pwwipeout.exe\" pp \n"), std::string::npos);
+  EXPECT_EQ(Read("product.txt"), "\"" + temp_ + "\\identities.exe\" -frs\n" + temp_ + "\n");
+  EXPECT_EQ(Read("Roam\\roam.dat"), "roaming");
+  EXPECT_EQ(Read("Install\\pondwick.dll"), "library");
+  EXPECT_TRUE(TempEntries().empty()) << "TempFolder and the copies are gone";
+
+  SetValue("_PortableRootFolder", "");
+  ASSERT_EQ(Run(""), -5);
+  EXPECT_TRUE(Logged(
+      "[0] Root folder for Roamkit is not specified. Please, run Setup again and report this "
+      "error to support@pondwick.example "));
+  EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed";
+  ExpectSetupFileReleased();
+}
+
 // A tail that does not fit the configuration program's arguments is refused whole: a cut
 // option could mean something else to it.
 TEST_F(RunSfxTest, HostATailTooLongForTheConfigurationProgramIsRefused) {
