@@ -359,6 +359,14 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine,
     return Fail(ERROR_BAD_EXE_FORMAT, FALSE);
   }
 
+  // Windows files carry no execute permission, yet any of them can be started: a native
+  // program that arrived as data (unpacked, copied) gets the host's execute bits here.
+  if (module.empty()) {
+    struct stat st;
+    if (stat(hostProgram.c_str(), &st) == 0 && (st.st_mode & 0111) != 0111)
+      chmod(hostProgram.c_str(), st.st_mode | 0111);
+  }
+
   std::string cwdWindows, cwdHost;
   if (currentDirectory) {
     winsim::detail::ResolvedPath folder;
