@@ -10,7 +10,8 @@
  *   PW_DEMO_CANCEL  "_CancelInstall" as a number; default not written
  *   PW_DEMO_ADMIN   "_UseAdminFiles"; default not written
  *   PW_DEMO_ROOT    "_PortableRootFolder"; default C:\Roamkit in the portable edition
- * "(none)" leaves a value as it is, "(empty)" writes an empty string. What it was given and saw
+ * "(none)" leaves a value as it is, "(empty)" writes an empty string. The chosen installation
+ * folder is made, as the setup only copies into it. What it was given and saw
  * (command line, working folder, "_InstallerDir", whether "_WasFresh" was gone) is appended to
  * pwwipeout.txt in the folder PW_DEMO_RECORD.
  */
@@ -58,6 +59,13 @@ std::string ReadString(HKEY key, const char* name, bool* present) {
   return *present ? std::string(buffer) : std::string();
 }
 
+// Makes folder and every missing folder above it.
+void MakeFolders(const std::string& folder) {
+  for (size_t at = folder.find('\\', 3); at != std::string::npos; at = folder.find('\\', at + 1))
+    CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
+  if (!folder.empty()) CreateDirectoryA(folder.c_str(), nullptr);
+}
+
 }  // namespace
 
 int main() {
@@ -77,7 +85,11 @@ int main() {
 
   std::string folder = "C:\\Program Files\\Pondwick", value;
   bool folderGiven = !getenv("PW_DEMO_FOLDER") || demo::Instruction("PW_DEMO_FOLDER", &folder);
-  if (folderGiven) SetString(key, portable ? "PondwickFolderPort" : "PondwickFolder", folder);
+  if (folderGiven) {
+    SetString(key, portable ? "PondwickFolderPort" : "PondwickFolder", folder);
+    // The setup copies into the folder it is given; making it is the configuration's part.
+    MakeFolders(folder);
+  }
 
   if (demo::Instruction("PW_DEMO_FRESH", &value)) {
     SetNumber(key, "_WasFresh", value);
