@@ -1,0 +1,577 @@
+/* Whole installations on a prepared machine; see install_runner.h. */
+#include "tests/e2e/install_runner.h"
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "tests/support/child_process.h"
+#include "tests/support/log_reader.h"
+#include "tests/support/message_boxes.h"
+#include "tests/support/test_machine.h"
+#include "tools/pwpack/pack_writer.h"
+
+#ifndef _WIN32
+#include <cstdlib>
+
+#include "platform/posix/winsim.h"
+#endif
+
+namespace e2e {
+
+namespace {
+
+const char kProductKey[] = "Software\\Tarnwell Labs";
+const char kRunOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char kLogFolder[] = "C:\\_pw";
+const char kLogFile[] = "C:\\_pw\\_pw.log";
+// The values the setup and the configuration program exchange, in the order they are shown.
+const char* const kValueNames[] = {"_InstallerDir",      "_WasFresh",          "_CancelInstall",
+                                   "PondwickFolder",     "PondwickFolderPort", "_UseAdminFiles",
+                                   "_PortableRootFolder"};
+
+#ifdef _WIN32
+const char kExe[] = ".exe";
+#else
+const char kExe[] = "";
+#endif
+
+// The product's files as the setup carries them: the two demo programs and a few data files.
+struct Payload {
+  std::vector<pwpack::PackFile> pondwick, langs, portable;
+  std::string affid;
+  std::map<std::string, std::string> all;  // every file by name, affid.txt included
+  std::string problem;
+};
+
+const Payload& ThePayload() {
+  static Payload p;
+  static bool made = false;
+  if (made) return p;
+  made = true;
+  for (const char* program : {"identities", "pwwipeout"}) {
+    std::string bytes;
+    std::string path = TestProgramFolder() + "\\..\\demo\\" + program + kExe;
+    if (!TestMachine::ReadBytes(path, &bytes) || bytes.empty()) p.problem = "cannot read " + path;
+    p.pondwick.push_back({std::string(program) + ".exe", bytes});
+  }
+  p.pondwick.push_back({"pondwick.dll", "Pondwick library 2.0\r\n"});
+  p.pondwick.push_back({"readme.txt", "Pondwick 2.0: remembers who you are.\r\n"});
+  p.langs = {{"de.lng", "[de]\r\nHello=Hallo\r\n"}, {"en.lng", "[en]\r\nHello=Hello\r\n"}};
+  p.portable = {{"roamkit.ini", "[Roamkit]\r\nPortable=1\r\n"}};
+  p.affid = "PWAFF-0042";
+  for (const auto* list : {&p.pondwick, &p.langs, &p.portable})
+    for (const auto& f : *list) p.all[f.name] = f.contents;
+  p.all["affid.txt"] = p.affid;
+  return p;
+}
+
+// What an older installation left in {I}.
+const std::map<std::string, std::string>& OldFiles() {
+  static const std::map<std::string, std::string> old = {
+      {"identities.exe", "identities 1.0\r\n"}, {"pondwick.dll", "Pondwick library 1.0\r\n"}};
+  return old;
+}
+
+// Packed blocks cost time to compress: each is made once per test program.
+bool PackedBlock(const std::string& name, const std::vector<pwpack::PackFile>& files,
+                 std::string* data, std::string* error) {
+  static std::map<std::string, std::string> made;
+  auto found = made.find(name);
+  if (found != made.end()) {
+    *data = found->second;
+    return true;
+  }
+  std::string stream;
+  if (!pwpack::MakeDecodedStream(files, &stream, error) ||
+      !pwpack::CompressBlock(stream, false, data, error, nullptr, 1))
+    return false;
+  made[name] = *data;
+  return true;
+}
+
+bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
+  const Payload& p = ThePayload();
+  if (!p.problem.empty()) {
+    *error = p.problem;
+    return false;
+  }
+  std::string stub;
+#ifdef _WIN32
+  if (!TestMachine::ReadBytes(SetupProgram(), &stub)) {
+    *error = "cannot read " + SetupProgram();
+    return false;
+  }
+#else
+  stub = pwpack::MinimalStub();
+#endif
+  std::vector<pwpack::Block> chain;
+  pwpack::Block pondwick{"pondwick", "", true};
+  if (!PackedBlock("pondwick", p.pondwick, &pondwick.data, error)) return false;
+  chain.push_back(pondwick);
+  if (blocks & kLangs) {
+    chain.push_back({"langs", "", true});
+    if (!PackedBlock("langs", p.langs, &chain.back().data, error)) return false;
+  }
+  if (blocks & kAffid) chain.push_back({"affid", p.affid, false});
+  if (blocks & kPortable) {
+    chain.push_back({"portable", "", true});
+    if (!PackedBlock("portable", p.portable, &chain.back().data, error)) return false;
+  }
+  std::string setup;
+  if (!pwpack::WriteSetup(stub, chain, &setup, error)) return false;
+  if (blocks & kCorrupt) {
+    // The chain carries the CRC of the intact data; one byte of it changes afterwards.
+    size_t at = setup.find(pondwick.data);
+    if (at == std::string::npos) {
+      *error = "packed data not found in the setup";
+      return false;
+    }
+    setup[at + pondwick.data.size() / 2] ^= 0x20;
+  }
+  if (!TestMachine::WriteBytes(path, setup)) {
+    *error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+void SetVariable(const char* name, const char* value) {
+#ifdef _WIN32
+  SetEnvironmentVariableA(name, value);
+#else
+  if (value)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+#endif
+}
+
+bool ReadValue(HKEY root, const char* keyName, const char* name, DWORD* type, std::string* data) {
+  HKEY key;
+  if (RegOpenKeyExA(root, keyName, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  DWORD size = 0;
+  bool ok = RegQueryValueExA(key, name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
+  if (ok) {
+    data->assign(size, '\0');
+    ok = RegQueryValueExA(key, name, nullptr, type,
+                          reinterpret_cast<BYTE*>(size ? &(*data)[0] : nullptr),
+                          &size) == ERROR_SUCCESS;
+    data->resize(size);
+  }
+  RegCloseKey(key);
+  return ok;
+}
+
+void DeleteValue(HKEY root, const char* keyName, const char* name) {
+  HKEY key;
+  if (RegOpenKeyExA(root, keyName, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueA(key, name);
+  RegCloseKey(key);
+}
+
+void SetString(HKEY root, const char* keyName, const char* name, const std::string& value) {
+  HKEY key;
+  if (RegCreateKeyExA(root, keyName, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return;
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 (DWORD)value.size() + 1);
+  RegCloseKey(key);
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  if (from.empty()) return text;
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+std::string StripNtPrefix(std::string path) {
+  if (path.rfind("!", 0) == 0) path.erase(0, 1);
+  if (path.rfind("\\??\\", 0) == 0) path.erase(0, 4);
+  return path;
+}
+
+// The records a demo program appended, one entry per start.
+std::vector<std::string> Records(const std::string& path, const std::string& separator) {
+  std::string all;
+  std::vector<std::string> entries;
+  if (!TestMachine::ReadBytes(path, &all)) return entries;
+  size_t at = 0;
+  while (at < all.size()) {
+    size_t next = all.find(separator, at + 1);
+    entries.push_back(all.substr(at, next == std::string::npos ? std::string::npos : next - at));
+    if (next == std::string::npos) break;
+    at = next;
+  }
+  return entries;
+}
+
+#ifdef _WIN32
+// Under Wine the boxes of the setup are found on the screen, read, and answered: the restart
+// question as the scenario says, every other box with its OK button.
+struct BoxWatch {
+  DWORD pid;
+  int answer;
+  std::mutex lock;
+  std::vector<std::string> boxes;
+  std::set<HWND> seen;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+
+  BoxWatch(DWORD process, int restartAnswer) : pid(process), answer(restartAnswer) {
+    thread = std::thread([this] {
+      while (!stop) {
+        EnumWindows(Visit, reinterpret_cast<LPARAM>(this));
+        Sleep(20);
+      }
+    });
+  }
+  ~BoxWatch() {
+    stop = true;
+    thread.join();
+  }
+  static BOOL CALLBACK Visit(HWND window, LPARAM param) {
+    auto* self = reinterpret_cast<BoxWatch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char cls[32] = "";
+    GetClassNameA(window, cls, sizeof cls);
+    if (owner != self->pid || std::string(cls) != "#32770" || !IsWindowVisible(window)) return TRUE;
+    // The progress window is a dialog too: a message box has the static text 0xFFFF.
+    if (!GetDlgItem(window, 0xFFFF)) return TRUE;
+    std::lock_guard<std::mutex> guard(self->lock);
+    if (!self->seen.insert(window).second) return TRUE;
+    char title[256] = "", text[2048] = "";
+    GetWindowTextA(window, title, sizeof title);
+    GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
+    self->boxes.push_back(std::string(title) + "|" + text);
+    bool question = GetDlgItem(window, IDYES) != nullptr;
+    PostMessageA(window, WM_COMMAND, question ? (self->answer ? self->answer : IDNO) : IDOK, 0);
+    return TRUE;
+  }
+};
+#endif
+
+}  // namespace
+
+struct Installation::World {
+  TestMachine machine;
+  std::unique_ptr<HeldByChild> holder;
+#ifndef _WIN32
+  std::unique_ptr<MessageBoxWatch> boxes;
+#endif
+};
+
+Installation::Installation(unsigned blocks, const Choices& choices, const Machine& machine)
+    : blocks_(blocks), choices_(choices), machine_(machine), world_(new World) {
+  dir_ = world_->machine.Dir();
+  install_ = dir_ + "\\Pondwick";
+  root_ = dir_ + "\\Roamkit";
+  setup_ = dir_ + "\\setup.exe";
+  records_ = dir_ + "\\records";
+  tempPath_ = machine.badTemp ? std::string(kLogFolder) : dir_ + "\\tmp";
+  CleanShared();
+  CreateDirectoryA(records_.c_str(), nullptr);
+  std::string systemTemp = dir_ + "\\tmp";
+  if (!machine.badTemp) CreateDirectoryA(systemTemp.c_str(), nullptr);
+  readOnlyEnforced_ = ReadOnlyIsEnforced(dir_);
+
+#ifdef _WIN32
+  SetVariable("TMP", systemTemp.c_str());
+  SetVariable("TEMP", systemTemp.c_str());
+  if (machine.win98) SetString(HKEY_CURRENT_USER, "Software\\Wine", "Version", "win98");
+#else
+  TestMachine& m = world_->machine;
+  m.SetSetting("windows", "temp", systemTemp);
+  m.SetSetting("windows", "version", machine.win98 ? "98" : "5.1");
+  m.SetSetting("programs", "player", winsim::HostPath(SetupProgram().c_str()));
+  SetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", "Version",
+            "6.0.2900.2180");
+  if (machine.answer)
+    TestMachine::WriteBytes("Z:" + m.Root() + "\\state\\messagebox-answers",
+                            std::to_string(machine.answer) + "\n");
+#endif
+
+  SetVariable("PW_DEMO_RECORD", records_.c_str());
+  struct {
+    const char* variable;
+    const char* value;
+  } told[] = {{"PW_DEMO_FOLDER", choices.folder},
+              {"PW_DEMO_FRESH", choices.fresh},
+              {"PW_DEMO_CANCEL", choices.cancel},
+              {"PW_DEMO_ADMIN", choices.admin},
+              {"PW_DEMO_ROOT", choices.root}};
+  for (const auto& t : told) SetVariable(t.variable, t.value ? Fill(t.value).c_str() : "(none)");
+
+  if (machine.installed) {
+    CreateDirectoryA(install_.c_str(), nullptr);
+    for (const auto& f : OldFiles())
+      if (!TestMachine::WriteBytes(install_ + "\\" + f.first, f.second))
+        problem_ = "cannot write the older product";
+  }
+  if (machine.readOnly) {
+    std::string target = install_ + "\\" + machine.readOnly;
+    if (!SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY))
+      problem_ = "cannot mark " + target + " read-only";
+  }
+  if (machine.locked) {
+    std::string target = install_ + "\\" + machine.locked;
+    // The product in use: its file open for reading, others may read but not write.
+    world_->holder.reset(new HeldByChild(dir_, "file \"" + target + "\" 0x80000000 1"));
+    if (world_->holder->Ready() != "ok")
+      problem_ = "the file was not held: '" + world_->holder->Ready() + "'";
+  }
+  std::string error;
+  if (!BuildSetup(blocks, setup_, &error)) problem_ = error;
+}
+
+Installation::~Installation() {
+  world_->holder.reset();
+  if (machine_.readOnly) {
+    std::string target = install_ + "\\" + machine_.readOnly;
+    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+#ifdef _WIN32
+  if (machine_.win98) DeleteValue(HKEY_CURRENT_USER, "Software\\Wine", "Version");
+#endif
+  CleanShared();
+}
+
+// Under Wine the registry, the log and wininit.ini belong to the prefix that every scenario
+// shares: each starts from, and leaves, a clean state. On the host each machine is new anyway.
+void Installation::CleanShared() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kProductKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    for (const char* name : kValueNames) RegDeleteValueA(key, name);
+    RegCloseKey(key);
+  }
+  DeleteValue(HKEY_CURRENT_USER, kRunOnceKey, "Pondwick");
+  DeleteValue(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
+  char windows[MAX_PATH] = "";
+  GetWindowsDirectoryA(windows, sizeof windows);
+  for (const char* name : {"\\wininit.ini", "\\wininit.bak"})
+    DeleteFileA((std::string(windows) + name).c_str());
+}
+
+std::string Installation::Fill(const std::string& text) const {
+  std::string out = Replace(text, "{I}", install_);
+  out = Replace(out, "{R}", root_);
+  out = Replace(out, "{S}", setup_);
+  out = Replace(out, "{P}", tempPath_);
+  out = Replace(out, "{L}", kLogFolder);
+  return Replace(out, "{D}", dir_);
+}
+
+Observed Installation::Install(const std::string& tail) {
+  Observed seen;
+#ifndef _WIN32
+  world_->boxes.reset(new MessageBoxWatch);
+#endif
+  ChildProcess setup;
+  std::string line = "\"" + setup_ + "\"" + (tail.empty() ? "" : " " + tail);
+  if (!setup.Start(line)) {
+    problem_ = "cannot start the setup: " + std::to_string(GetLastError());
+    return seen;
+  }
+  {
+#ifdef _WIN32
+    BoxWatch watch(setup.Id(), machine_.answer);
+    seen.exitCode = setup.Wait(120000);
+    std::lock_guard<std::mutex> guard(watch.lock);
+    seen.boxes = watch.boxes;
+#else
+    seen.exitCode = setup.Wait(120000);
+    for (const ShownBox& box : world_->boxes->Boxes())
+      seen.boxes.push_back(box.title + "|" + box.text);
+#endif
+  }
+  Observe(&seen);
+  return seen;
+}
+
+Observed Installation::Restart(size_t productStartsExpected) {
+  // The session ends first: the program holding the file lets go of it.
+  world_->holder.reset();
+  Observed seen;
+  ChildProcess boot;
+#ifdef _WIN32
+  if (machine_.win98) DeleteValue(HKEY_CURRENT_USER, "Software\\Wine", "Version");
+  if (!boot.Start("wineboot.exe -r") || boot.Wait(120000) == STILL_ACTIVE)
+    problem_ = "wineboot -r failed";
+  // Wine leaves HKCU RunOnce to the logon: do what it does, delete the value, then run it.
+  DWORD type = 0;
+  std::string command;
+  if (ReadValue(HKEY_CURRENT_USER, kRunOnceKey, "Pondwick", &type, &command)) {
+    DeleteValue(HKEY_CURRENT_USER, kRunOnceKey, "Pondwick");
+    ChildProcess product;
+    if (product.Start(command.c_str())) product.Wait(60000);
+  }
+#else
+  std::string winsim = TestProgramFolder() + "\\..\\tools\\winsim\\winsim";
+  if (!boot.Start("\"" + winsim + "\" boot " + world_->machine.Root()) || boot.Wait(120000) != 0)
+    problem_ = "winsim boot failed";
+#endif
+  // The logon may start the product on its own: give it time to leave its record.
+  for (int i = 0; i < 500; ++i) {
+    Observe(&seen);
+    if (seen.productStarts.size() >= productStartsExpected) break;
+    Sleep(20);
+  }
+  return seen;
+}
+
+std::string Installation::Tree(const std::string& folder) const {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE walk = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (walk == INVALID_HANDLE_VALUE) return "-";
+  do {
+    std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      names.push_back(name + "/");
+      continue;
+    }
+    std::string bytes;
+    TestMachine::ReadBytes(folder + "\\" + name, &bytes);
+    const auto& all = ThePayload().all;
+    auto same = all.find(name);
+    auto old = OldFiles().find(name);
+    if (same != all.end() && same->second == bytes) {
+      names.push_back(name);
+    } else if (old != OldFiles().end() && old->second == bytes) {
+      names.push_back(name + "=old");
+    } else {
+      std::string what = "?" + std::to_string(bytes.size());
+      for (const auto& f : all)
+        if (f.second == bytes) what = f.first;
+      for (const auto& f : OldFiles())
+        if (f.second == bytes) what = "old " + f.first;
+      names.push_back(name + "=" + what);
+    }
+  } while (FindNextFileA(walk, &found));
+  FindClose(walk);
+  std::sort(names.begin(), names.end());
+  std::string tree;
+  for (const auto& n : names) tree += (tree.empty() ? "" : " ") + n;
+  return tree;
+}
+
+void Installation::Observe(Observed* seen) {
+  std::vector<std::string> all = LogEntries(kLogFile);
+  seen->log.clear();
+  bool started = false;
+  for (const std::string& line : all) {
+    if (line.find("] RunSfx() - START") != std::string::npos) started = true;
+    if (!started) continue;
+    seen->log.push_back(line);
+    // "[0] CreateTempFolder: PATH" names the folder once it is made.
+    static const char kMade[] = "] CreateTempFolder: ";
+    size_t at = line.find(kMade);
+    if (at != std::string::npos && line.compare(0, 3, "[0]") == 0) {
+      std::string detail = line.substr(at + sizeof kMade - 1);
+      if (detail.rfind("in ", 0) != 0 && detail != "!!!") tempFolder_ = detail;
+    }
+  }
+  for (std::string& line : seen->log) {
+    if (!tempFolder_.empty()) line = Replace(line, tempFolder_, "{T}");
+  }
+  seen->log = CanonicalLog(seen->log);
+
+  seen->files = Tree(install_);
+  seen->portable = Tree(root_);
+  seen->values.clear();
+  for (const char* name : kValueNames) {
+    DWORD type = 0;
+    std::string data;
+    if (!ReadValue(HKEY_CURRENT_USER, kProductKey, name, &type, &data)) continue;
+    if (type == REG_DWORD && data.size() == 4) {
+      DWORD number =
+          (BYTE)data[0] | (BYTE)data[1] << 8 | (BYTE)data[2] << 16 | (DWORD)(BYTE)data[3] << 24;
+      seen->values.push_back(std::string(name) + "=" + std::to_string(number));
+    } else {
+      seen->values.push_back(std::string(name) + "=" + data.c_str());
+    }
+  }
+  DWORD type = 0;
+  std::string runOnce;
+  seen->runOnce = ReadValue(HKEY_CURRENT_USER, kRunOnceKey, "Pondwick", &type, &runOnce)
+                      ? std::string(runOnce.c_str())
+                      : "-";
+
+  seen->pending.clear();
+  std::string list;
+  if (ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations", &type, &list)) {
+    std::vector<std::string> strings;
+    for (size_t at = 0; at < list.size();) {
+      size_t end = list.find('\0', at);
+      if (end == std::string::npos) end = list.size();
+      strings.push_back(list.substr(at, end - at));
+      at = end + 1;
+    }
+    // The list ends with an empty string; between, sources and targets alternate.
+    while (!strings.empty() && strings.back().empty() && strings.size() % 2 == 1)
+      strings.pop_back();
+    if (strings.size() % 2 == 1 && strings.back().empty()) strings.pop_back();
+    for (size_t i = 0; i + 1 < strings.size(); i += 2)
+      seen->pending.push_back(StripNtPrefix(strings[i]) + " -> " + StripNtPrefix(strings[i + 1]));
+  }
+  char windows[MAX_PATH] = "";
+  GetWindowsDirectoryA(windows, sizeof windows);
+  std::string ini;
+  if (TestMachine::ReadBytes(std::string(windows) + "\\wininit.ini", &ini)) {
+    size_t at = 0;
+    while (at < ini.size()) {
+      size_t end = ini.find("\r\n", at);
+      seen->pending.push_back("wininit: " +
+                              ini.substr(at, end == std::string::npos ? end : end - at));
+      if (end == std::string::npos) break;
+      at = end + 2;
+    }
+  }
+  for (std::string& p : seen->pending)
+    if (!tempFolder_.empty()) p = Replace(p, tempFolder_, "{T}");
+
+  seen->tempExists = !tempFolder_.empty() && TestMachine::Exists(tempFolder_);
+  seen->configStarts = Records(records_ + "\\pwwipeout.txt", "command line: ");
+  seen->productStarts = Records(records_ + "\\identities.txt", "start\r\n");
+  for (auto* list : {&seen->configStarts, &seen->productStarts})
+    for (std::string& r : *list)
+      if (!tempFolder_.empty()) r = Replace(r, tempFolder_, "{T}");
+}
+
+std::vector<std::string> CanonicalLog(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  while (i < lines.size()) {
+    out.push_back(lines[i]);
+    if (lines[i].find("] ForEachFile() - by mask ") == std::string::npos) {
+      ++i;
+      continue;
+    }
+    // One group per file: from a line of an Act... action to the next such line.
+    std::vector<std::vector<std::string>> groups;
+    size_t j = i + 1;
+    for (; j < lines.size() && lines[j].find("] ForEachFile() - ") == std::string::npos; ++j) {
+      static const char* const kHeads[] = {"] ActMoveFile() - move ", "] ActDelFile() - file ",
+                                           "] ActMoveFileOnReboot() - move ",
+                                           "] ActCopyFile() - from ", "] ActCheckLocked() - "};
+      bool head = false;
+      for (const char* h : kHeads) head = head || lines[j].find(h) == lines[j].find(']');
+      if (head || groups.empty()) groups.emplace_back();
+      groups.back().push_back(lines[j]);
+    }
+    std::sort(groups.begin(), groups.end());
+    for (const auto& g : groups) out.insert(out.end(), g.begin(), g.end());
+    i = j;
+  }
+  return out;
+}
+
+}  // namespace e2e

@@ -1,0 +1,413 @@
+/*
+ * The installation scenarios: one table, one runner. Each row builds a setup, prepares the
+ * machine, runs the setup with a command line and checks everything it left behind; where the
+ * run leaves work for the next start of Windows, the restart is carried out and the final state
+ * checked too. The same rows run over the host layer and under Wine.
+ */
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/install_runner.h"
+
+namespace {
+
+using e2e::Choices;
+using e2e::Machine;
+using e2e::Observed;
+using Lines = std::vector<std::string>;
+
+struct Row {
+  const char* name;
+  unsigned blocks;
+  const char* tail;
+  Choices choices;
+  Machine machine;
+  // Right after the run.
+  int exitCode;
+  Lines log;
+  Lines boxes;
+  const char* files;    // the tree of {I}: names in byte order; "=old" an older file's bytes,
+                        // "=NAME" the payload file NAME's bytes
+  Lines values;         // the product key
+  const char* runOnce;  // "-" when missing
+  Lines pending;
+  bool tempExists;
+  Lines configStarts;
+  Lines productStarts;
+  // After the restart, when the run left work for it.
+  const char* restartedFiles;
+  Lines restartedProductStarts;
+  const char* portableFiles;
+};
+
+const Choices kChoose = {"{I}", "1", nullptr, nullptr, nullptr};
+const Choices kUpdate = {"{I}", "0", nullptr, nullptr, nullptr};
+const Machine kClean = {false, nullptr, nullptr, false, false, IDNO};
+
+Lines operator+(Lines a, const Lines& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// The configuration program's record of one start with the given arguments.
+std::string Config(const std::string& args) {
+  return "command line: \"{T}\\pwwipeout.exe\" " + args + "\r\nfolder: {T}\r\n" +
+         "_InstallerDir: {D}\r\n_WasFresh at start: gone\r\n";
+}
+
+// The product's record of one start from folder with the given arguments.
+std::string Product(const std::string& folder, const std::string& args, const std::string& beside) {
+  return "start\r\ncommand line: \"" + folder + "\\identities.exe\" " + args +
+         "\r\nfolder: " + folder + "\r\nbeside: " + beside + "\r\n";
+}
+
+const char kAllFiles[] =
+    "affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeout.exe readme.txt";
+const char* const kNames[] = {"affid.txt",    "de.lng",        "en.lng",    "identities.exe",
+                              "pondwick.dll", "pwwipeout.exe", "readme.txt"};
+
+// ---- The log, piece by piece ----
+// From the start to the configuration program's end: the container as given, the tail as given.
+Lines Prepared(unsigned blocks, const std::string& args) {
+  Lines l = {"[0] RunSfx() - START ",      "[0] TestSFX() -  OK",
+             "[0] GetTempPath:  {D}\\tmp", "[*] CreateTempFolder: in {D}\\tmp",
+             "[0] CreateTempFolder: {T}",  "[0] UnpackSFX()  pondwick",
+             "[0]  ... Unpacked to {T}",   "[0] UnpackSFX()  langs"};
+  l = l + (blocks & e2e::kLangs ? Lines{"[0]  ... Unpacked to {T}", "[0] MULTILANGUAGE Ver "}
+                                : Lines{"[0] Err open  langs", "[0] ENGLISH Ver "});
+  l = l + Lines{"[0] SaveSFX()  affid"};
+  l = l + (blocks & e2e::kAffid ? Lines{"[0]  ... saved to  {T}\\affid.txt"}
+                                : Lines{"[0] Err open  affid"});
+  return l + Lines{blocks & e2e::kPortable ? "[0] PORTABLE Ver " : "[0] FIXED Ver ",
+                   "[0] RunProcess() -  \"{T}\\pwwipeout.exe\" " + args,
+                   "[0]  ... running, wait for it ", "[0]  ... finished "};
+}
+
+// The choices read back in the fixed edition.
+Lines Chosen(const char* admin, bool fresh) {
+  return {"[0] PondwickFolder set to  {I}", std::string("[0] _UseAdminFiles:  ") + admin,
+          fresh ? "[0] WasFresh YES" : "[0] WasFresh NO"};
+}
+
+// A walk of {T}, with the lines of each file.
+Lines Walk(const std::vector<Lines>& files) {
+  Lines l = {"[0] ForEachFile() - by mask  {T}\\*.*"};
+  for (const Lines& f : files) l = l + f;
+  return l + Lines{"[0] ForEachFile() -  OK"};
+}
+
+std::vector<Lines> Each(Lines (*lines)(const std::string&), const char* const* names = kNames,
+                        size_t count = 7) {
+  std::vector<Lines> all;
+  for (size_t i = 0; i < count; ++i) all.push_back(lines(names[i]));
+  return all;
+}
+
+Lines Moved(const std::string& name) {
+  return {"[0] ActMoveFile() - move  {T}\\" + name, "[0] ActMoveFile() - moved to {I}\\" + name};
+}
+// Copied over an older file: CopyFileA leaves ERROR_ALREADY_EXISTS behind.
+Lines Replaced(const std::string& name) {
+  return {"[0] ActMoveFile() - move  {T}\\" + name, "[B7] ActMoveFile() - moved to {I}\\" + name};
+}
+Lines NotLocked(const std::string& name) {
+  return {"[0] ActCheckLocked() - not locked {I}\\" + name};
+}
+Lines Deleted(const std::string& name) { return {"[0] ActDelFile() - file  {T}\\" + name}; }
+
+// The direct end: temp folder removed (with what is left in it), product started.
+Lines Direct(const Lines& left, const std::string& args) {
+  return Lines{"[0] Cleanup folder  {T}"} + left +
+         Lines{"[0] RunProcess() -  \"{I}\\identities.exe\" " + args,
+               "[0]  ... running, wait for it ", "[0]  ... finished ", "[0] RunSfx() - END "};
+}
+
+const char kRestartQuestion[] =
+    "Pondwick Setup|Pondwick Setup requires you to reboot your computer.\n"
+    "Do you want to reboot now?";
+const char kRunOnce[] = "\"{I}\\identities.exe\" -fr";
+
+const Row kRows[] = {
+    {"FixedFreshNothingLocked",
+     e2e::kAll,
+     "",
+     kChoose,
+     kClean,
+     0,
+     Prepared(e2e::kAll, "ii ") + Chosen("", true) + Walk({}) + Walk(Each(Moved)) +
+         Lines{"[0] Files moved to  {I}"} + Direct(Walk({}), "-fr"),
+     {},
+     kAllFiles,
+     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
+     "-",
+     {},
+     false,
+     {Config("ii ")},
+     {Product("{I}", "-fr", kAllFiles)},
+     nullptr,
+     {},
+     nullptr},
+    {"FixedFreshSilent",
+     e2e::kAll,
+     "/silent /lang=de-german",
+     kChoose,
+     kClean,
+     0,
+     Prepared(e2e::kAll, "ii /silent /lang=de-german") + Chosen("", true) + Walk({}) +
+         Walk(Each(Moved)) + Lines{"[0] Files moved to  {I}"} + Direct(Walk({}), "-frs"),
+     {},
+     kAllFiles,
+     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
+     "-",
+     {},
+     false,
+     {Config("ii /silent /lang=de-german")},
+     {Product("{I}", "-frs", kAllFiles)},
+     nullptr,
+     {},
+     nullptr},
+    {"FixedEnglishWithoutAffid",
+     0,
+     "/silent",
+     kChoose,
+     kClean,
+     0,
+     Prepared(0, "ii /silent") + Chosen("", true) + Walk({}) +
+         Walk({Moved("identities.exe"), Moved("pondwick.dll"), Moved("pwwipeout.exe"),
+               Moved("readme.txt")}) +
+         Lines{"[0] Files moved to  {I}"} + Direct(Walk({}), "-frs"),
+     {},
+     "identities.exe pondwick.dll pwwipeout.exe readme.txt",
+     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
+     "-",
+     {},
+     false,
+     {Config("ii /silent")},
+     {Product("{I}", "-frs", "identities.exe pondwick.dll pwwipeout.exe readme.txt")},
+     nullptr,
+     {},
+     nullptr},
+    {"FixedAdminFilesCopyNothing",
+     e2e::kAll,
+     "",
+     {"{I}", "1", nullptr, "Yes", nullptr},
+     kClean,
+     0,
+     Prepared(e2e::kAll, "ii ") + Chosen("Yes", true) +
+         Lines{"[0] !!! Copying files skipped by bUseAdmin ", "[0] Files moved to  {I}",
+               "[0] Cleanup folder  {T}"} +
+         Walk(Each(Deleted)) +
+         Lines{"[0] RunProcess() -  \"{I}\\identities.exe\" -fr",
+               "[2]  ... Can't run  \"{I}\\identities.exe\" -fr: The system cannot find the file "
+               "specified.",
+               "", " ", "[0] RunSfx() - END "},
+     {"\"{I}\\identities.exe\" -fr| ... Can't run  \"{I}\\identities.exe\" -fr: The system "
+      "cannot find the file specified.\r\n\r\n"},
+     "",
+     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}", "_UseAdminFiles=Yes"},
+     "-",
+     {},
+     false,
+     {Config("ii ")},
+     {},
+     nullptr,
+     {},
+     nullptr},
+    {"FixedNotFreshRestartDeclined",
+     e2e::kAll,
+     "",
+     kUpdate,
+     {true, nullptr, nullptr, false, false, IDNO},
+     0,
+     Prepared(e2e::kAll, "ii ") + Chosen("", false) +
+         Walk({NotLocked("identities.exe"), NotLocked("pondwick.dll")}) +
+         Walk({Moved("affid.txt"), Moved("de.lng"), Moved("en.lng"), Replaced("identities.exe"),
+               Replaced("pondwick.dll"), Moved("pwwipeout.exe"), Moved("readme.txt")}) +
+         Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
+               "[0] RunSfx() - configuring post-reboot "} +
+         Walk({}) +
+         Lines{"[*] MoveFileOnRebootNT() - MoveFileEx  OK",
+               "[0] Post-setup scheduled  \"{I}\\identities.exe\" -fr",
+               "[0] AskForReboot() - cancelled ", "[0] RunSfx() - END "},
+     {kRestartQuestion},
+     kAllFiles,
+     {"_InstallerDir={D}", "_WasFresh=0", "PondwickFolder={I}"},
+     kRunOnce,
+     {"{T} -> "},
+     true,
+     {Config("ii ")},
+     {},
+     kAllFiles,
+     {Product("{I}", "-fr", kAllFiles)},
+     nullptr},
+    {"FixedLockedRestartDeclined",
+     e2e::kAll,
+     "",
+     kChoose,
+     {true, "pondwick.dll", nullptr, false, false, IDNO},
+     0,
+     Prepared(e2e::kAll, "ii ") + Chosen("", true) +
+         Walk({NotLocked("identities.exe"), {"[20] ActCheckLocked() - locked {I}\\pondwick.dll"}}) +
+         Walk({Moved("affid.txt"),
+               Moved("de.lng"),
+               Moved("en.lng"),
+               Replaced("identities.exe"),
+               {"[0] ActMoveFile() - move  {T}\\pondwick.dll",
+                "[20] ActMoveFile() - after reboot {I}\\pondwick.dll"},
+               Moved("pwwipeout.exe"),
+               Moved("readme.txt")}) +
+         Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
+               "[2] RunSfx() - configuring post-reboot "} +
+         Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\pondwick.dll",
+                "[0]                           to  {I}",
+                "[*] MoveFileOnRebootNT() - MoveFileEx  OK"}}) +
+         Lines{"[*] MoveFileOnRebootNT() - MoveFileEx  OK",
+               "[0] Post-setup scheduled  \"{I}\\identities.exe\" -fr",
+               "[0] AskForReboot() - cancelled ", "[0] RunSfx() - END "},
+     {kRestartQuestion},
+     "_pw1.pw_=pondwick.dll affid.txt de.lng en.lng identities.exe pondwick.dll=old "
+     "pwwipeout.exe readme.txt",
+     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
+     kRunOnce,
+     {"{I}\\_pw1.pw_ -> {I}\\pondwick.dll", "{T} -> "},
+     true,
+     {Config("ii ")},
+     {},
+     kAllFiles,
+     {Product("{I}", "-fr", kAllFiles)},
+     nullptr},
+    {"CancelledByTheConfiguration",
+     e2e::kAll,
+     "",
+     {"{I}", "1", "1", nullptr, nullptr},
+     kClean,
+     -1,
+     Prepared(e2e::kAll, "ii ") + Lines{"[0] PwWipeout cancelled "} +
+         Lines{"[0] Cleanup folder  {T}"} + Walk(Each(Deleted)),
+     {},
+     "",
+     {"_InstallerDir={D}", "_WasFresh=1", "_CancelInstall=1", "PondwickFolder={I}"},
+     "-",
+     {},
+     false,
+     {Config("ii ")},
+     {},
+     nullptr,
+     {},
+     nullptr},
+    {"NoInstallationFolder",
+     e2e::kAll,
+     "/silent",
+     {nullptr, "1", nullptr, nullptr, nullptr},
+     kClean,
+     -4,
+     Prepared(e2e::kAll, "ii /silent") +
+         Lines{"[0] PondwickFolder set to  ",
+               "[2] Installation folder is not specified. Please, run Setup again and report this "
+               "error to support@pondwick.example : The system cannot find the file specified.",
+               "", " ", "[0] Cleanup folder  {T}"} +
+         Walk(Each(Deleted)),
+     {},
+     "-",
+     {"_InstallerDir={D}", "_WasFresh=1"},
+     "-",
+     {},
+     false,
+     {Config("ii /silent")},
+     {},
+     nullptr,
+     {},
+     nullptr},
+    {"CorruptedPackedBlock",
+     e2e::kAll | e2e::kCorrupt,
+     "",
+     kChoose,
+     kClean,
+     (int)0x80004005,
+     {"[0] RunSfx() - START ", "[0] TestSFX - Bad CRC ", "[0] Corrupted Setup File  {S}", " "},
+     {"{S}|Corrupted Setup File  {S}\r\n"},
+     "-",
+     {},
+     "-",
+     {},
+     false,
+     {},
+     {},
+     nullptr,
+     {},
+     nullptr},
+};
+
+Lines FillAll(const e2e::Installation& run, const Lines& lines) {
+  Lines out;
+  for (const auto& l : lines) out.push_back(run.Fill(l));
+  return out;
+}
+
+// The observed lines, with the code of each line that the expected ones write [*] made [*].
+Lines AnyCodes(Lines seen, const Lines& expected) {
+  for (size_t i = 0; i < seen.size() && i < expected.size(); ++i)
+    if (expected[i].rfind("[*]", 0) == 0 && seen[i].find(']') != std::string::npos)
+      seen[i] = "[*" + seen[i].substr(seen[i].find(']'));
+  return seen;
+}
+
+void Dump(const char* when, const Observed& seen) {
+  if (!std::getenv("PW_E2E_DUMP")) return;
+  std::printf("== %s: exit 0x%X\n", when, (unsigned)seen.exitCode);
+  for (const auto& l : seen.log) std::printf("log: %s\n", l.c_str());
+  for (const auto& l : seen.boxes) std::printf("box: %s\n", l.c_str());
+  std::printf("files: %s\nportable: %s\nrunonce: %s\ntemp exists: %d\n", seen.files.c_str(),
+              seen.portable.c_str(), seen.runOnce.c_str(), (int)seen.tempExists);
+  for (const auto& l : seen.values) std::printf("value: %s\n", l.c_str());
+  for (const auto& l : seen.pending) std::printf("pending: %s\n", l.c_str());
+  for (const auto& l : seen.configStarts) std::printf("config: %s", l.c_str());
+  for (const auto& l : seen.productStarts) std::printf("product: %s", l.c_str());
+}
+
+class InstallTest : public ::testing::TestWithParam<Row> {};
+
+TEST_P(InstallTest, LeavesTheMachineAsExpected) {
+  const Row& row = GetParam();
+  e2e::Installation run(row.blocks, row.choices, row.machine);
+  ASSERT_EQ(run.Problem(), "");
+  if (row.machine.readOnly && !run.ReadOnlyEnforced())
+    GTEST_SKIP() << "this machine lets a writer past the read-only attribute (Wine as root)";
+  Observed seen = run.Install(row.tail);
+  Dump("install", seen);
+  ASSERT_EQ(run.Problem(), "");
+  EXPECT_EQ(seen.exitCode, (DWORD)row.exitCode);
+  Lines log = e2e::CanonicalLog(FillAll(run, row.log));
+  EXPECT_EQ(AnyCodes(seen.log, log), log);
+  EXPECT_EQ(seen.boxes, FillAll(run, row.boxes));
+  EXPECT_EQ(seen.files, run.Fill(row.files));
+  EXPECT_EQ(seen.values, FillAll(run, row.values));
+  EXPECT_EQ(seen.runOnce, run.Fill(row.runOnce));
+  EXPECT_EQ(seen.pending, FillAll(run, row.pending));
+  EXPECT_EQ(seen.tempExists, row.tempExists);
+  EXPECT_EQ(seen.configStarts, FillAll(run, row.configStarts));
+  EXPECT_EQ(seen.productStarts, FillAll(run, row.productStarts));
+  if (row.portableFiles) {
+    EXPECT_EQ(seen.portable, run.Fill(row.portableFiles));
+  }
+  if (!row.restartedFiles) return;
+
+  Observed after = run.Restart(row.restartedProductStarts.size());
+  Dump("restart", after);
+  ASSERT_EQ(run.Problem(), "");
+  EXPECT_EQ(after.files, run.Fill(row.restartedFiles)) << "locked files replaced";
+  EXPECT_FALSE(after.tempExists) << "the private temporary folder is gone";
+  EXPECT_EQ(after.pending, Lines()) << "nothing left for a later start";
+  EXPECT_EQ(after.runOnce, "-") << "RunOnce is carried out once";
+  EXPECT_EQ(after.productStarts, FillAll(run, row.restartedProductStarts));
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, InstallTest, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<Row>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
