@@ -56,6 +56,13 @@ TEST_F(RebootTest, CopiesAreNumberedBesideTheTargetAndNeverOverwriteAWaitingOne)
   EXPECT_EQ(ActMoveFileOnReboot((temp + "\\missing.dll").c_str(), inst.c_str()), 0);
   EXPECT_EQ(RebootCopyCount, 4);
   EXPECT_TRUE(Logged("[2] ActMoveFileOnReboot() - can't copy to " + inst + "\\_pw4.pw_"));
+  // A target that cannot be named within MAX_PATH is refused before any copy is made.
+  std::string distant = LongWayTo(inst);
+  ASSERT_TRUE(TestMachine::WriteBytes(temp + "\\a-name-of-thirty-characters.x", "x"));
+  EXPECT_EQ(
+      ActMoveFileOnReboot((temp + "\\a-name-of-thirty-characters.x").c_str(), distant.c_str()), 0);
+  EXPECT_TRUE(Logged("[CE] ActMoveFileOnReboot() - can't copy to " + distant));
+  EXPECT_EQ(RebootCopyCount, 4);
   EXPECT_EQ(pending.Added(), PendingPair(inst + "\\_pw1.pw_", inst + "\\a.dll") +
                                  PendingPair(inst + "\\_pw3.pw_", inst + "\\b.dll") + '\0');
 }
