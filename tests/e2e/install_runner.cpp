@@ -477,10 +477,11 @@ void Installation::Observe(Observed* seen) {
     if (line.find("] RunSfx() - START") != std::string::npos) started = true;
     if (!started) continue;
     seen->log.push_back(line);
-    // "[0] CreateTempFolder: PATH" names the folder once it is made.
+    // "CreateTempFolder: PATH" names the folder once it is made (its code is whatever error
+    // the system left behind: Wine leaves one even on success).
     static const char kMade[] = "] CreateTempFolder: ";
     size_t at = line.find(kMade);
-    if (at != std::string::npos && line.compare(0, 3, "[0]") == 0) {
+    if (at != std::string::npos) {
       std::string detail = line.substr(at + sizeof kMade - 1);
       if (detail.rfind("in ", 0) != 0 && detail != "!!!") tempFolder_ = detail;
     }
