@@ -144,6 +144,11 @@ LONG ActMoveFileOnReboot(const char* source, const char* folder) {
   return MoveFileOnReboot(copy, destination);
 }
 
+LONG ActDelFileOnReboot(const char* path, const char* context) {
+  (void)context;
+  return MoveFileOnReboot(path, nullptr);
+}
+
 LONG MoveFileOnReboot(const char* source, const char* destination) {
   if (IsWindowsNT()) return MoveFileOnRebootNT(source, destination);
   return MoveFileOnReboot9x(source, destination);

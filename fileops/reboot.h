@@ -16,6 +16,10 @@ extern LONG RebootCopyCount;
 // can't be made.
 LONG ActMoveFileOnReboot(const char* source, const char* folder);
 
+// A FileAction: asks for path to be deleted at the next start (the context is ignored). A
+// folder can only be deleted then once it is empty, so the files in it go first.
+LONG ActDelFileOnReboot(const char* path, const char* context);
+
 // Asks for source to replace destination at the next start, or, with no destination, for
 // source to be deleted; by the family of the running Windows.
 LONG MoveFileOnReboot(const char* source, const char* destination);

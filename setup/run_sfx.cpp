@@ -243,6 +243,9 @@ void ScheduleAfterRestart(Run& run) {
   WriteLog("RunSfx() - configuring post-reboot", nullptr, LockedFileCount);
   run.window.SetText("Configuring Post-reboot actions...");
   ForEachFile(run.tempFolder, ActMoveFileOnReboot, run.installFolder, nullptr);
+  // Windows deletes a folder at its start only when it is empty by then: the files left in
+  // TempFolder (their copies now stand beside their targets) are scheduled to go first.
+  ForEachFile(run.tempFolder, ActDelFileOnReboot, nullptr, nullptr);
   MoveFileOnReboot(run.tempFolder, nullptr);
 
   HKEY runOnce = nullptr;
