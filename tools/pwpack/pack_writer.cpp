@@ -223,11 +223,32 @@ std::string MinimalStub() {
   return image;
 }
 
-bool WriteSetup(const std::string& stub, const std::vector<Block>& blocks, std::string* setup,
+namespace {
+
+// MinGW's linker leaves a COFF symbol table (often empty) and its string table behind the last
+// section, for section names longer than 8 characters. The loader never reads them, so they
+// are dropped and the header's pointer to them cleared: the container then starts right after
+// the last section, as in every built setup.
+bool DropCoffSymbols(std::string& stub, uint32_t end) {
+  uint32_t pe = Get32(stub, 0x3C);
+  uint32_t pointer = Get32(stub, pe + 12), symbols = Get32(stub, pe + 16);
+  if (pointer != end || (uint64_t)symbols * 18 + 4 > stub.size() - end) return false;
+  uint64_t strings = (uint64_t)end + symbols * 18;
+  if (strings + Get32(stub, (size_t)strings) != stub.size()) return false;
+  stub.resize(end);
+  Set32(stub, pe + 12, 0);
+  Set32(stub, pe + 16, 0);
+  return true;
+}
+
+}  // namespace
+
+bool WriteSetup(const std::string& stubImage, const std::vector<Block>& blocks, std::string* setup,
                 std::string* error) {
   uint32_t end = 0;
-  if (!ImageEnd(stub, &end, error)) return false;
-  if (end != stub.size()) {
+  if (!ImageEnd(stubImage, &end, error)) return false;
+  std::string stub = stubImage;
+  if (end != stub.size() && !DropCoffSymbols(stub, end)) {
     *error = "the stub already carries " + std::to_string(stub.size() - end) +
              " bytes behind its image (a container or a signature): use an unsigned, unpacked stub";
     return false;

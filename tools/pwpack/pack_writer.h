@@ -44,7 +44,8 @@ bool ImageEnd(const std::string& stub, uint32_t* end, std::string* error);
 std::string MinimalStub();
 
 // stub + the blocks in order, chained, with the four container words filled in. Refuses a stub
-// that already carries data behind its image.
+// that already carries data behind its image; a COFF symbol and string table there (which
+// MinGW's linker leaves) is dropped instead.
 bool WriteSetup(const std::string& stub, const std::vector<Block>& blocks, std::string* setup,
                 std::string* error);
 

@@ -130,3 +130,25 @@ TEST_F(PwpackTest, RefusesWhatItCannotDoWithTheRightExitCode) {
   EXPECT_EQ(Run("verify " + P("missing.exe")), 1);
   EXPECT_EQ(Run("extract " + P("one.exe") + " nothere " + P("out")), 1);
 }
+
+TEST_F(PwpackTest, AStubsCoffStringTableGivesWayToTheContainer) {
+  // What MinGW's linker leaves behind the last section: an empty symbol table and the string
+  // table of long section names, which the header points at.
+  std::string stub = pwpack::MinimalStub();
+  const uint32_t end = (uint32_t)stub.size();
+  auto put32 = [](std::string& s, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) s[at + i] = (char)(v >> (8 * i));
+  };
+  std::string withStrings = stub + std::string("\x0e\0\0\0.eh_frame\0", 14);
+  put32(withStrings, 0x40 + 12, end);
+  std::string setup, error;
+  ASSERT_TRUE(pwpack::WriteSetup(withStrings, {{"langs", "x", true}}, &setup, &error)) << error;
+  EXPECT_EQ(setup.substr(end, 2), "WP") << "the container starts right after the last section";
+  EXPECT_EQ(setup.substr(0x40 + 12, 8), std::string(8, '\0')) << "the header no longer points there";
+
+  // Anything else behind the image is still refused.
+  std::string other = withStrings + "more";
+  EXPECT_FALSE(pwpack::WriteSetup(other, {{"langs", "x", true}}, &setup, &error));
+  std::string unpointed = stub + std::string("\x0e\0\0\0.eh_frame\0", 14);
+  EXPECT_FALSE(pwpack::WriteSetup(unpointed, {{"langs", "x", true}}, &setup, &error));
+}
