@@ -1,7 +1,8 @@
 /*
  * Seed inputs for the fuzz targets, made with pwpack's writer: whole setup files for the chain
  * target, decoded streams (behind a cut-count byte) for the sink, packed block data for the
- * decoder. make_seeds DIR writes DIR/chain, DIR/sink and DIR/decode.
+ * decoder, and wininit.ini files for the 95-family restart. make_seeds DIR writes DIR/chain,
+ * DIR/sink, DIR/decode and DIR/wininit.
  */
 #include <filesystem>
 #include <fstream>
@@ -23,7 +24,10 @@ void Write(const fs::path& path, const std::string& bytes) {
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   fs::path dir = argv[1];
-  for (const char* sub : {"chain", "sink", "decode"}) fs::create_directories(dir / sub);
+  for (const char* sub : {"chain", "sink", "decode", "wininit"}) fs::create_directories(dir / sub);
+  Write(dir / "wininit" / "0", "[Rename]\r\nNUL=C:\\OLD.TMP\r\n[Other]\r\nkey=value\r\n");
+  Write(dir / "wininit" / "1", "[rename]\r\nC:\\A.DLL=C:\\_PW1.PW_");
+  Write(dir / "wininit" / "2", "");
   std::vector<std::vector<pwpack::PackFile>> payloads = {
       {{"a.txt", "abc"}},
       {{"empty.dat", ""}, {"readme.txt", "Pondwick\r\n"}, {"z.bin", std::string(300, 'z')}},
