@@ -371,6 +371,14 @@ std::string Installation::Fill(const std::string& text) const {
   out = Replace(out, "{S}", setup_);
   out = Replace(out, "{P}", tempPath_);
   out = Replace(out, "{L}", kLogFolder);
+  // {E2}: the system's own text for error 2, as the error reports append it.
+  char message[512] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 ERROR_FILE_NOT_FOUND, 0, message, sizeof message, nullptr);
+  std::string errorText = message;
+  while (!errorText.empty() && (errorText.back() == '\n' || errorText.back() == '\r'))
+    errorText.pop_back();
+  out = Replace(out, "{E2}", errorText);
   return Replace(out, "{D}", dir_);
 }
 

@@ -11,7 +11,7 @@
  *   {S} the setup file {D}\setup.exe   {R} the portable root {D}\Roamkit
  *   {P} the system temp folder {D}\tmp (C:\_pw after the fall-back)
  * What the machine shows names the setup's private temporary folder {T}, as its log names it.
- *   {L} the log's folder C:\_pw
+ *   {L} the log's folder C:\_pw     {E2} the system's text for error 2 (ERROR_FILE_NOT_FOUND)
  * A log line's code may be written [*] where it is whatever error the system last left behind.
  */
 #ifndef TESTS_E2E_INSTALL_RUNNER_H
