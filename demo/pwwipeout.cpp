@@ -11,9 +11,9 @@
  *   PW_DEMO_ADMIN   "_UseAdminFiles"; default not written
  *   PW_DEMO_ROOT    "_PortableRootFolder"; default C:\Roamkit in the portable edition
  * "(none)" leaves a value as it is, "(empty)" writes an empty string. The chosen installation
- * folder is made, as the setup only copies into it. What it was given and saw
- * (command line, working folder, "_InstallerDir", whether "_WasFresh" was gone) is appended to
- * pwwipeout.txt in the folder PW_DEMO_RECORD.
+ * and portable root folders are made, as the setup only copies and unpacks into them. What it was
+ * given and saw (command line, working folder, "_InstallerDir", whether "_WasFresh" was gone) is
+ * appended to pwwipeout.txt in the folder PW_DEMO_RECORD.
  */
 #include <stdlib.h>
 
@@ -102,8 +102,10 @@ int main() {
   if (demo::Instruction("PW_DEMO_CANCEL", &value)) SetNumber(key, "_CancelInstall", value);
   if (demo::Instruction("PW_DEMO_ADMIN", &value)) SetString(key, "_UseAdminFiles", value);
   std::string root = "C:\\Roamkit";
-  if (portable && (!getenv("PW_DEMO_ROOT") || demo::Instruction("PW_DEMO_ROOT", &root)))
+  if (portable && (!getenv("PW_DEMO_ROOT") || demo::Instruction("PW_DEMO_ROOT", &root))) {
     SetString(key, "_PortableRootFolder", root);
+    MakeFolders(root);
+  }
   RegCloseKey(key);
   return 0;
 }

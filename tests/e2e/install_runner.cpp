@@ -315,6 +315,16 @@ Installation::Installation(unsigned blocks, const Choices& choices, const Machin
               {"PW_DEMO_ROOT", choices.root}};
   for (const auto& t : told) SetVariable(t.variable, t.value ? Fill(t.value).c_str() : "(none)");
 
+  if (machine.staleCancel) {
+    HKEY key;
+    DWORD one = 1;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kProductKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS) {
+      RegSetValueExA(key, "_CancelInstall", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                     sizeof one);
+      RegCloseKey(key);
+    }
+  }
   if (machine.installed) {
     CreateDirectoryA(install_.c_str(), nullptr);
     for (const auto& f : OldFiles())
@@ -578,7 +588,9 @@ std::vector<std::string> CanonicalLog(const std::vector<std::string>& lines) {
                                            "] ActMoveFileOnReboot() - move ",
                                            "] ActCopyFile() - from ", "] ActCheckLocked() - "};
       bool head = false;
-      for (const char* h : kHeads) head = head || lines[j].find(h) == lines[j].find(']');
+      size_t code = lines[j].find(']');
+      for (const char* h : kHeads)
+        head = head || (code != std::string::npos && lines[j].find(h) == code);
       if (head || groups.empty()) groups.emplace_back();
       groups.back().push_back(lines[j]);
     }

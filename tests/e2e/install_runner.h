@@ -51,6 +51,7 @@ struct Machine {
   bool badTemp;          // the system temp folder does not exist
   bool win98;            // the machine reports the 95 family
   int answer;            // the restart question's answer: IDYES or IDNO
+  bool staleCancel;      // "_CancelInstall" = 1 left in the product key by an earlier run
 };
 
 // What can be seen on the machine at one moment.
