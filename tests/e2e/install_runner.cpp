@@ -564,6 +564,7 @@ void Installation::Observe(Observed* seen) {
     if (!tempFolder_.empty()) p = Replace(p, tempFolder_, "{T}");
 
   seen->tempExists = !tempFolder_.empty() && TestMachine::Exists(tempFolder_);
+  seen->tempFiles = seen->tempExists ? Tree(tempFolder_) : "-";
   seen->configStarts = Records(records_ + "\\pwwipeout.txt", "command line: ");
   seen->productStarts = Records(records_ + "\\identities.txt", "start\r\n");
   for (auto* list : {&seen->configStarts, &seen->productStarts})

@@ -66,6 +66,7 @@ struct Observed {
   std::vector<std::string> pending;  // "source -> target" (or "source -> " for a deletion),
                                      // then "wininit: LINE" for each line of [Rename]
   bool tempExists = false;           // {T} is still there
+  std::string tempFiles;             // and what it holds (see Tree), "-" when gone
   std::vector<std::string> configStarts, productStarts;  // the demo programs' records
 };
 

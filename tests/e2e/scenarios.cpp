@@ -720,7 +720,17 @@ TEST_P(InstallTest, LeavesTheMachineAsExpected) {
   Dump("restart", after);
   ASSERT_EQ(run.Problem(), "");
   EXPECT_EQ(after.files, run.Fill(row.restartedFiles)) << "locked files replaced";
+#ifdef _WIN32
+  // Wine's wineboot carries out wininit.ini's "NUL=" lines with DeleteFile, which leaves a
+  // folder in place: there the 95 family's temporary folder can only be found emptied.
+  if (row.machine.win98) {
+    EXPECT_EQ(after.tempFiles, "") << "the private temporary folder is emptied";
+  } else {
+    EXPECT_FALSE(after.tempExists) << "the private temporary folder is gone";
+  }
+#else
   EXPECT_FALSE(after.tempExists) << "the private temporary folder is gone";
+#endif
   EXPECT_EQ(after.pending, Lines()) << "nothing left for a later start";
   EXPECT_EQ(after.runOnce, "-") << "RunOnce is carried out once";
   // After a restart the logon starts the product from a folder of its own choosing.
