@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <set>
@@ -15,8 +16,6 @@
 #include "tools/pwpack/pack_writer.h"
 
 #ifndef _WIN32
-#include <cstdlib>
-
 #include "platform/posix/winsim.h"
 #endif
 
@@ -344,7 +343,64 @@ Installation::Installation(unsigned blocks, const Choices& choices, const Machin
       problem_ = "the file was not held: '" + world_->holder->Ready() + "'";
   }
   std::string error;
-  if (!BuildSetup(blocks, setup_, &error)) problem_ = error;
+  if (!machine.signedSetup) {
+    if (!BuildSetup(blocks, setup_, &error)) problem_ = error;
+  } else if (!BuildSetup(blocks, dir_ + "\\unsigned.exe", &error)) {
+    problem_ = error;
+  } else {
+    Sign(dir_ + "\\unsigned.exe");
+  }
+}
+
+// The host's own path of a file of this machine, for the host's programs.
+std::string Installation::HostPathOf(const std::string& path) const {
+#ifdef _WIN32
+  // Wine keeps drive C: in the prefix's drive_c.
+  const char* prefix = std::getenv("WINEPREFIX");
+  std::string rest = path.substr(2);
+  for (char& c : rest)
+    if (c == '\\') c = '/';
+  return std::string(prefix ? prefix : "") + "/drive_c" + rest;
+#else
+  return winsim::HostPath(path.c_str());
+#endif
+}
+
+// Signs the file into setup_ with tests/e2e/sign_setup.sh, a host program; Wine starts host
+// programs without a handle to wait on, so the signed file is waited for instead.
+void Installation::Sign(const std::string& unsignedPath) {
+  ChildProcess signer;
+  std::string line = "Z:\\bin\\sh " + std::string(PW_SIGN_SCRIPT) + " " + HostPathOf(unsignedPath) +
+                     " " + HostPathOf(setup_);
+  if (!signer.Start(line)) {
+    problem_ = "cannot start the signing script: " + std::to_string(GetLastError());
+    return;
+  }
+  if (!WaitForFile(setup_, 60000)) {
+    std::string log;
+    TestMachine::ReadBytes(setup_ + ".log", &log);
+    problem_ = "signing failed: " + log;
+    return;
+  }
+  // The certificate table must lie behind the container: the PE's security directory (data
+  // directory 4) points past the unsigned file's end.
+  std::string before, after;
+  TestMachine::ReadBytes(unsignedPath, &before);
+  for (int i = 0; i < 100 && after.size() <= before.size(); ++i) {
+    TestMachine::ReadBytes(setup_, &after);
+    if (after.size() <= before.size()) Sleep(20);
+  }
+  auto le32 = [&after](size_t at) {
+    return at + 4 > after.size()
+               ? 0u
+               : (DWORD)(BYTE)after[at] | (DWORD)(BYTE)after[at + 1] << 8 |
+                     (DWORD)(BYTE)after[at + 2] << 16 | (DWORD)(BYTE)after[at + 3] << 24;
+  };
+  DWORD pe = le32(0x3C);
+  DWORD table = le32(pe + 24 + 128), size = le32(pe + 24 + 132);  // PE32: directories at 96
+  if (size == 0 || table < before.size() || (size_t)table + size > after.size())
+    problem_ = "no certificate table behind the container (at " + std::to_string(table) + ", " +
+               std::to_string(size) + " bytes)";
 }
 
 Installation::~Installation() {

@@ -52,6 +52,7 @@ struct Machine {
   bool win98;            // the machine reports the 95 family
   int answer;            // the restart question's answer: IDYES or IDNO
   bool staleCancel;      // "_CancelInstall" = 1 left in the product key by an earlier run
+  bool signedSetup;      // the setup is signed (osslsigncode) before it runs
 };
 
 // What can be seen on the machine at one moment.
@@ -93,6 +94,8 @@ class Installation {
   void Observe(Observed* seen);
   std::string Tree(const std::string& folder) const;
   void CleanShared();
+  std::string HostPathOf(const std::string& path) const;
+  void Sign(const std::string& unsignedPath);
 
   unsigned blocks_;
   Choices choices_;

@@ -46,7 +46,7 @@ struct Row {
 
 const Choices kChoose = {"{I}", "1", nullptr, nullptr, nullptr};
 const Choices kUpdate = {"{I}", "0", nullptr, nullptr, nullptr};
-const Machine kClean = {false, nullptr, nullptr, false, false, IDNO, false};
+const Machine kClean = {false, nullptr, nullptr, false, false, IDNO, false, false};
 
 Lines operator+(Lines a, const Lines& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -223,7 +223,7 @@ const Row kRows[] = {
      e2e::kAll,
      "",
      kUpdate,
-     {true, nullptr, nullptr, false, false, IDNO, false},
+     {true, nullptr, nullptr, false, false, IDNO, false, false},
      0,
      Prepared(e2e::kAll, "ii ") + Chosen("", false) +
          Walk({NotLocked("identities.exe"), NotLocked("pondwick.dll")}) +
@@ -250,7 +250,7 @@ const Row kRows[] = {
      e2e::kAll,
      "",
      kChoose,
-     {true, "pondwick.dll", nullptr, false, false, IDNO, false},
+     {true, "pondwick.dll", nullptr, false, false, IDNO, false, false},
      0,
      Prepared(e2e::kAll, "ii ") + Chosen("", true) +
          Walk({NotLocked("identities.exe"), {"[20] ActCheckLocked() - locked {I}\\pondwick.dll"}}) +
@@ -380,7 +380,7 @@ const Row kRows[] = {
      e2e::kAll | e2e::kPortable,
      "/silent",
      {"{I}", "1", nullptr, nullptr, "{R}"},
-     {true, "pondwick.dll", nullptr, false, false, IDNO, false},
+     {true, "pondwick.dll", nullptr, false, false, IDNO, false, false},
      -5,
      Prepared(e2e::kAll | e2e::kPortable, "pp /silent") +
          Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES"} +
@@ -428,7 +428,7 @@ const Row kRows[] = {
      e2e::kLangs,
      "/silent",
      kChoose,
-     {false, nullptr, nullptr, true, false, IDNO, false},
+     {false, nullptr, nullptr, true, false, IDNO, false, false},
      0,
      Prepared(e2e::kLangs, "ii /silent", true) + Chosen("", true) + Walk({}) +
          Walk({Moved("de.lng"), Moved("en.lng"), Moved("identities.exe"), Moved("pondwick.dll"),
@@ -450,7 +450,7 @@ const Row kRows[] = {
      e2e::kAll,
      "/silent /reboot",
      kChoose,
-     {true, "pondwick.dll", nullptr, false, false, 0, false},
+     {true, "pondwick.dll", nullptr, false, false, 0, false, false},
      0,
      Prepared(e2e::kAll, "ii /silent /reboot") + Chosen("", true) +
          Walk({NotLocked("identities.exe"), {"[20] ActCheckLocked() - locked {I}\\pondwick.dll"}}) +
@@ -488,7 +488,7 @@ const Row kRows[] = {
      e2e::kAll,
      "",
      kUpdate,
-     {true, nullptr, nullptr, false, false, IDYES, false},
+     {true, nullptr, nullptr, false, false, IDYES, false, false},
      0,
      Prepared(e2e::kAll, "ii ") + Chosen("", false) +
          Walk({NotLocked("identities.exe"), NotLocked("pondwick.dll")}) +
@@ -516,7 +516,7 @@ const Row kRows[] = {
      e2e::kAll,
      "",
      kChoose,
-     {true, nullptr, "identities.exe", false, false, IDNO, false},
+     {true, nullptr, "identities.exe", false, false, IDNO, false, false},
      0,
      Prepared(e2e::kAll, "ii ") + Chosen("", true) +
          Walk({{"[5] ActCheckLocked() - locked {I}\\identities.exe"}, NotLocked("pondwick.dll")}) +
@@ -554,7 +554,7 @@ const Row kRows[] = {
      e2e::kAll,
      "/silent",
      kChoose,
-     {true, "pondwick.dll", nullptr, false, true, IDNO, false},
+     {true, "pondwick.dll", nullptr, false, true, IDNO, false, false},
      0,
      Prepared(e2e::kAll, "ii /silent") + Chosen("", true) +
          Walk({NotLocked("identities.exe"), {"[20] ActCheckLocked() - locked {I}\\pondwick.dll"}}) +
@@ -598,7 +598,7 @@ const Row kRows[] = {
      e2e::kAll,
      "",
      kChoose,
-     {false, nullptr, nullptr, false, false, IDNO, true},
+     {false, nullptr, nullptr, false, false, IDNO, true, false},
      -1,
      Prepared(e2e::kAll, "ii ") + Lines{"[0] PwWipeout cancelled ", "[0] Cleanup folder  {T}"} +
          Walk(Each(Deleted)),
@@ -641,6 +641,26 @@ const Row kRows[] = {
      false,
      {},
      {},
+     nullptr,
+     {},
+     nullptr},
+    // Signed by the vendor: the certificate table behind the container changes nothing.
+    {"SignedSetup",
+     e2e::kAll,
+     "",
+     kChoose,
+     {false, nullptr, nullptr, false, false, IDNO, false, true},
+     0,
+     Prepared(e2e::kAll, "ii ") + Chosen("", true) + Walk({}) + Walk(Each(Moved)) +
+         Lines{"[0] Files moved to  {I}"} + Direct(Walk({}), "-fr"),
+     {},
+     kAllFiles,
+     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
+     "-",
+     {},
+     false,
+     {Config("ii ")},
+     {Product("{I}", "-fr", kAllFiles)},
      nullptr,
      {},
      nullptr},
