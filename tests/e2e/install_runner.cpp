@@ -69,10 +69,12 @@ const Payload& ThePayload() {
   return p;
 }
 
-// What an older installation left in {I}.
+// What an older installation left in {I}; readme.txt only where a row marks it read-only.
 const std::map<std::string, std::string>& OldFiles() {
   static const std::map<std::string, std::string> old = {
-      {"identities.exe", "identities 1.0\r\n"}, {"pondwick.dll", "Pondwick library 1.0\r\n"}};
+      {"identities.exe", "identities 1.0\r\n"},
+      {"pondwick.dll", "Pondwick library 1.0\r\n"},
+      {"readme.txt", "Pondwick 1.0\r\n"}};
   return old;
 }
 
@@ -326,12 +328,15 @@ Installation::Installation(unsigned blocks, const Choices& choices, const Machin
   }
   if (machine.installed) {
     CreateDirectoryA(install_.c_str(), nullptr);
-    for (const auto& f : OldFiles())
-      if (!TestMachine::WriteBytes(install_ + "\\" + f.first, f.second))
+    for (const char* name : {"identities.exe", "pondwick.dll"})
+      if (!TestMachine::WriteBytes(install_ + "\\" + name, OldFiles().at(name)))
         problem_ = "cannot write the older product";
   }
   if (machine.readOnly) {
     std::string target = install_ + "\\" + machine.readOnly;
+    auto old = OldFiles().find(machine.readOnly);
+    if (!TestMachine::Exists(target) && old != OldFiles().end())
+      TestMachine::WriteBytes(target, old->second);
     if (!SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY))
       problem_ = "cannot mark " + target + " read-only";
   }

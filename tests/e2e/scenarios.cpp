@@ -511,26 +511,30 @@ const Row kRows[] = {
      kAllFiles,
      {Product("{I}", "-fr", kAllFiles)},
      nullptr},
-    // A file marked read-only cannot be opened for writing: it counts as locked.
+    // A file marked read-only cannot be opened for writing: it counts as locked. Windows will
+    // not replace a read-only file at its next start either (the host layer refuses as it does):
+    // the older file and the copy stay, and the product still starts once.
     {"ReadOnlyTarget",
      e2e::kAll,
      "",
      kChoose,
-     {true, nullptr, "identities.exe", false, false, IDNO, false, false},
+     {true, nullptr, "readme.txt", false, false, IDNO, false, false},
      0,
      Prepared(e2e::kAll, "ii ") + Chosen("", true) +
-         Walk({{"[5] ActCheckLocked() - locked {I}\\identities.exe"}, NotLocked("pondwick.dll")}) +
+         Walk({NotLocked("identities.exe"),
+               NotLocked("pondwick.dll"),
+               {"[5] ActCheckLocked() - locked {I}\\readme.txt"}}) +
          Walk({Moved("affid.txt"),
                Moved("de.lng"),
                Moved("en.lng"),
-               {"[0] ActMoveFile() - move  {T}\\identities.exe",
-                "[5] ActMoveFile() - after reboot {I}\\identities.exe"},
+               Replaced("identities.exe"),
                Replaced("pondwick.dll"),
                Moved("pwwipeout.exe"),
-               Moved("readme.txt")}) +
+               {"[0] ActMoveFile() - move  {T}\\readme.txt",
+                "[5] ActMoveFile() - after reboot {I}\\readme.txt"}}) +
          Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
                "[2] RunSfx() - configuring post-reboot "} +
-         Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\identities.exe",
+         Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\readme.txt",
                 "[0]                           to  {I}",
                 "[*] MoveFileOnRebootNT() - MoveFileEx  OK"}}) +
          Walk({{"[*] MoveFileOnRebootNT() - MoveFileEx  OK"}}) +
@@ -538,16 +542,19 @@ const Row kRows[] = {
                "[0] Post-setup scheduled  \"{I}\\identities.exe\" -fr",
                "[0] AskForReboot() - cancelled ", "[0] RunSfx() - END "},
      {kRestartQuestion},
-     "_pw1.pw_=identities.exe affid.txt de.lng en.lng identities.exe=old pondwick.dll "
-     "pwwipeout.exe readme.txt",
+     "_pw1.pw_=readme.txt affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeout.exe "
+     "readme.txt=old",
      {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
      kRunOnce,
-     {"{I}\\_pw1.pw_ -> {I}\\identities.exe", "{T}\\identities.exe -> ", "{T} -> "},
+     {"{I}\\_pw1.pw_ -> {I}\\readme.txt", "{T}\\readme.txt -> ", "{T} -> "},
      true,
      {Config("ii ")},
      {},
-     kAllFiles,
-     {Product("{I}", "-fr", kAllFiles)},
+     "_pw1.pw_=readme.txt affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeout.exe "
+     "readme.txt=old",
+     {Product("{I}", "-fr",
+              "_pw1.pw_ affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeout.exe "
+              "readme.txt")},
      nullptr},
     // The 95 family: the replacements go into wininit.ini's [Rename] section, by short names.
     {"Windows98Locked",
