@@ -103,16 +103,11 @@ bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
   }
   std::string stub;
 #ifdef _WIN32
-  // The build leaves a copy of the setup without symbols beside the tests (see CMakeLists.txt).
-  std::string stubPath = TestProgramFolder() + "\\setup-stub.exe";
-  if (!TestMachine::ReadBytes(stubPath, &stub)) {
-    *error = "cannot read " + stubPath;
+  // pwpack's writer drops the symbol table that the linker leaves behind the image.
+  if (!TestMachine::ReadBytes(SetupProgram(), &stub)) {
+    *error = "cannot read " + SetupProgram();
     return false;
   }
-  // Strip may leave a few bytes of an empty symbol-string table behind the last section.
-  uint32_t end = 0;
-  if (!pwpack::ImageEnd(stub, &end, error)) return false;
-  stub.resize(end);
 #else
   stub = pwpack::MinimalStub();
 #endif
