@@ -112,8 +112,15 @@ bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
   stub = pwpack::MinimalStub();
 #endif
   std::vector<pwpack::Block> chain;
-  pwpack::Block pondwick{"pondwick", "", true};
-  if (!PackedBlock("pondwick", p.pondwick, &pondwick.data, error)) return false;
+  pwpack::Block pondwick{"pondwick", "", (blocks & kNoCrc) == 0};
+  if (blocks & kNoConfig) {
+    std::vector<pwpack::PackFile> without;
+    for (const auto& f : p.pondwick)
+      if (f.name != "pwwipeout.exe") without.push_back(f);
+    if (!PackedBlock("pondwick-without-config", without, &pondwick.data, error)) return false;
+  } else if (!PackedBlock("pondwick", p.pondwick, &pondwick.data, error)) {
+    return false;
+  }
   chain.push_back(pondwick);
   if (blocks & kLangs) {
     chain.push_back({"langs", "", true});
@@ -133,7 +140,9 @@ bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
       *error = "packed data not found in the setup";
       return false;
     }
-    setup[at + pondwick.data.size() / 2] ^= 0x20;
+    // The first property byte (lc, lp, pb: 0x5D) becomes 0xFF, which no decoder accepts: the
+    // same failure in either world, whatever the payload's programs are.
+    setup[at] ^= (char)0xA2;
   }
   if (!TestMachine::WriteBytes(path, setup)) {
     *error = "cannot write " + path;
@@ -437,14 +446,18 @@ std::string Installation::Fill(const std::string& text) const {
   out = Replace(out, "{S}", setup_);
   out = Replace(out, "{P}", tempPath_);
   out = Replace(out, "{L}", kLogFolder);
-  // {E2}: the system's own text for error 2, as the error reports append it.
-  char message[512] = "";
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 ERROR_FILE_NOT_FOUND, 0, message, sizeof message, nullptr);
-  std::string errorText = message;
-  while (!errorText.empty() && (errorText.back() == '\n' || errorText.back() == '\r'))
-    errorText.pop_back();
-  out = Replace(out, "{E2}", errorText);
+  // {E<hex>}: the system's own text for that error code, as the error reports append it.
+  for (size_t at = out.find("{E"); at != std::string::npos; at = out.find("{E", at + 1)) {
+    size_t end = out.find('}', at);
+    if (end == std::string::npos) break;
+    DWORD code = (DWORD)std::strtoul(out.substr(at + 2, end - at - 2).c_str(), nullptr, 16);
+    char message[512] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                   message, sizeof message, nullptr);
+    std::string text = message;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    out.replace(at, end + 1 - at, text);
+  }
   return Replace(out, "{D}", dir_);
 }
 
@@ -455,7 +468,14 @@ Observed Installation::Install(const std::string& tail) {
 #endif
   ChildProcess setup;
   std::string line = "\"" + setup_ + "\"" + (tail.empty() ? "" : " " + tail);
-  if (!setup.Start(line)) {
+#ifndef _WIN32
+  if (machine_.faults) setenv("WINSIM_FAULTS", machine_.faults, 1);
+#endif
+  bool started = setup.Start(line);
+#ifndef _WIN32
+  unsetenv("WINSIM_FAULTS");
+#endif
+  if (!started) {
     problem_ = "cannot start the setup: " + std::to_string(GetLastError());
     return seen;
   }
@@ -557,7 +577,8 @@ void Installation::Observe(Observed* seen) {
     size_t at = line.find(kMade);
     if (at != std::string::npos) {
       std::string detail = line.substr(at + sizeof kMade - 1);
-      if (detail.rfind("in ", 0) != 0 && detail != "!!!") tempFolder_ = detail;
+      if (detail.rfind("in ", 0) != 0 && detail.rfind("Can't ", 0) != 0 && detail != "!!!")
+        tempFolder_ = detail;
     }
   }
   for (std::string& line : seen->log) {

@@ -11,7 +11,7 @@
  *   {S} the setup file {D}\setup.exe   {R} the portable root {D}\Roamkit
  *   {P} the system temp folder {D}\tmp (C:\_pw after the fall-back)
  * What the machine shows names the setup's private temporary folder {T}, as its log names it.
- *   {L} the log's folder C:\_pw     {E2} the system's text for error 2 (ERROR_FILE_NOT_FOUND)
+ *   {L} the log's folder C:\_pw     {E<hex>} the system's text for that error
  * A log line's code may be written [*] where it is whatever error the system last left behind.
  */
 #ifndef TESTS_E2E_INSTALL_RUNNER_H
@@ -26,10 +26,12 @@
 namespace e2e {
 
 enum Blocks : unsigned {
-  kLangs = 1,     // a "langs" block
-  kAffid = 2,     // an "affid" block
-  kPortable = 4,  // a "portable" block: the portable edition
-  kCorrupt = 8,   // one byte of the "pondwick" block's data flipped
+  kLangs = 1,      // a "langs" block
+  kAffid = 2,      // an "affid" block
+  kPortable = 4,   // a "portable" block: the portable edition
+  kCorrupt = 8,    // one byte of the "pondwick" block's data flipped
+  kNoCrc = 16,     // the "pondwick" block carries no CRC (exempt from the integrity test)
+  kNoConfig = 32,  // the "pondwick" block lacks the configuration program
   kAll = kLangs | kAffid,
 };
 
@@ -53,6 +55,7 @@ struct Machine {
   int answer;            // the restart question's answer: IDYES or IDNO
   bool staleCancel;      // "_CancelInstall" = 1 left in the product key by an earlier run
   bool signedSetup;      // the setup is signed (osslsigncode) before it runs
+  const char* faults;    // host only: WINSIM_FAULTS for the setup's process tree
 };
 
 // What can be seen on the machine at one moment.
