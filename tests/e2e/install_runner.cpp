@@ -128,7 +128,7 @@ bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
   }
   if (blocks & kAffid) chain.push_back({"affid", p.affid, false});
   if (blocks & kPortable) {
-    chain.push_back({"portable", "", true});
+    chain.push_back({"portable", "", (blocks & kBadPortable) == 0});
     if (!PackedBlock("portable", p.portable, &chain.back().data, error)) return false;
   }
   std::string setup;
@@ -142,6 +142,14 @@ bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
     }
     // The first property byte (lc, lp, pb: 0x5D) becomes 0xFF, which no decoder accepts: the
     // same failure in either world, whatever the payload's programs are.
+    setup[at] ^= (char)0xA2;
+  }
+  if (blocks & kBadPortable) {
+    size_t at = setup.find(chain.back().data);
+    if (at == std::string::npos) {
+      *error = "portable data not found in the setup";
+      return false;
+    }
     setup[at] ^= (char)0xA2;
   }
   if (!TestMachine::WriteBytes(path, setup)) {

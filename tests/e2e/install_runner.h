@@ -26,12 +26,13 @@
 namespace e2e {
 
 enum Blocks : unsigned {
-  kLangs = 1,      // a "langs" block
-  kAffid = 2,      // an "affid" block
-  kPortable = 4,   // a "portable" block: the portable edition
-  kCorrupt = 8,    // one byte of the "pondwick" block's data flipped
-  kNoCrc = 16,     // the "pondwick" block carries no CRC (exempt from the integrity test)
-  kNoConfig = 32,  // the "pondwick" block lacks the configuration program
+  kLangs = 1,         // a "langs" block
+  kAffid = 2,         // an "affid" block
+  kPortable = 4,      // a "portable" block: the portable edition
+  kCorrupt = 8,       // one byte of the "pondwick" block's data flipped
+  kNoCrc = 16,        // the "pondwick" block carries no CRC (exempt from the integrity test)
+  kNoConfig = 32,     // the "pondwick" block lacks the configuration program
+  kBadPortable = 64,  // the "portable" block: no CRC, and properties no decoder accepts
   kAll = kLangs | kAffid,
 };
 

@@ -677,6 +677,33 @@ const Row kRows[] = {
      nullptr,
      {},
      nullptr},
+    // The portable block does not unpack: what was moved stays, the run ends with the failure.
+    {"PortableDoesNotUnpack",
+     e2e::kAll | e2e::kPortable | e2e::kBadPortable,
+     "/silent",
+     {"{I}", "1", nullptr, nullptr, "{R}"},
+     kClean,
+     (int)0x80070057,
+     Prepared(e2e::kAll | e2e::kPortable, "pp /silent") +
+         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES"} + Walk({}) +
+         Walk(Each(Moved)) +
+         Lines{"[0] Files moved to  {I}", "[0] UnpackSFX()  portable",
+               "[80070057] SetDecoderProperties error : {E80070057}", "", " ",
+               "[80070057] Err unpack to {R}: {E80070057}", "", " ",
+               "[80070057] Can't unpack portable.bin to  {R}: {E80070057}", "", " ",
+               "[0] Cleanup folder  {T}"} +
+         Walk({}),
+     {},
+     kAllFiles,
+     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolderPort={I}", "_PortableRootFolder={R}"},
+     "-",
+     {},
+     false,
+     {Config("pp /silent")},
+     {},
+     nullptr,
+     {},
+     ""},
     // The configuration program is missing from the container: it cannot be started.
     {"NoConfigurationProgram",
      e2e::kAll | e2e::kNoConfig,
