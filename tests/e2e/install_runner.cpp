@@ -288,7 +288,7 @@ struct Installation::World {
 };
 
 Installation::Installation(unsigned blocks, const Choices& choices, const Machine& machine)
-    : blocks_(blocks), choices_(choices), machine_(machine), world_(new World) {
+    : machine_(machine), world_(new World) {
   dir_ = world_->machine.Dir();
   install_ = dir_ + "\\Pondwick";
   root_ = dir_ + "\\Roamkit";

@@ -101,8 +101,6 @@ class Installation {
   std::string HostPathOf(const std::string& path) const;
   void Sign(const std::string& unsignedPath);
 
-  unsigned blocks_;
-  Choices choices_;
   Machine machine_;
   std::string problem_, dir_, install_, root_, setup_, records_, tempPath_, tempFolder_;
   bool readOnlyEnforced_ = true;
