@@ -677,6 +677,32 @@ const Row kRows[] = {
      nullptr,
      {},
      nullptr},
+    // No "_PortableRootFolder" at all: the report carries the read's own error.
+    {"PortableRootMissing",
+     e2e::kAll | e2e::kPortable,
+     "/silent",
+     {"{I}", "1", nullptr, nullptr, nullptr},
+     kClean,
+     -5,
+     Prepared(e2e::kAll | e2e::kPortable, "pp /silent") +
+         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES"} + Walk({}) +
+         Walk(Each(Moved)) +
+         Lines{"[0] Files moved to  {I}",
+               "[2] Root folder for Roamkit is not specified. Please, run Setup again and report "
+               "this error to support@pondwick.example : {E2}",
+               "", " ", "[0] Cleanup folder  {T}"} +
+         Walk({}),
+     {},
+     kAllFiles,
+     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolderPort={I}"},
+     "-",
+     {},
+     false,
+     {Config("pp /silent")},
+     {},
+     nullptr,
+     {},
+     "-"},
     // The portable block does not unpack: what was moved stays, the run ends with the failure.
     {"PortableDoesNotUnpack",
      e2e::kAll | e2e::kPortable | e2e::kBadPortable,
