@@ -141,6 +141,11 @@ LONG ActMoveFileOnReboot(const char* source, const char* folder) {
              (LONG)GetLastError());
     return 0;
   }
+  // Windows does not replace a read-only file at its start: the copy would wait beside it for
+  // good. The target is to be replaced anyway, so it loses the attribute now.
+  DWORD attributes = GetFileAttributesA(destination);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesA(destination, attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY);
   return MoveFileOnReboot(copy, destination);
 }
 

@@ -517,9 +517,9 @@ const Row kRows[] = {
      kAllFiles,
      {Product("{I}", "-fr", kAllFiles)},
      nullptr},
-    // A file marked read-only cannot be opened for writing: it counts as locked. Windows will
-    // not replace a read-only file at its next start either (the host layer refuses as it does):
-    // the older file and the copy stay, and the product still starts once.
+    // A file marked read-only cannot be opened for writing: it counts as locked. Windows does
+    // not replace a read-only file at its next start, so the setup clears the attribute when it
+    // schedules the replacement: after the restart the new file stands and the copy is gone.
     {"ReadOnlyTarget",
      e2e::kAll,
      "",
@@ -556,11 +556,9 @@ const Row kRows[] = {
      true,
      {Config("ii ")},
      {},
-     "_pw1.pw_=readme.txt affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeout.exe "
-     "readme.txt=old",
+     "affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeout.exe readme.txt",
      {Product("{I}", "-fr",
-              "_pw1.pw_ affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeout.exe "
-              "readme.txt")},
+              "affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeout.exe readme.txt")},
      nullptr},
     // The 95 family: the replacements go into wininit.ini's [Rename] section, by short names.
     {"Windows98Locked",
