@@ -12,18 +12,6 @@ LONG LockedFileCount = 0;
 
 namespace {
 
-// Writes "a\b" into out (MAX_PATH bytes) when it fits with its terminator; otherwise leaves out
-// empty, sets ERROR_FILENAME_EXCED_RANGE and answers false.
-bool JoinPath(char* out, const char* a, const char* b) {
-  out[0] = '\0';
-  if (strlen(a) + 1 + strlen(b) + 1 > MAX_PATH) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return false;
-  }
-  wsprintfA(out, "%s\\%s", a, b);
-  return true;
-}
-
 // The destination path of source in folder: the folder and the source's file-name part.
 bool DestinationPath(char* out, const char* source, const char* folder) {
   return JoinPath(out, folder ? folder : "", GetFileNamePart(source ? source : ""));

@@ -23,18 +23,6 @@ const char kRenameHeader[] = "[Rename]\r\n";
 const DWORD kRenameHeaderLength = 10;
 const char kNewLine[] = "\r\n";
 
-// Writes "a\b" into out (MAX_PATH bytes) when it fits; otherwise leaves out empty and sets
-// ERROR_FILENAME_EXCED_RANGE.
-bool JoinPath(char* out, const char* a, const char* b) {
-  out[0] = '\0';
-  if (strlen(a) + 1 + strlen(b) + 1 > MAX_PATH) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return false;
-  }
-  wsprintfA(out, "%s\\%s", a, b);
-  return true;
-}
-
 // The next copy name in folder; false (ERROR_FILENAME_EXCED_RANGE) when it would not fit.
 bool NextCopyPath(char* out, const char* folder) {
   out[0] = '\0';

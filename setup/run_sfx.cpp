@@ -55,9 +55,7 @@ struct Run {
 // Forms "folder\name" into out (MAX_PATH bytes). A path that would not fit is never cut: it is
 // refused with a log line, and the caller takes the step's own failure.
 bool FormPath(char* out, const char* folder, const char* name) {
-  int n = snprintf(out, MAX_PATH, "%s\\%s", folder, name);
-  if (n >= 0 && n < MAX_PATH) return true;
-  out[0] = '\0';
+  if (JoinPath(out, folder, name)) return true;
   WriteLog("RunSfx() - path too long in ", folder, ERROR_FILENAME_EXCED_RANGE);
   return false;
 }

@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include "platform/win32.h"
+
 const char* GetFileNamePart(const char* path) {
   if (!path) return nullptr;
   for (const char* p = path + strlen(path); p > path; --p) {
@@ -17,4 +19,14 @@ char* StripTrailingBackslash(char* path) {
   size_t n = strlen(path);
   if (n > 0 && path[n - 1] == '\\') path[n - 1] = '\0';
   return path;
+}
+
+bool JoinPath(char* out, const char* folder, const char* name) {
+  out[0] = '\0';
+  if (strlen(folder) + 1 + strlen(name) + 1 > MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  wsprintfA(out, "%s\\%s", folder, name);
+  return true;
 }

@@ -12,4 +12,9 @@ inline char* GetFileNamePart(char* path) {
 // Removes one trailing backslash (not a slash) from path and returns path; null stays null.
 char* StripTrailingBackslash(char* path);
 
+// Writes "folder\name" into out (MAX_PATH bytes) when it fits with its terminator. Otherwise
+// out is left empty, the last error is ERROR_FILENAME_EXCED_RANGE and the answer false: a path
+// cut short would name another file.
+bool JoinPath(char* out, const char* folder, const char* name);
+
 #endif
