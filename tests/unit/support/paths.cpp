@@ -3,6 +3,9 @@
 
 #include <string.h>
 
+#include <string>
+
+#include "platform/win32.h"
 #include "support/paths.h"
 
 TEST(Paths, GetFileNamePartFindsTheLastSeparator) {
@@ -42,4 +45,15 @@ TEST(Paths, StripTrailingBackslashRemovesOneBackslashOnly) {
     EXPECT_STREQ(buffer, c[1]) << c[0];
   }
   EXPECT_EQ(StripTrailingBackslash(nullptr), nullptr);
+}
+
+TEST(Paths, JoinPathFitsMaxPathOrRefusesWithoutCutting) {
+  char out[MAX_PATH];
+  std::string folder(250, 'f');
+  EXPECT_TRUE(JoinPath(out, folder.c_str(), "12345678"));  // 259 characters and the terminator
+  EXPECT_EQ(std::string(out), folder + "\\12345678");
+  SetLastError(0);
+  EXPECT_FALSE(JoinPath(out, folder.c_str(), "123456789"));
+  EXPECT_STREQ(out, "") << "nothing half written";
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
 }
