@@ -75,8 +75,9 @@ HeldByChild::HeldByChild(const std::string& scratch, const std::string& args) {
   if (!child_.Start("\"" + ChildProgram() + "\" " + args + " \"" + readyFile_ + "\" \"" +
                     releaseFile_ + "\""))
     return;
-  // The file may exist a moment before its one write lands in it.
-  for (int i = 0; i < 2000 && ready_.empty(); ++i) {
+  // The file may exist a moment before its one write lands in it. A loaded machine can take
+  // many seconds to start a process; only a child that never reports fails the test.
+  for (int i = 0; i < 6000 && ready_.empty(); ++i) {
     if (!TestMachine::ReadBytes(readyFile_, &ready_)) ready_.clear();
     if (ready_.empty()) Sleep(10);
   }
