@@ -97,8 +97,16 @@ int main(int argc, char** argv) {
   HDC screen = GetDC(nullptr);
   LONG midY = (barScreen.top + barScreen.bottom) / 2;
   LONG inner = barScreen.right - barScreen.left;
-  COLORREF filled = GetPixel(screen, barScreen.left + inner / 5, midY);
-  COLORREF empty = GetPixel(screen, barScreen.left + inner * 4 / 5, midY);
+  COLORREF filled = 0, empty = 0;
+  // A loaded machine (or a prefix's first window) can take a few seconds to paint: look again,
+  // letting the window paint between looks, until the bar shows or five seconds have passed.
+  for (int i = 0; i < 100; ++i) {
+    filled = GetPixel(screen, barScreen.left + inner / 5, midY);
+    empty = GetPixel(screen, barScreen.left + inner * 4 / 5, midY);
+    if (filled == GetSysColor(COLOR_HIGHLIGHT)) break;
+    PumpMessages();
+    Sleep(50);
+  }
   ReleaseDC(nullptr, screen);
   CheckEqual("filled part of the bar in the highlight colour", (long)filled,
              (long)GetSysColor(COLOR_HIGHLIGHT));
