@@ -41,6 +41,10 @@ typedef BOOL(WINAPI* AdjustTokenPrivilegesFn)(HANDLE token, BOOL disableAll,
                                               PTOKEN_PRIVILEGES previousState,
                                               PDWORD returnLength);
 typedef BOOL(WINAPI* MoveFileExAFn)(LPCSTR existing, LPCSTR target, DWORD flags);
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD flags);
+typedef BOOL(WINAPI* InitCommonControlsExFn)(const INITCOMMONCONTROLSEX* init);
+/* SetDefaultDllDirectories' flag; older headers lack it. */
+#define PW_LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 
 #ifdef __cplusplus
 /* A looked-up procedure as the function type it really has. The detour through void(*)(void)

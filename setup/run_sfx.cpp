@@ -328,6 +328,18 @@ HRESULT Deploy(Run& run) {
   return 0;
 }
 
+// comctl32 is not one of the system's known DLLs, so it is not imported: loaded by name from
+// System32 (see RestrictDllSearch), it can't be replaced by a file beside the setup. It stays
+// loaded for the window's life; without it the window can't be made and the run goes on
+// without one.
+void RegisterProgressBarClass() {
+  HMODULE comctl = LoadLibraryA("comctl32.dll");
+  if (!comctl) return;
+  auto init = ProcAs<InitCommonControlsExFn>(GetProcAddress(comctl, "InitCommonControlsEx"));
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+  if (init) init(&controls);
+}
+
 }  // namespace
 
 HRESULT RunSfx(char* tail) {
@@ -335,8 +347,7 @@ HRESULT RunSfx(char* tail) {
 
   Run run;
   run.tail = tail ? tail : const_cast<char*>("");
-  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
+  RegisterProgressBarClass();
   run.window.Create(nullptr, 0);
   run.window.Show(!SilentMode);
 

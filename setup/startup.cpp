@@ -49,7 +49,16 @@ bool InternetExplorerVersionPasses(const char* version) {
   return version[1] >= '0' && version[1] <= '9' ? true : version[0] >= '5';
 }
 
+bool RestrictDllSearch() {
+  HMODULE kernel = GetModuleHandleA("KERNEL32.dll");
+  if (!kernel) return false;
+  auto setDefault =
+      ProcAs<SetDefaultDllDirectoriesFn>(GetProcAddress(kernel, "SetDefaultDllDirectories"));
+  return setDefault && setDefault(PW_LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 int SetupMain(char* tail, RunSfxFn runSfx) {
+  RestrictDllSearch();
   if (FindStringNoCase(tail, "/help") || FindStringNoCase(tail, "/?")) {
     MessageBoxA(nullptr, kHelpText, "Pondwick Install/Uninstall command-line switches",
                 MB_OK | MB_ICONINFORMATION);

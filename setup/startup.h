@@ -22,7 +22,13 @@ char* CommandLineTail(char* commandLine);
 // number must be at least 5, so "10.0" passes and "4.72", "" and "x" do not.
 bool InternetExplorerVersionPasses(const char* version);
 
+// Where the system can (SetDefaultDllDirectories, looked up at run time), later LoadLibraryA
+// calls search System32 only, never the setup's own folder: a setup usually runs from a
+// downloads folder, where anybody may have left a DLL of a system name. True when restricted.
+bool RestrictDllSearch();
+
 // Runs start-up with the command-line tail and then runSfx; returns the process's exit code.
+// The DLL search is restricted first of all.
 int SetupMain(char* tail, RunSfxFn runSfx);
 
 #endif

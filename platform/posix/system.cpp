@@ -93,6 +93,14 @@ FARPROC AsProc(Fn fn) {
 }
 
 // The functions that callers look up by name. Each entry names the DLL that exports it.
+// The host has no DLL search path to restrict; it checks the flags as Windows does.
+BOOL WINAPI HostSetDefaultDllDirectories(DWORD flags) {
+  if (winsim::detail::FaultHit("SetDefaultDllDirectories")) return FALSE;
+  const DWORD known = 0x00000100 | 0x00000200 | 0x00000400 | 0x00000800 | 0x00001000;
+  if (flags == 0 || (flags & ~known) != 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  return TRUE;
+}
+
 const Export kExports[] = {
     {&kModules[1], "InitializeSecurityDescriptor", AsProc(&HostInitializeSecurityDescriptor)},
     {&kModules[1], "SetSecurityDescriptorDacl", AsProc(&HostSetSecurityDescriptorDacl)},
@@ -101,6 +109,8 @@ const Export kExports[] = {
     {&kModules[1], "LookupPrivilegeValueA", AsProc(&winsim::detail::HostLookupPrivilegeValueA)},
     {&kModules[1], "AdjustTokenPrivileges", AsProc(&winsim::detail::HostAdjustTokenPrivileges)},
     {&kModules[0], "MoveFileExA", AsProc(&winsim::detail::HostMoveFileExA)},
+    {&kModules[0], "SetDefaultDllDirectories", AsProc(&HostSetDefaultDllDirectories)},
+    {&kModules[3], "InitCommonControlsEx", AsProc(&InitCommonControlsEx)},
 };
 
 // The module a LoadLibraryA name stands for: the last path component, ".dll" added when the

@@ -12,6 +12,9 @@
 #include "tests/support/log_reader.h"
 #include "tests/support/message_boxes.h"
 #include "tests/support/test_machine.h"
+#ifndef _WIN32
+#include "platform/posix/winsim.h"
+#endif
 
 namespace {
 
@@ -242,3 +245,16 @@ TEST_F(StartupTest, HostANonAdministratorPassesAndIsLogged) {
 }
 
 #endif
+
+TEST(DllSearch, IsRestrictedToSystem32WhereTheSystemCan) {
+  EXPECT_TRUE(RestrictDllSearch()) << "every supported test system has SetDefaultDllDirectories";
+#ifndef _WIN32
+  TestMachine machine;
+  machine.SetSetting("functions", "missing", "SetDefaultDllDirectories");
+  EXPECT_FALSE(RestrictDllSearch()) << "older Windows: the search stays as it is, quietly";
+  machine.SetSetting("functions", "missing", "");
+  winsim::SetFault("SetDefaultDllDirectories", 1, ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(RestrictDllSearch());
+  winsim::ClearFaults();
+#endif
+}
