@@ -81,27 +81,26 @@ HRESULT FileSink::Write(const BYTE* data, DWORD count) {
   return S_OK;
 }
 
+// Moves bytes from the piece into a field until it holds want bytes; true once it does.
+static bool Collect(BYTE* field, DWORD& have, DWORD want, const BYTE*& data, DWORD& count) {
+  DWORD take = want - have;
+  if (take > count) take = count;
+  memcpy(field + have, data, take);
+  have += take;
+  data += take;
+  count -= take;
+  return have == want;
+}
+
 HRESULT FileSink::TakeTable(const BYTE*& data, DWORD& count) {
   if (table_have_ < sizeof header_) {
-    DWORD take = sizeof header_ - table_have_;
-    if (take > count) take = count;
-    memcpy(header_ + table_have_, data, take);
-    table_have_ += take;
-    data += take;
-    count -= take;
-    if (table_have_ < sizeof header_) return S_OK;
+    if (!Collect(header_, table_have_, sizeof header_, data, count)) return S_OK;
     table_size_ = Le16(header_);
     if (table_size_ < sizeof header_) return ParseTable();
     table_.assign(header_, header_ + sizeof header_);
     table_.resize(table_size_);
   }
-  DWORD take = table_size_ - table_have_;
-  if (take > count) take = count;
-  memcpy(table_.data() + table_have_, data, take);
-  table_have_ += take;
-  data += take;
-  count -= take;
-  return table_have_ == table_size_ ? ParseTable() : S_OK;
+  return Collect(table_.data(), table_have_, table_size_, data, count) ? ParseTable() : S_OK;
 }
 
 HRESULT FileSink::ParseTable() {
@@ -194,13 +193,7 @@ HRESULT FileSink::TakeContents(const BYTE*& data, DWORD& count) {
 }
 
 HRESULT FileSink::TakeCrc(const BYTE*& data, DWORD& count) {
-  DWORD take = sizeof crc_field_ - crc_have_;
-  if (take > count) take = count;
-  memcpy(crc_field_ + crc_have_, data, take);
-  crc_have_ += take;
-  data += take;
-  count -= take;
-  if (crc_have_ < sizeof crc_field_) return S_OK;
+  if (!Collect(crc_field_, crc_have_, sizeof crc_field_, data, count)) return S_OK;
   DWORD expected = Le32(crc_field_);
   DWORD actual = ~crc_;
   crc_ = 0xFFFFFFFF;
