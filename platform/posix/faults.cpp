@@ -2,6 +2,11 @@
  * The thread's last error, and the fault knobs: counted calls of named Win32 functions, some of
  * which are made to fail on purpose so that tests reach every failure path of their callers.
  */
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +38,7 @@ struct Knobs {
   std::mutex lock;
   bool envRead = false;
   std::map<std::string, FunctionState> functions;
+  int trace = -1;  // WINSIM_TRACE's file, when this process keeps a trace
 };
 
 Knobs& TheKnobs() {
@@ -58,10 +64,72 @@ bool ParseUnsigned(const std::string& text, unsigned long* value) {
   return true;
 }
 
-// WINSIM_FAULTS: FUNCTION#N=ERROR or FUNCTION#N+=ERROR, comma-separated. A malformed item is
-// reported and ignored rather than guessed at.
+// The file name of this process's program, as the machine knows it (setup.exe, pwwipeout.exe):
+// for a Windows image that a player plays, the image's name.
+std::string OwnProgramName() {
+  if (const char* module = std::getenv("WINSIM_MODULE"); module && *module) {
+    const char* name = module;
+    for (const char* p = module; *p; ++p)
+      if (*p == '\\' || *p == '/') name = p + 1;
+    return name;
+  }
+  char path[4096];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return std::string();
+  path[n] = '\0';
+  const char* slash = std::strrchr(path, '/');
+  return slash ? slash + 1 : path;
+}
+
+// An item of WINSIM_FAULTS or WINSIM_TRACE may start with "PROGRAM:" to apply only in processes
+// of that program; a whole process tree inherits the variables, so this is how a test fails the
+// setup's own calls and not those of the programs it starts. Strips the prefix when it matches;
+// false when the item is meant for another program.
+bool ForThisProgram(std::string* item) {
+  size_t colon = item->find(':');
+  size_t hash = item->find('#');
+  // A Windows-style or host path ("C:\...", "/...") is no program prefix.
+  if (colon == std::string::npos || colon == 0 || colon == 1 ||
+      (hash != std::string::npos && hash < colon) || item->find('/') < colon)
+    return true;
+  static const std::string own = OwnProgramName();
+  bool mine = strcasecmp(item->substr(0, colon).c_str(), own.c_str()) == 0;
+  item->erase(0, colon + 1);
+  return mine;
+}
+
+// WINSIM_TRACE=[PROGRAM:]HOSTFILE: every counted call is appended to the file as one line,
+// "FUNCTION +OFFSET" (the caller's return address within its program) and " !ERROR" when the
+// knobs made it fail. The fault sweep reads it to learn which calls an installation makes.
+void OpenTrace(Knobs& knobs) {
+  const char* env = std::getenv("WINSIM_TRACE");
+  if (!env || !*env) return;
+  std::string target(env);
+  if (!ForThisProgram(&target)) return;
+  knobs.trace = open(target.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+void Trace(Knobs& knobs, const char* function, const void* caller, bool failed) {
+  if (knobs.trace < 0) return;
+  uintptr_t offset = reinterpret_cast<uintptr_t>(caller);
+  Dl_info info;
+  if (caller && dladdr(caller, &info) && info.dli_fbase)
+    offset -= reinterpret_cast<uintptr_t>(info.dli_fbase);
+  char line[256];
+  int n = failed ? std::snprintf(line, sizeof line, "%s +0x%lx !%lu\n", function,
+                                 (unsigned long)offset, (unsigned long)g_lastError)
+                 : std::snprintf(line, sizeof line, "%s +0x%lx\n", function, (unsigned long)offset);
+  if (n > 0 && n < (int)sizeof line && write(knobs.trace, line, (size_t)n) != n) {
+    close(knobs.trace);  // a trace that lost a line would mislead: stop writing it
+    knobs.trace = -1;
+  }
+}
+
+// WINSIM_FAULTS: [PROGRAM:]FUNCTION#N=ERROR or [PROGRAM:]FUNCTION#N+=ERROR, comma-separated. A
+// malformed item is reported and ignored rather than guessed at.
 void ReadEnvFaults(Knobs& knobs) {
   knobs.envRead = true;
+  OpenTrace(knobs);
   const char* env = std::getenv("WINSIM_FAULTS");
   if (!env) return;
   std::string all(env);
@@ -73,7 +141,7 @@ void ReadEnvFaults(Knobs& knobs) {
     start = comma + 1;
     while (!item.empty() && (item.front() == ' ' || item.front() == '\t')) item.erase(0, 1);
     while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.pop_back();
-    if (item.empty()) continue;
+    if (item.empty() || !ForThisProgram(&item)) continue;
     size_t hash = item.find('#');
     size_t eq = item.find('=', hash == std::string::npos ? 0 : hash);
     unsigned long nth = 0, error = 0;
@@ -128,7 +196,7 @@ unsigned CallCount(const char* function) {
 
 namespace detail {
 
-bool FaultHit(const char* function) {
+bool FaultHit(const char* function, const void* caller) {
   Knobs& knobs = TheKnobs();
   std::lock_guard<std::mutex> guard(knobs.lock);
   if (!knobs.envRead) ReadEnvFaults(knobs);
@@ -137,9 +205,11 @@ bool FaultHit(const char* function) {
   for (const Fault& f : state.faults) {
     if (call == f.nth || (f.andLater && call > f.nth)) {
       g_lastError = f.error;
+      Trace(knobs, function, caller, true);
       return true;
     }
   }
+  Trace(knobs, function, caller, false);
   return false;
 }
 

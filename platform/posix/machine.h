@@ -18,14 +18,18 @@ namespace detail {
 /* ---- Fault knobs (faults.cpp) ---- */
 
 // Counts a call of function and says whether this call is one that must fail; when it is, the
-// chosen error is already the thread's last error.
-bool FaultHit(const char* function);
+// chosen error is already the thread's last error. caller (the function's return address) only
+// goes into the trace, so that a call can be told from another of the same function.
+bool FaultHit(const char* function, const void* caller);
+
+// The caller of the Win32 function this is expanded in.
+#define WINSIM_CALLER() __builtin_return_address(0)
 
 // The first line of every faultable Win32 function: `WINSIM_FAULT_POINT(failure value);`.
 // __func__ of an extern "C" function is its Win32 name, which is what the knobs are keyed by.
-#define WINSIM_FAULT_POINT(failure)                           \
-  do {                                                        \
-    if (::winsim::detail::FaultHit(__func__)) return failure; \
+#define WINSIM_FAULT_POINT(failure)                                              \
+  do {                                                                           \
+    if (::winsim::detail::FaultHit(__func__, WINSIM_CALLER())) return failure; \
   } while (0)
 
 /* ---- Errors ---- */

@@ -83,7 +83,7 @@ namespace winsim {
 namespace detail {
 
 BOOL WINAPI HostMoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
-  if (FaultHit("MoveFileExA")) return FALSE;
+  if (FaultHit("MoveFileExA", WINSIM_CALLER())) return FALSE;
   if (!existing) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   ResolvedPath from, to;
   if (DWORD err = ResolvePath(existing, &from)) return Fail(err, FALSE);

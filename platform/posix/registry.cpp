@@ -351,7 +351,7 @@ LONG FaultCode() { return (LONG)GetLastError(); }
 }  // namespace
 
 #define REG_FAULT_POINT() \
-  if (winsim::detail::FaultHit(__func__)) return FaultCode()
+  if (winsim::detail::FaultHit(__func__, WINSIM_CALLER())) return FaultCode()
 
 extern "C" LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className,
                                        DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES sa,

@@ -244,7 +244,7 @@ namespace winsim {
 namespace detail {
 
 BOOL WINAPI HostCheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember) {
-  if (FaultHit("CheckTokenMembership")) return FALSE;
+  if (FaultHit("CheckTokenMembership", WINSIM_CALLER())) return FALSE;
   if (!sid || !isMember) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   // Without a token the caller's own is used; a given one must be one of ours.
   if (token && !FindObject<TokenObject>(token)) return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -256,7 +256,7 @@ BOOL WINAPI HostCheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember) {
 }
 
 BOOL WINAPI HostOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
-  if (FaultHit("OpenProcessToken")) return FALSE;
+  if (FaultHit("OpenProcessToken", WINSIM_CALLER())) return FALSE;
   if (!token) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   OSVERSIONINFOA info;
   info.dwOSVersionInfoSize = sizeof info;
@@ -270,7 +270,7 @@ BOOL WINAPI HostOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
 }
 
 BOOL WINAPI HostLookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
-  if (FaultHit("LookupPrivilegeValueA")) return FALSE;
+  if (FaultHit("LookupPrivilegeValueA", WINSIM_CALLER())) return FALSE;
   if (system && *system) return Fail(ERROR_BAD_NETPATH, FALSE);  // the machine has no network
   if (!name || !luid) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   for (const auto& p : kPrivileges)
@@ -285,7 +285,7 @@ BOOL WINAPI HostLookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
 BOOL WINAPI HostAdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
                                       DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
                                       PDWORD returnLength) {
-  if (FaultHit("AdjustTokenPrivileges")) return FALSE;
+  if (FaultHit("AdjustTokenPrivileges", WINSIM_CALLER())) return FALSE;
   (void)bufferLength;
   (void)previousState;
   (void)returnLength;

@@ -35,7 +35,7 @@ std::mutex g_daclLock;
 std::map<const void*, PACL>* g_dacls = new std::map<const void*, PACL>;
 
 BOOL WINAPI HostInitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision) {
-  if (winsim::detail::FaultHit("InitializeSecurityDescriptor")) return FALSE;
+  if (winsim::detail::FaultHit("InitializeSecurityDescriptor", WINSIM_CALLER())) return FALSE;
   if (!descriptor) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   if (revision != SECURITY_DESCRIPTOR_REVISION) return Fail(ERROR_UNKNOWN_REVISION, FALSE);
   std::memset(descriptor, 0, SECURITY_DESCRIPTOR_MIN_LENGTH);
@@ -47,7 +47,7 @@ BOOL WINAPI HostInitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DW
 
 BOOL WINAPI HostSetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL daclPresent,
                                           PACL dacl, BOOL daclDefaulted) {
-  if (winsim::detail::FaultHit("SetSecurityDescriptorDacl")) return FALSE;
+  if (winsim::detail::FaultHit("SetSecurityDescriptorDacl", WINSIM_CALLER())) return FALSE;
   if (!descriptor) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   BYTE* sd = static_cast<BYTE*>(descriptor);
   // What Windows checks: the revision that InitializeSecurityDescriptor writes, then the form.
@@ -95,7 +95,7 @@ FARPROC AsProc(Fn fn) {
 // The functions that callers look up by name. Each entry names the DLL that exports it.
 // The host has no DLL search path to restrict; it checks the flags as Windows does.
 BOOL WINAPI HostSetDefaultDllDirectories(DWORD flags) {
-  if (winsim::detail::FaultHit("SetDefaultDllDirectories")) return FALSE;
+  if (winsim::detail::FaultHit("SetDefaultDllDirectories", WINSIM_CALLER())) return FALSE;
   const DWORD known = 0x00000100 | 0x00000200 | 0x00000400 | 0x00000800 | 0x00001000;
   if (flags == 0 || (flags & ~known) != 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   return TRUE;

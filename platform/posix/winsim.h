@@ -22,7 +22,12 @@
  * Fault knobs: the Nth call (counted from 1 in this process) of a named Win32 function fails with
  * a given error code, as if the system had refused it. Set in-process with SetFault, or for a
  * whole process tree with the environment variable WINSIM_FAULTS, a comma-separated list of
- * FUNCTION#N=ERROR, or FUNCTION#N+=ERROR for the Nth call and every later one.
+ * FUNCTION#N=ERROR, or FUNCTION#N+=ERROR for the Nth call and every later one. An item written
+ * PROGRAM:FUNCTION#N=ERROR applies only in the processes of that program (setup.exe).
+ *
+ * Trace: WINSIM_TRACE=[PROGRAM:]HOSTFILE appends one line per counted call to HOSTFILE,
+ * "FUNCTION +OFFSET", the caller's return address as an offset into its program, with " !ERROR"
+ * behind a call that the knobs made fail.
  */
 #ifndef PLATFORM_POSIX_WINSIM_H
 #define PLATFORM_POSIX_WINSIM_H
