@@ -70,8 +70,10 @@ void WriteLog(const char* text, const char* detail, LONG code) {
                            now.wMilliseconds, (DWORD)code, text ? text : "",
                            detail ? detail : "");
     DWORD written = 0;
-    SetFilePointer(file, 0, nullptr, FILE_END);
-    WriteFile(file, line, (DWORD)length, &written, nullptr);
+    // The log is only ever appended to: where the end can't be reached, writing would overwrite
+    // the run's first lines, so the line is dropped as if the open had failed.
+    if (SetFilePointer(file, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER)
+      WriteFile(file, line, (DWORD)length, &written, nullptr);
     CloseHandle(file);
   }
   SetLastError(lastError);
