@@ -48,7 +48,8 @@ FileSink::FileSink(const char* folder) {
   }
 }
 
-FileSink::~FileSink() { CloseCurrentFile(); }
+// A file still open here is short: the stream ended inside it.
+FileSink::~FileSink() { DiscardCurrentFile(); }
 
 HRESULT FileSink::Fail(HRESULT result) {
   CloseCurrentFile();
@@ -175,7 +176,7 @@ HRESULT FileSink::TakeContents(const BYTE*& data, DWORD& count) {
     BOOL ok = WriteFile(file_, data, take, &done, nullptr);
     if (!ok || done != take) {
       DWORD error = GetLastError();
-      CloseCurrentFile();
+      DiscardCurrentFile();
       ReportError("Error writing to file ", path_, (LONG)error);
       return FailureFromError(error);
     }
@@ -216,4 +217,15 @@ void FileSink::CloseCurrentFile() {
     CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
   }
+}
+
+// A short file is never of use, and a later step could take it for a whole one: a block whose
+// failure the run tolerates ("langs") would otherwise have a truncated file moved into the
+// installation folder over a good one.
+void FileSink::DiscardCurrentFile() {
+  if (file_ == INVALID_HANDLE_VALUE) return;
+  CloseCurrentFile();
+  DWORD error = GetLastError();
+  DeleteFileA(path_);
+  SetLastError(error);
 }

@@ -18,7 +18,7 @@ class FileSink {
  public:
   // folder: where the files go (no trailing backslash); null for none.
   explicit FileSink(const char* folder);
-  // Closes a file that is still open (a stream that ended inside it leaves it short).
+  // Deletes a file that is still open: a stream that ended inside it left it short.
   ~FileSink();
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
@@ -43,6 +43,7 @@ class FileSink {
   HRESULT TakeCrc(const BYTE*& data, DWORD& count);
   HRESULT CreateCurrentFile();
   void CloseCurrentFile();
+  void DiscardCurrentFile();
   void NextFile();
   HRESULT Fail(HRESULT result);
 

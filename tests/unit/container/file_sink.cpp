@@ -165,6 +165,16 @@ TEST_F(FileSinkTest, ACrcMismatchStopsAtThatFile) {
   EXPECT_EQ(log.Entries(), std::vector<std::string>({"[0] CRC Error in file  two", " "}));
 }
 
+TEST_F(FileSinkTest, AStreamEndingInsideAFileLeavesNoShortFile) {
+  std::string stream = Stream({{"one", "1111"}, {"two", std::string(1000, '2')}});
+  std::string folder = Folder();
+  bool complete = true;
+  EXPECT_EQ(Feed(folder, stream.substr(0, stream.size() - 600), {40}, &complete), S_OK);
+  EXPECT_FALSE(complete);
+  EXPECT_EQ(Read(folder, {"one", "two"}), (Files{{"one", "1111"}}))
+      << "the whole file stays; the one the stream ended in is gone with its sink";
+}
+
 TEST_F(FileSinkTest, AFileThatCannotBeCreated) {
   LogCapture log(machine);
   std::string missing = machine.Path("no-such-folder");
@@ -242,15 +252,14 @@ TEST_F(FileSinkTest, HostFailingCallsOfTheSink) {
     EXPECT_EQ(log.Entries()[0].rfind("[5] Error creating file  " + folder + "\\two: ", 0), 0u);
   }
   {
-    // A write that fails: the file stays, closed and short; the code is the system's.
+    // A write that fails: the short file is gone, the whole one before it stays; the code is
+    // the system's.
     winsim::ClearFaults();
     std::string folder = Folder();
-    winsim::SetFault("WriteFile", 2, ERROR_DISK_FULL);
+    winsim::SetFault("WriteFile", 3, ERROR_DISK_FULL);
     EXPECT_EQ(Feed(folder, stream, {stream.size() - 500}), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
     winsim::ClearFaults();
-    Files files = Read(folder, {"one", "two"});
-    EXPECT_EQ(files["two"].size(), 0u);
-    EXPECT_TRUE(DeleteFileA((folder + "\\two").c_str())) << "it was closed";
+    EXPECT_EQ(Read(folder, {"one", "two"}), (Files{{"one", "1111"}}));
   }
   {
     // A write that fails without any system code must not read as success.
