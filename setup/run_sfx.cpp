@@ -303,11 +303,19 @@ HRESULT Deploy(Run& run) {
     return Abandon(run, -5);
   }
 
-  if (!run.useAdmin) ForEachFile(run.tempFolder, ActMoveFile, run.installFolder, &run.window);
+  // A failed copy is counted in LockedFileCount and finished by the restart. A listing that
+  // broke off (reported by the walk) leaves files behind that nothing counted: without the
+  // restart they would be deleted with TempFolder, so the restart finishes them too.
+  bool movesLeftOver = false;
+  if (!run.useAdmin) {
+    LONG counted = LockedFileCount;
+    movesLeftOver = !ForEachFile(run.tempFolder, ActMoveFile, run.installFolder, &run.window) &&
+                    LockedFileCount == counted;
+  }
   WriteLog("Files moved to ", run.installFolder, 0);
 
-  run.rebootRequired =
-      !run.isPortable && !run.useAdmin && (run.wasFresh == 0 || LockedFileCount != 0);
+  run.rebootRequired = !run.isPortable && !run.useAdmin &&
+                       (run.wasFresh == 0 || LockedFileCount != 0 || movesLeftOver);
   if (run.rebootRequired) WriteLog("!!! REBOOT required", nullptr, 0);
   run.window.SetPos(990);
 

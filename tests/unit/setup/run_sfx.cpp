@@ -159,6 +159,38 @@ TEST_F(RunSfxTest, HostFixedEditionInstallsAndStartsTheProduct) {
   ExpectSetupFileReleased();
 }
 
+// The listing of TempFolder breaks off while the files are moved: what it did not reach is
+// neither lost with TempFolder nor taken for installed, but left for the restart.
+TEST_F(RunSfxTest, HostAMoveWhoseListingBreaksOffIsFinishedByTheRestart) {
+  // The check walk takes "..", five files and the end; the move walk's third call fails.
+  winsim::SetFault("FindNextFileA", 10, ERROR_NOT_ENOUGH_MEMORY);
+  ASSERT_EQ(Run("/silent"), 0);
+  winsim::ClearFaults();
+  std::vector<std::string> lines = log_.Entries();
+  bool broke = false, restart = false;
+  for (const std::string& line : lines) {
+    broke = broke || line.rfind("[8] File operation failed for ", 0) == 0;
+    restart = restart || line == "[0] !!! REBOOT required ";
+  }
+  EXPECT_TRUE(broke) << "the walk reports the broken listing";
+  EXPECT_TRUE(restart);
+  EXPECT_EQ(Read("product.txt"), "(missing)") << "the product waits for the restart";
+  EXPECT_EQ(GetValue("Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "Pondwick"),
+            "\"" + install_ + "\\identities.exe\" -fr");
+  // Whatever was not moved now has a copy beside its target, scheduled to replace it.
+  std::vector<std::string> installed;
+  WIN32_FIND_DATAA found;
+  HANDLE listing = FindFirstFileA((install_ + "\\*").c_str(), &found);
+  ASSERT_NE(listing, INVALID_HANDLE_VALUE);
+  do {
+    std::string name = found.cFileName;
+    if (name != "." && name != "..") installed.push_back(name);
+  } while (FindNextFileA(listing, &found));
+  FindClose(listing);
+  EXPECT_EQ(installed.size(), 5u) << "each file moved, or copied beside its target";
+  EXPECT_FALSE(TempEntries().empty()) << "TempFolder stays until the restart deletes it";
+}
+
 // The portable edition runs the product from copies in the temporary path, and deletes them
 // once it has ended; without a root folder it stops with -5 after the files were moved.
 TEST_F(RunSfxTest, HostPortableEditionRunsFromCopiesInTheTemporaryPath) {
