@@ -134,7 +134,12 @@ LONG ActMoveFileOnReboot(const char* source, const char* folder) {
   DWORD attributes = GetFileAttributesA(destination);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
     SetFileAttributesA(destination, attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY);
-  return MoveFileOnReboot(copy, destination);
+  // A copy whose replacement could not be scheduled would lie beside its target for good.
+  if (MoveFileOnReboot(copy, destination)) return 1;
+  DWORD error = GetLastError();
+  DeleteFileA(copy);
+  SetLastError(error);
+  return 0;
 }
 
 LONG ActDelFileOnReboot(const char* path, const char* context) {

@@ -206,3 +206,21 @@ TEST_F(RebootTest, HostMappingFailuresGiveTheFileItsOldLength) {
 }
 
 #endif
+
+#ifndef _WIN32
+// A copy that can't be scheduled would wait beside its target for good: it goes again, and the
+// target keeps its old bytes.
+TEST_F(RebootTest, HostACopyWhoseReplacementCannotBeScheduledIsRemoved) {
+  std::string temp = Folder("temp"), inst = Folder("inst");
+  ASSERT_TRUE(TestMachine::WriteBytes(temp + "\\a.dll", "new a"));
+  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\a.dll", "old a"));
+  winsim::SetFault("MoveFileExA", winsim::CallCount("MoveFileExA") + 1, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED) << "the scheduling's error, for the caller";
+  winsim::ClearFaults();
+  EXPECT_TRUE(Logged("[5] MoveFileOnRebootNT() - MoveFileEx  FAIL"));
+  EXPECT_FALSE(TestMachine::Exists(inst + "\\_pw1.pw_"));
+  EXPECT_EQ(Read(inst + "\\a.dll"), "old a");
+  EXPECT_EQ(pending.Added(), "");
+}
+#endif
