@@ -278,7 +278,9 @@ void StartProductNow(Run& run) {
   if (run.isPortable) {
     for (const char* name : kProductCopies) {
       char copy[MAX_PATH];
-      if (FormPath(copy, run.tempPath, name)) ActDelFile(copy, nullptr);
+      // The copies lie in a folder that nothing else cleans: one that stays is logged.
+      if (FormPath(copy, run.tempPath, name) && !ActDelFile(copy, nullptr))
+        WriteLog("ActDelFile() - can't delete", copy, (LONG)GetLastError());
     }
   }
 }
@@ -313,6 +315,11 @@ HRESULT Deploy(Run& run) {
                     LockedFileCount == counted;
   }
   WriteLog("Files moved to ", run.installFolder, 0);
+  // The portable edition has no restart to finish the move and would run an incomplete product.
+  if (run.isPortable && movesLeftOver) {
+    ReportError("Some files remain locked in ", run.installFolder, 0);
+    return Abandon(run, -5);
+  }
 
   run.rebootRequired = !run.isPortable && !run.useAdmin &&
                        (run.wasFresh == 0 || LockedFileCount != 0 || movesLeftOver);

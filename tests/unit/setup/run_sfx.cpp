@@ -215,6 +215,43 @@ TEST_F(RunSfxTest, HostPortableEditionRunsFromCopiesInTheTemporaryPath) {
   ExpectSetupFileReleased();
 }
 
+// The portable edition has no restart to finish a move whose listing failed: it stops with -5
+// instead of running an incomplete product. A copy it can't delete afterwards is logged.
+TEST_F(RunSfxTest, HostPortableEditionStopsWhenTheMoveIsLeftUnfinished) {
+  WriteSetup(true);
+  SetValue("PondwickFolderPort", install_);
+  std::string root = machine_.Path("Roam");
+  CreateDirectoryA(root.c_str(), nullptr);
+  SetValue("_PortableRootFolder", root);
+  // The first listing of TempFolder probes for locks; the second, the move, fails at once.
+  winsim::ClearFaults();
+  winsim::SetFault("FindFirstFileA", 2, ERROR_PATH_NOT_FOUND);
+  ASSERT_EQ(Run(""), -5);
+  winsim::ClearFaults();
+  bool listed = false;
+  for (const std::string& entry : log_.Entries())
+    listed = listed || entry.rfind("[3] Can't find any files matching  " + temp_, 0) == 0;
+  EXPECT_TRUE(listed) << "the walk reports the listing";
+  EXPECT_TRUE(Logged("[0] Some files remain locked in  " + install_));
+  EXPECT_EQ(Read("product.txt"), "(missing)");
+  EXPECT_EQ(Read("Roam\\roam.dat"), "(missing)") << "stopped before the portable files";
+  EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed";
+
+  // A clean run counts its deletions; the last three are the product's copies in the temporary
+  // path, made to fail.
+  ASSERT_EQ(Run(""), 0);
+  unsigned deletions = winsim::CallCount("DeleteFileA");
+  winsim::ClearFaults();
+  winsim::SetFault("DeleteFileA", deletions - 2, ERROR_ACCESS_DENIED, true);
+  ASSERT_EQ(Run(""), 0);
+  winsim::ClearFaults();
+  for (const char* name : {"identities.exe", "pondwick.dll", "affid.txt"})
+    EXPECT_TRUE(Logged("[5] ActDelFile() - can't delete " + temp_ + "\\" + name)) << name;
+  for (const char* name : {"identities.exe", "pondwick.dll", "affid.txt"})
+    DeleteFileA((temp_ + "\\" + name).c_str());
+  ExpectSetupFileReleased();
+}
+
 // A tail that does not fit the configuration program's arguments is refused whole: a cut
 // option could mean something else to it.
 TEST_F(RunSfxTest, HostATailTooLongForTheConfigurationProgramIsRefused) {
