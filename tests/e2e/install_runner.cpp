@@ -592,6 +592,9 @@ void Installation::Observe(Observed* seen) {
   for (std::string& line : seen->log) {
     if (!tempFolder_.empty()) line = Replace(line, tempFolder_, "{T}");
   }
+  seen->wholeLog = all;
+  for (std::string& line : seen->wholeLog)
+    if (!tempFolder_.empty()) line = Replace(line, tempFolder_, "{T}");
   seen->log = CanonicalLog(seen->log);
 
   seen->files = Tree(install_);

@@ -63,6 +63,7 @@ struct Machine {
 struct Observed {
   DWORD exitCode = 0;
   std::vector<std::string> log;      // from "RunSfx() - START" on, "[code] text detail"
+  std::vector<std::string> wholeLog; // every line, in the order written, {T} named as such
   std::vector<std::string> boxes;    // "caption|text" of each message box
   std::string files;                 // the tree of {I} (see Installation::Tree)
   std::string portable;              // the tree of {R}
@@ -91,6 +92,10 @@ class Installation {
   Observed Restart(size_t productStartsExpected);
   // The expected text with the placeholders filled in.
   std::string Fill(const std::string& text) const;
+  // The scenario's folder {D}, and the setup's private temporary folder {T} once the log has
+  // named it (else empty).
+  const std::string& Dir() const { return dir_; }
+  const std::string& TempFolder() const { return tempFolder_; }
   // Whether this machine refuses writers of read-only files (Wine as root does not).
   bool ReadOnlyEnforced() const { return readOnlyEnforced_; }
 
