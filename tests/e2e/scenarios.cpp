@@ -1081,6 +1081,35 @@ Row NoFolder(const char* name, const char* tail, const char* folder, const char*
           nullptr};
 }
 
+// A silent run whose installation folder leaves no room for the product's program in it.
+Row FolderTooDeep(const char* name) {
+  const std::string folder = "{I}";
+  return {name,
+          e2e::kAll,
+          "/silent",
+          kChoose,
+          kClean,
+          -4,
+          Prepared(e2e::kAll, "ii /silent") +
+              Lines{"[0] PondwickFolder set to  " + folder,
+                    "[CE] RunSfx() - path too long in  " + folder,
+                    "[CE] Installation folder is not specified. Please, run Setup again and report "
+                    "this error to support@pondwick.example : {ECE}",
+                    "", " ", "[0] Cleanup folder  {T}"} +
+              Walk(Each(Deleted)),
+          {},
+          "",
+          {"_InstallerDir={D}", kFresh, "PondwickFolder=" + folder},
+          "-",
+          {},
+          false,
+          {Config("ii /silent")},
+          {},
+          nullptr,
+          {},
+          nullptr};
+}
+
 // A silent run refused before the configuration program starts: the tail would not reach it
 // whole.
 Row TailRefused(const char* name) {
@@ -1167,6 +1196,13 @@ const OddRow kOddRows[] = {
     WithTail(NoFolder("FolderOfTwoHundredSixtyWithoutTerminator", "/silent", nullptr, "EA",
                       {"_InstallerDir={D}", "PondwickFolder={W260}"}, {}),
              "/silent", Raw({{"PondwickFolder", REG_SZ, B("{W260}")}})),
+    // 259 characters fit, but leave no room for a file in the folder: refused before anything
+    // is copied, rather than a restart that would install nothing.
+    WithTail(FolderTooDeep("FolderOf259"), "/silent", Placed(nullptr, nullptr, "{W259}")),
+    // The deepest folder that still holds the product's program installs as usual.
+    WithTail(Installs("FolderOf244", "/silent", "", true,
+                      {"_InstallerDir={D}", kFresh, "PondwickFolder={W244}"}),
+             "/silent", Placed(nullptr, nullptr, "{W244}")),
     // "yes" in any case, nothing around it.
     WithTail(Installs("AdminFilesYesAndBlank", "/silent", "yes ", true,
                       {"_InstallerDir={D}", kFresh, "PondwickFolder={I}", "_UseAdminFiles=yes "}),
