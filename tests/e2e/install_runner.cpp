@@ -461,6 +461,16 @@ void Installation::Sign(const std::string& unsignedPath) {
 
 Installation::~Installation() {
   world_->holder.reset();
+  // Folders at MAX_PATH are out of reach of the scratch folder's removal under Wine, and a
+  // folder left behind would meet a later machine of the same name: they go first, deepest
+  // first, through the same calls that made them (only empty ones go).
+  for (size_t length = 300; length > dir_.size() + 1; --length) {
+    std::string folder = DeepFolder(dir_, length);
+    while (folder.size() > dir_.size()) {
+      RemoveDirectoryA(folder.c_str());
+      folder.erase(folder.rfind('\\'));
+    }
+  }
   if (machine_.readOnly) {
     std::string target = install_ + "\\" + machine_.readOnly;
     SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -895,9 +895,13 @@ void RunRow(const Row& row, const e2e::Extras& extras = e2e::Extras()) {
       written += kDigits[(unsigned char)c >> 4];
       written += kDigits[(unsigned char)c & 15];
     }
-    EXPECT_NE(std::find(seen.rawValues.begin(), seen.rawValues.end(), written),
-              seen.rawValues.end())
-        << written << " is no longer as the configuration program left it";
+    // Wine's RegQueryValueExA counts the terminator it adds to a string stored without one.
+    bool kept =
+        std::find(seen.rawValues.begin(), seen.rawValues.end(), written) != seen.rawValues.end() ||
+        (v.type == REG_SZ && std::find(seen.rawValues.begin(), seen.rawValues.end(),
+                                       written + "00") != seen.rawValues.end());
+    EXPECT_TRUE(kept) << written << " is no longer as the configuration program left it: "
+                      << ::testing::PrintToString(seen.rawValues);
   }
   if (!row.restartedFiles) return;
 
@@ -1098,7 +1102,11 @@ Row FolderTooDeep(const char* name) {
                     "", " ", "[0] Cleanup folder  {T}"} +
               Walk(Each(Deleted)),
           {},
-          "",
+#ifdef _WIN32
+          "-",  // Wine makes the folder, but "{I}\\*" is too long to list it
+#else
+          "",  // the host layer makes and lists it: empty
+#endif
           {"_InstallerDir={D}", kFresh, "PondwickFolder=" + folder},
           "-",
           {},
