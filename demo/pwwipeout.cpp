@@ -10,6 +10,10 @@
  *   PW_DEMO_CANCEL  "_CancelInstall" as a number; default not written
  *   PW_DEMO_ADMIN   "_UseAdminFiles"; default not written
  *   PW_DEMO_ROOT    "_PortableRootFolder"; default C:\Roamkit in the portable edition
+ *   PW_DEMO_RAW     values written last, exactly as given, to leave what a careless or broken
+ *                   configuration program might: "NAME=TYPE:HEX" entries separated by ";", TYPE
+ *                   the registry type as a number (1 REG_SZ, 3 REG_BINARY, 4 REG_DWORD) and HEX
+ *                   the value's bytes, so a string may lack its terminator or hold one inside
  * "(none)" leaves a value as it is, "(empty)" writes an empty string. The chosen installation
  * and portable root folders are made, as the setup only copies and unpacks into them. What it was
  * given and saw (command line, working folder, "_InstallerDir", whether "_WasFresh" was gone) is
@@ -33,6 +37,43 @@ void SetString(HKEY key, const char* name, const std::string& value) {
 void SetNumber(HKEY key, const char* name, const std::string& value) {
   DWORD number = (DWORD)strtoul(value.c_str(), nullptr, 0);
   RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Writes each "NAME=TYPE:HEX" entry of the list as it stands; a malformed entry is skipped
+// whole, so that nothing half-meant lands in the registry.
+void SetRawValues(HKEY key, const std::string& list) {
+  size_t at = 0;
+  while (at <= list.size()) {
+    size_t end = list.find(';', at);
+    if (end == std::string::npos) end = list.size();
+    std::string entry = list.substr(at, end - at);
+    at = end + 1;
+    size_t equals = entry.find('='),
+           colon = entry.find(':', equals == std::string::npos ? 0 : equals);
+    if (equals == std::string::npos || equals == 0 || colon == std::string::npos) continue;
+    std::string name = entry.substr(0, equals);
+    char* typeEnd = nullptr;
+    std::string typeText = entry.substr(equals + 1, colon - equals - 1);
+    DWORD type = (DWORD)strtoul(typeText.c_str(), &typeEnd, 0);
+    if (typeText.empty() || *typeEnd) continue;
+    std::string hex = entry.substr(colon + 1), bytes;
+    bool good = hex.size() % 2 == 0;
+    for (size_t i = 0; good && i < hex.size(); i += 2) {
+      int high = HexDigit(hex[i]), low = HexDigit(hex[i + 1]);
+      good = high >= 0 && low >= 0;
+      bytes += (char)(high << 4 | low);
+    }
+    if (!good) continue;
+    RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                   (DWORD)bytes.size());
+  }
 }
 
 // The mode word: the first argument after the program's (quoted) name.
@@ -106,6 +147,7 @@ int main() {
     SetString(key, "_PortableRootFolder", root);
     MakeFolders(root);
   }
+  if (demo::Instruction("PW_DEMO_RAW", &value)) SetRawValues(key, value);
   RegCloseKey(key);
   return 0;
 }

@@ -194,6 +194,17 @@ HRESULT Configure(Run& run) {
     return Abandon(run, -4);
   }
   StripTrailingBackslash(run.installFolder);
+  // A folder too deep to name the product's program in can hold none of the product: every
+  // copy would fail, and the run would end in a restart that deletes what it unpacked and
+  // installs nothing. It is refused like a missing one, before anything is touched.
+  char program[MAX_PATH];
+  if (!FormPath(program, run.installFolder, "identities.exe")) {
+    ReportError(
+        "Installation folder is not specified. Please, run Setup again and report this error to "
+        "support@pondwick.example",
+        nullptr, ERROR_FILENAME_EXCED_RANGE);
+    return Abandon(run, -4);
+  }
 
   if (!run.isPortable) {
     char useAdmin[64] = "";

@@ -210,6 +210,37 @@ std::string Replace(std::string text, const std::string& from, const std::string
   return text;
 }
 
+std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (char c : bytes) {
+    hex += kDigits[(BYTE)c >> 4];
+    hex += kDigits[(BYTE)c & 15];
+  }
+  return hex;
+}
+
+// Makes folder and every missing folder above it; false when it is not there afterwards.
+bool MakeFolders(const std::string& folder) {
+  for (size_t at = folder.find('\\', 3); at != std::string::npos; at = folder.find('\\', at + 1))
+    CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
+  CreateDirectoryA(folder.c_str(), nullptr);
+  DWORD attributes = GetFileAttributesA(folder.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A folder below dir whose path is exactly length characters: segments of "w", none longer
+// than a file system allows a name to be. Shorter than dir plus two characters gives dir.
+std::string DeepFolder(const std::string& dir, size_t length) {
+  std::string folder = dir;
+  while (folder.size() + 2 <= length) {
+    size_t need = length - folder.size();  // a backslash and at least one character
+    size_t segment = need <= 101 ? need - 1 : (need - 101 >= 2 ? 100 : 98);
+    folder += "\\" + std::string(segment, 'w');
+  }
+  return folder;
+}
+
 std::string StripNtPrefix(std::string path) {
   if (path.rfind("!", 0) == 0) path.erase(0, 1);
   if (path.rfind("\\??\\", 0) == 0) path.erase(0, 4);
@@ -287,12 +318,15 @@ struct Installation::World {
 #endif
 };
 
-Installation::Installation(unsigned blocks, const Choices& choices, const Machine& machine)
+Installation::Installation(unsigned blocks, const Choices& choices, const Machine& machine,
+                           const Extras& extras)
     : machine_(machine), world_(new World) {
   dir_ = world_->machine.Dir();
-  install_ = dir_ + "\\Pondwick";
+  install_ = extras.installFolder ? Fill(extras.installFolder) : dir_ + "\\Pondwick";
   root_ = dir_ + "\\Roamkit";
-  setup_ = dir_ + "\\setup.exe";
+  std::string setupFolder = extras.setupFolder ? Fill(extras.setupFolder) : dir_;
+  setup_ = setupFolder + "\\" + (extras.setupName ? extras.setupName : "setup.exe");
+  if (!MakeFolders(setupFolder)) problem_ = "cannot make " + setupFolder;
   records_ = dir_ + "\\records";
   tempPath_ = machine.badTemp ? std::string(kLogFolder) : dir_ + "\\tmp";
   CleanShared();
@@ -327,6 +361,11 @@ Installation::Installation(unsigned blocks, const Choices& choices, const Machin
               {"PW_DEMO_ADMIN", choices.admin},
               {"PW_DEMO_ROOT", choices.root}};
   for (const auto& t : told) SetVariable(t.variable, t.value ? Fill(t.value).c_str() : "(none)");
+  std::string raw;
+  for (const RawValue& v : extras.raw)
+    raw += (raw.empty() ? "" : ";") + std::string(v.name) + "=" + std::to_string(v.type) + ":" +
+           Hex(Fill(v.bytes));
+  SetVariable("PW_DEMO_RAW", raw.empty() ? "(none)" : raw.c_str());
 
   if (machine.staleCancel) {
     HKEY key;
@@ -422,6 +461,16 @@ void Installation::Sign(const std::string& unsignedPath) {
 
 Installation::~Installation() {
   world_->holder.reset();
+  // Folders at MAX_PATH are out of reach of the scratch folder's removal under Wine, and a
+  // folder left behind would meet a later machine of the same name: they go first, deepest
+  // first, through the same calls that made them (only empty ones go).
+  for (size_t length = 300; length > dir_.size() + 1; --length) {
+    std::string folder = DeepFolder(dir_, length);
+    while (folder.size() > dir_.size()) {
+      RemoveDirectoryA(folder.c_str());
+      folder.erase(folder.rfind('\\'));
+    }
+  }
   if (machine_.readOnly) {
     std::string target = install_ + "\\" + machine_.readOnly;
     SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -454,6 +503,12 @@ std::string Installation::Fill(const std::string& text) const {
   out = Replace(out, "{S}", setup_);
   out = Replace(out, "{P}", tempPath_);
   out = Replace(out, "{L}", kLogFolder);
+  for (size_t at = out.find("{W"); at != std::string::npos; at = out.find("{W", at + 1)) {
+    size_t end = out.find('}', at);
+    if (end == std::string::npos) break;
+    size_t length = (size_t)std::strtoul(out.substr(at + 2, end - at - 2).c_str(), nullptr, 10);
+    out.replace(at, end + 1 - at, DeepFolder(dir_, length));
+  }
   // {E<hex>}: the system's own text for that error code, as the error reports append it.
   for (size_t at = out.find("{E"); at != std::string::npos; at = out.find("{E", at + 1)) {
     size_t end = out.find('}', at);
@@ -600,10 +655,12 @@ void Installation::Observe(Observed* seen) {
   seen->files = Tree(install_);
   seen->portable = Tree(root_);
   seen->values.clear();
+  seen->rawValues.clear();
   for (const char* name : kValueNames) {
     DWORD type = 0;
     std::string data;
     if (!ReadValue(HKEY_CURRENT_USER, kProductKey, name, &type, &data)) continue;
+    seen->rawValues.push_back(std::string(name) + "=" + std::to_string(type) + ":" + Hex(data));
     if (type == REG_DWORD && data.size() == 4) {
       DWORD number =
           (BYTE)data[0] | (BYTE)data[1] << 8 | (BYTE)data[2] << 16 | (DWORD)(BYTE)data[3] << 24;

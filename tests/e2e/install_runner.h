@@ -12,6 +12,7 @@
  *   {P} the system temp folder {D}\tmp (C:\_pw after the fall-back)
  * What the machine shows names the setup's private temporary folder {T}, as its log names it.
  *   {L} the log's folder C:\_pw     {E<hex>} the system's text for that error
+ *   {W<n>} a folder below {D} whose path is exactly n characters long (n decimal)
  * A log line's code may be written [*] where it is whatever error the system last left behind.
  */
 #ifndef TESTS_E2E_INSTALL_RUNNER_H
@@ -59,26 +60,44 @@ struct Machine {
   const char* faults;    // host only: WINSIM_FAULTS for the setup's process tree
 };
 
+// A registry value exactly as the configuration program leaves it: any type, any bytes (the
+// bytes may hold placeholders).
+struct RawValue {
+  const char* name;
+  DWORD type;
+  std::string bytes;
+};
+
+// Where a scenario puts things other than the usual places, and values written raw.
+struct Extras {
+  const char* setupFolder = nullptr;    // the setup's folder instead of {D}
+  const char* setupName = nullptr;      // its file name instead of setup.exe
+  const char* installFolder = nullptr;  // what {I} stands for instead of {D}\Pondwick
+  std::vector<RawValue> raw;            // written by the configuration program after the rest
+};
+
 // What can be seen on the machine at one moment.
 struct Observed {
   DWORD exitCode = 0;
-  std::vector<std::string> log;      // from "RunSfx() - START" on, "[code] text detail"
-  std::vector<std::string> wholeLog; // every line, in the order written, {T} named as such
-  std::vector<std::string> boxes;    // "caption|text" of each message box
-  std::string files;                 // the tree of {I} (see Installation::Tree)
-  std::string portable;              // the tree of {R}
-  std::vector<std::string> values;   // the product key's values, "name=value"
-  std::string runOnce;               // the RunOnce value "Pondwick", "-" when missing
-  std::vector<std::string> pending;  // "source -> target" (or "source -> " for a deletion),
-                                     // then "wininit: LINE" for each line of [Rename]
-  bool tempExists = false;           // {T} is still there
-  std::string tempFiles;             // and what it holds (see Tree), "-" when gone
+  std::vector<std::string> log;        // from "RunSfx() - START" on, "[code] text detail"
+  std::vector<std::string> wholeLog;   // every line, in the order written, {T} named as such
+  std::vector<std::string> boxes;      // "caption|text" of each message box
+  std::string files;                   // the tree of {I} (see Installation::Tree)
+  std::string portable;                // the tree of {R}
+  std::vector<std::string> values;     // the product key's values, "name=value"
+  std::vector<std::string> rawValues;  // the same, byte for byte: "name=type:hex"
+  std::string runOnce;                 // the RunOnce value "Pondwick", "-" when missing
+  std::vector<std::string> pending;    // "source -> target" (or "source -> " for a deletion),
+                                       // then "wininit: LINE" for each line of [Rename]
+  bool tempExists = false;             // {T} is still there
+  std::string tempFiles;               // and what it holds (see Tree), "-" when gone
   std::vector<std::string> configStarts, productStarts;  // the demo programs' records
 };
 
 class Installation {
  public:
-  Installation(unsigned blocks, const Choices& choices, const Machine& machine);
+  Installation(unsigned blocks, const Choices& choices, const Machine& machine,
+               const Extras& extras = Extras());
   ~Installation();
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;

@@ -6,9 +6,12 @@
  */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/install_runner.h"
@@ -858,11 +861,10 @@ void Dump(const char* when, const Observed& seen) {
 // A row is named by its name in test reports, not by its bytes.
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
-class InstallTest : public ::testing::TestWithParam<Row> {};
-
-TEST_P(InstallTest, LeavesTheMachineAsExpected) {
-  const Row& row = GetParam();
-  e2e::Installation run(row.blocks, row.choices, row.machine);
+// Runs one row and checks everything the run leaves behind; extras.raw values must stay as
+// the configuration program wrote them, byte for byte.
+void RunRow(const Row& row, const e2e::Extras& extras = e2e::Extras()) {
+  e2e::Installation run(row.blocks, row.choices, row.machine, extras);
   ASSERT_EQ(run.Problem(), "");
 #ifdef _WIN32
   if (row.machine.faults) GTEST_SKIP() << "the host layer's fault knobs make this failure";
@@ -885,6 +887,21 @@ TEST_P(InstallTest, LeavesTheMachineAsExpected) {
   EXPECT_EQ(seen.productStarts, FillAll(run, row.productStarts));
   if (row.portableFiles) {
     EXPECT_EQ(seen.portable, run.Fill(row.portableFiles));
+  }
+  for (const e2e::RawValue& v : extras.raw) {
+    std::string written = std::string(v.name) + "=" + std::to_string(v.type) + ":";
+    for (char c : run.Fill(v.bytes)) {
+      static const char kDigits[] = "0123456789abcdef";
+      written += kDigits[(unsigned char)c >> 4];
+      written += kDigits[(unsigned char)c & 15];
+    }
+    // Wine's RegQueryValueExA counts the terminator it adds to a string stored without one.
+    bool kept =
+        std::find(seen.rawValues.begin(), seen.rawValues.end(), written) != seen.rawValues.end() ||
+        (v.type == REG_SZ && std::find(seen.rawValues.begin(), seen.rawValues.end(),
+                                       written + "00") != seen.rawValues.end());
+    EXPECT_TRUE(kept) << written << " is no longer as the configuration program left it: "
+                      << ::testing::PrintToString(seen.rawValues);
   }
   if (!row.restartedFiles) return;
 
@@ -910,9 +927,354 @@ TEST_P(InstallTest, LeavesTheMachineAsExpected) {
             WithoutFolder(FillAll(run, row.restartedProductStarts)));
 }
 
+class InstallTest : public ::testing::TestWithParam<Row> {};
+
+TEST_P(InstallTest, LeavesTheMachineAsExpected) { RunRow(GetParam()); }
+
 INSTANTIATE_TEST_SUITE_P(Scenarios, InstallTest, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<Row>& info) {
                            return std::string(info.param.name);
+                         });
+
+// ---- Odd inputs ----
+// What a careless or broken configuration program may leave, command lines and paths at their
+// limits, and names beyond ASCII. Each run ends as the setup's design says, or with a clear
+// failure, and nothing is read or written past a buffer (the host runs all of these under
+// ASan and UBSan).
+
+// The bytes of a literal, terminators inside it included, its own final one left out: B("0\0")
+// is the two bytes of the text "0" with its terminator, B("yes") the three without.
+template <size_t N>
+std::string B(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
+
+const char kFresh[] = "_WasFresh=1";
+
+struct OddRow {
+  Row row;
+  e2e::Extras extras;
+};
+
+e2e::Extras Raw(std::vector<e2e::RawValue> values) {
+  e2e::Extras extras;
+  extras.raw = std::move(values);
+  return extras;
+}
+
+e2e::Extras Placed(const char* setupFolder, const char* setupName, const char* installFolder) {
+  e2e::Extras extras;
+  extras.setupFolder = setupFolder;
+  extras.setupName = setupName;
+  extras.installFolder = installFolder;
+  return extras;
+}
+
+// The configuration program's record when the setup runs from installerDir.
+std::string ConfigFrom(const std::string& args, const std::string& installerDir) {
+  return "command line: \"{T}\\pwwipeout.exe\" " + args + "\r\nfolder: {T}\r\n" +
+         "_InstallerDir: " + installerDir + "\r\n_WasFresh at start: gone\r\n";
+}
+
+// A silent fixed-edition run that installs everything into {I} and starts the product.
+Row Installs(const char* name, const std::string& tail, const char* adminLogged, bool fresh,
+             const Lines& values, const std::string& installerDir = "{D}") {
+  std::string args = "ii " + tail;
+  return {name,
+          e2e::kAll,
+          nullptr,
+          kChoose,
+          kClean,
+          0,
+          Prepared(e2e::kAll, args) + Chosen(adminLogged, fresh) + Walk({}) + Walk(Each(Moved)) +
+              Lines{"[0] Files moved to  {I}"} + Direct(Walk({}), "-frs"),
+          {},
+          kAllFiles,
+          values,
+          "-",
+          {},
+          false,
+          {ConfigFrom(args, installerDir)},
+          {Product("{I}", "-frs", kAllFiles)},
+          nullptr,
+          {},
+          nullptr};
+}
+
+// A silent run whose "_UseAdminFiles" is taken as "yes": nothing is copied, everything
+// unpacked goes with the temporary folder, and the product is not in {I} to be started.
+Row CopiesNothing(const char* name, const char* adminLogged, const Lines& values) {
+  return {name,
+          e2e::kAll,
+          "/silent",
+          {"{I}", nullptr, nullptr, nullptr, nullptr},
+          kClean,
+          0,
+          Prepared(e2e::kAll, "ii /silent") + Chosen(adminLogged, true) +
+              Lines{"[0] !!! Copying files skipped by bUseAdmin ", "[0] Files moved to  {I}",
+                    "[0] Cleanup folder  {T}"} +
+              Walk(Each(Deleted)) +
+              Lines{"[0] RunProcess() -  \"{I}\\identities.exe\" -frs",
+                    "[2]  ... Can't run  \"{I}\\identities.exe\" -frs: {E2}", "", " ",
+                    "[0] RunSfx() - END "},
+          {},
+          "",
+          values,
+          "-",
+          {},
+          false,
+          {Config("ii /silent")},
+          {},
+          nullptr,
+          {},
+          nullptr};
+}
+
+// A silent run that ends because the configuration program cancelled.
+Row Cancelled(const char* name, const Lines& values) {
+  return {name,
+          e2e::kAll,
+          "/silent",
+          {"{I}", nullptr, nullptr, nullptr, nullptr},
+          kClean,
+          -1,
+          Prepared(e2e::kAll, "ii /silent") +
+              Lines{"[0] PwWipeout cancelled ", "[0] Cleanup folder  {T}"} + Walk(Each(Deleted)),
+          {},
+          "",
+          values,
+          "-",
+          {},
+          false,
+          {Config("ii /silent")},
+          {},
+          nullptr,
+          {},
+          nullptr};
+}
+
+// A run that finds no usable installation folder: the report (a box unless silent) with the
+// read's error, the temporary folder removed, -4.
+Row NoFolder(const char* name, const char* tail, const char* folder, const char* errorHex,
+             const Lines& values, const Lines& boxes) {
+  std::string code = errorHex;
+  std::string report =
+      "Installation folder is not specified. Please, run Setup again and report this error to "
+      "support@pondwick.example : {E" +
+      code + "}";
+  return {name,
+          e2e::kAll,
+          tail,
+          {folder, nullptr, nullptr, nullptr, nullptr},
+          kClean,
+          -4,
+          Prepared(e2e::kAll, std::string("ii ") + tail) +
+              Lines{"[0] PondwickFolder set to  ", "[" + code + "] " + report, "", " ",
+                    "[0] Cleanup folder  {T}"} +
+              Walk(Each(Deleted)),
+          boxes,
+          "-",
+          values,
+          "-",
+          {},
+          false,
+          {Config(std::string("ii ") + tail)},
+          {},
+          nullptr,
+          {},
+          nullptr};
+}
+
+// A silent run whose installation folder leaves no room for the product's program in it.
+Row FolderTooDeep(const char* name) {
+  const std::string folder = "{I}";
+  return {name,
+          e2e::kAll,
+          "/silent",
+          kChoose,
+          kClean,
+          -4,
+          Prepared(e2e::kAll, "ii /silent") +
+              Lines{"[0] PondwickFolder set to  " + folder,
+                    "[CE] RunSfx() - path too long in  " + folder,
+                    "[CE] Installation folder is not specified. Please, run Setup again and report "
+                    "this error to support@pondwick.example : {ECE}",
+                    "", " ", "[0] Cleanup folder  {T}"} +
+              Walk(Each(Deleted)),
+          {},
+#ifdef _WIN32
+          "-",  // Wine makes the folder, but "{I}\\*" is too long to list it
+#else
+          "",  // the host layer makes and lists it: empty
+#endif
+          {"_InstallerDir={D}", kFresh, "PondwickFolder=" + folder},
+          "-",
+          {},
+          false,
+          {Config("ii /silent")},
+          {},
+          nullptr,
+          {},
+          nullptr};
+}
+
+// A silent run refused before the configuration program starts: the tail would not reach it
+// whole.
+Row TailRefused(const char* name) {
+  return {name,
+          e2e::kAll,
+          nullptr,
+          kChoose,
+          kClean,
+          (int)0x80070057,
+          Prepared(e2e::kAll, "") - 3 +
+              Lines{"[0] The command line is too long: Setup can pass at most 256 characters on "
+                    "to the configuration program. Please, run Setup again with fewer options. ",
+                    " ", "[0] Cleanup folder  {T}"} +
+              Walk(Each(Deleted)),
+          {},
+          "-",
+          {"_InstallerDir={D}"},
+          "-",
+          {},
+          false,
+          {},
+          {},
+          nullptr,
+          {},
+          nullptr};
+}
+
+const std::string kTail256 = "/silent /lang=" + std::string(256 - 14, 'x');
+const std::string kTailHuge = "/silent /lang=" + std::string(30000 - 14, 'x');
+
+OddRow WithTail(Row row, const std::string& tail) {
+  // Rows keep their tail as a pointer: these live as long as the program.
+  static std::vector<std::unique_ptr<std::string>> tails;
+  tails.emplace_back(new std::string(tail));
+  row.tail = tails.back()->c_str();
+  return {row, e2e::Extras()};
+}
+
+OddRow WithTail(Row row, const std::string& tail, e2e::Extras extras) {
+  OddRow odd = WithTail(row, tail);
+  odd.extras = std::move(extras);
+  return odd;
+}
+
+const OddRow kOddRows[] = {
+    // The setup reads a number's bytes whatever their stored type: the text "0" is the number
+    // 0x30, not 0, so the run counts as fresh.
+    WithTail(Installs("FreshStoredAsText", "/silent", "", true,
+                      {"_InstallerDir={D}", "_WasFresh=0", "PondwickFolder={I}"}),
+             "/silent", Raw({{"_WasFresh", REG_SZ, B("0\0")}})),
+    // The text "1" is 0x31: cancelled.
+    WithTail(Cancelled("CancelStoredAsText",
+                       {"_InstallerDir={D}", "_CancelInstall=1", "PondwickFolder={I}"}),
+             "/silent", Raw({{"_CancelInstall", REG_SZ, B("1\0")}})),
+    // Two bytes fill the number's low half: 1, cancelled.
+    WithTail(Cancelled("CancelOfTwoBytes",
+                       {"_InstallerDir={D}", "_CancelInstall=\x01", "PondwickFolder={I}"}),
+             "/silent", Raw({{"_CancelInstall", REG_BINARY, B("\x01\0")}})),
+    // Eight bytes do not fit the number: each read fails and the value counts as missing, so
+    // the run is neither cancelled nor taken for an update.
+    WithTail(
+        Installs("NumbersOfEightBytesCountAsMissing", "/silent", "", true,
+                 {"_InstallerDir={D}", "_WasFresh=", "_CancelInstall=\x01", "PondwickFolder={I}"}),
+        "/silent",
+        Raw({{"_WasFresh", REG_DWORD, B("\0\0\0\0\0\0\0\0")},
+             {"_CancelInstall", REG_BINARY, B("\x01\0\0\0\0\0\0\0")}})),
+    // A string stored without its terminator is read as far as it was stored, and no further.
+    WithTail(Installs("FolderWithoutTerminator", "/silent", "", true,
+                      {"_InstallerDir={D}", kFresh, "PondwickFolder={I}"}),
+             "/silent", Raw({{"PondwickFolder", REG_SZ, B("{I}")}})),
+    WithTail(CopiesNothing("AdminFilesWithoutTerminator", "yes",
+                           {"_InstallerDir={D}", "PondwickFolder={I}", "_UseAdminFiles=yes"}),
+             "/silent", Raw({{"_UseAdminFiles", REG_SZ, B("yes")}})),
+    // 300 bytes do not fit the folder's 260: the read fails with its own error.
+    WithTail(NoFolder("FolderOfThreeHundredBytes", "", nullptr, "EA",
+                      {"_InstallerDir={D}", "PondwickFolder=C:\\" + std::string(296, 'p')},
+                      {"Error|Installation folder is not specified. Please, run Setup again and "
+                       "report this error to support@pondwick.example : {EEA}\r\n\r\n"}),
+             "", Raw({{"PondwickFolder", REG_SZ, "C:\\" + std::string(296, 'p') + '\0'}})),
+    // 260 characters and the terminator do not fit either; 259 do.
+    WithTail(NoFolder("FolderOfTwoHundredSixtyCharacters", "/silent", "{W260}", "EA",
+                      {"_InstallerDir={D}", "PondwickFolder={W260}"}, {}),
+             "/silent"),
+    WithTail(NoFolder("FolderOfTwoHundredSixtyWithoutTerminator", "/silent", nullptr, "EA",
+                      {"_InstallerDir={D}", "PondwickFolder={W260}"}, {}),
+             "/silent", Raw({{"PondwickFolder", REG_SZ, B("{W260}")}})),
+    // 259 characters fit, but leave no room for a file in the folder: refused before anything
+    // is copied, rather than a restart that would install nothing.
+    WithTail(FolderTooDeep("FolderOf259"), "/silent", Placed(nullptr, nullptr, "{W259}")),
+    // The deepest folder that still holds the product's program installs as usual.
+    WithTail(Installs("FolderOf244", "/silent", "", true,
+                      {"_InstallerDir={D}", kFresh, "PondwickFolder={W244}"}),
+             "/silent", Placed(nullptr, nullptr, "{W244}")),
+    // "yes" in any case, nothing around it.
+    WithTail(Installs("AdminFilesYesAndBlank", "/silent", "yes ", true,
+                      {"_InstallerDir={D}", kFresh, "PondwickFolder={I}", "_UseAdminFiles=yes "}),
+             "/silent", Raw({{"_UseAdminFiles", REG_SZ, B("yes \0")}})),
+    WithTail(CopiesNothing("AdminFilesYesUpperCase", "YES",
+                           {"_InstallerDir={D}", "PondwickFolder={I}", "_UseAdminFiles=YES"}),
+             "/silent", Raw({{"_UseAdminFiles", REG_SZ, B("YES\0")}})),
+    // A string ends at its first terminator, as every reader of a string value sees it.
+    WithTail(CopiesNothing("AdminFilesYesThenJunk", "yes",
+                           {"_InstallerDir={D}", "PondwickFolder={I}", "_UseAdminFiles=yes"}),
+             "/silent", Raw({{"_UseAdminFiles", REG_SZ, B("yes\0junk\0")}})),
+    // Exactly 64 bytes: read whole when the last is the terminator...
+    WithTail(Installs("AdminFilesOfSixtyFourBytes", "/silent",
+                      ("yes" + std::string(60, ' ')).c_str(), true,
+                      {"_InstallerDir={D}", kFresh, "PondwickFolder={I}",
+                       "_UseAdminFiles=yes" + std::string(60, ' ')}),
+             "/silent", Raw({{"_UseAdminFiles", REG_SZ, "yes" + std::string(60, ' ') + '\0'}})),
+    // ...and refused when no terminator is left for it, even with one inside.
+    WithTail(Installs("AdminFilesOfSixtyFourBytesUnterminated", "/silent", "", true,
+                      {"_InstallerDir={D}", kFresh, "PondwickFolder={I}", "_UseAdminFiles=yes"}),
+             "/silent", Raw({{"_UseAdminFiles", REG_SZ, B("yes\0") + std::string(60, 'j')}})),
+    // 256 characters reach the configuration program whole; 257 are refused (TailTooLong),
+    // and so is a tail of 30000, without harm.
+    WithTail(Installs("TailOf256", kTail256, "", true,
+                      {"_InstallerDir={D}", kFresh, "PondwickFolder={I}"}),
+             kTail256),
+    WithTail(TailRefused("TailOf30000"), kTailHuge),
+    // The setup 259 characters deep: its folder is handed on whole.
+    WithTail(Installs("SetupPathOf259", "/silent", "", true,
+                      {"_InstallerDir={W247}", kFresh, "PondwickFolder={I}"}, "{W247}"),
+             "/silent", Placed("{W247}", "PwSetup.exe", nullptr)),
+    // Names of the system code page beyond ASCII (Windows-1252) pass unchanged.
+    WithTail(Installs("NamesBeyondAscii", "/silent", "", true,
+                      {"_InstallerDir={D}\\T\xE9l\xE9"
+                       "chargements",
+                       kFresh,
+                       "PondwickFolder={D}\\Pondwick \xFC"
+                       "ber"},
+                      "{D}\\T\xE9l\xE9"
+                      "chargements"),
+             "/silent",
+             Placed("{D}\\T\xE9l\xE9"
+                    "chargements",
+                    nullptr,
+                    "{D}\\Pondwick \xFC"
+                    "ber")),
+};
+
+void PrintTo(const OddRow& odd, std::ostream* out) { *out << odd.row.name; }
+
+class OddInputTest : public ::testing::TestWithParam<OddRow> {};
+
+TEST_P(OddInputTest, EndsAsDesignedOrFailsClearly) {
+  const OddRow& odd = GetParam();
+#ifdef _WIN32
+  if (odd.extras.installFolder && GetACP() != 1252)
+    GTEST_SKIP() << "this prefix's code page is " << GetACP() << ", not Windows-1252";
+#endif
+  RunRow(odd.row, odd.extras);
+}
+
+INSTANTIATE_TEST_SUITE_P(OddInputs, OddInputTest, ::testing::ValuesIn(kOddRows),
+                         [](const ::testing::TestParamInfo<OddRow>& info) {
+                           return std::string(info.param.row.name);
                          });
 
 }  // namespace
