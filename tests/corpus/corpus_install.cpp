@@ -37,6 +37,17 @@ Lines operator+(Lines a, const Lines& b) {
 // (their times change whenever an entry comes and goes beneath them).
 using Tree = std::map<std::string, std::string>;
 
+// Folders of the drive that the walk leaves out: the system's own, which Wine keeps up to date
+// while programs run, and the users', whose folders Wine links into the host's home. A name
+// that left the temporary folder would land beside it or above it, never in there.
+const char* const kNotWalked[] = {"C:\\windows", "C:\\users"};
+
+bool NotWalked(const std::string& path) {
+  for (const char* skip : kNotWalked)
+    if (lstrcmpiA(path.c_str(), skip) == 0) return true;
+  return false;
+}
+
 void Walk(const std::string& folder, Tree* tree) {
   WIN32_FIND_DATAA found;
   HANDLE walk = FindFirstFileA((folder + "\\*").c_str(), &found);
@@ -47,7 +58,7 @@ void Walk(const std::string& folder, Tree* tree) {
     std::string path = folder + "\\" + name;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       (*tree)[path] = "folder";
-      Walk(path, tree);
+      if (!NotWalked(path)) Walk(path, tree);
     } else {
       (*tree)[path] = std::to_string(found.nFileSizeLow) + " bytes, written " +
                       std::to_string(found.ftLastWriteTime.dwHighDateTime) + ":" +
