@@ -158,6 +158,13 @@ bool PondwickLast(const Parts& p, std::string* setup, std::string* error) {
 
 // ---- The cases' setups ----
 
+// The setup program as the linker made it, with no container behind it: its DOS header's
+// reserved words are all 0.
+bool NoContainer(const Parts& p, std::string* s, std::string*) {
+  *s = p.stub;
+  return true;
+}
+
 bool DosOffsetCopyDiffers(const Parts& p, std::string* s, std::string* e) {
   if (!Plain(p, s, e)) return false;
   SetLe32(*s, kFirstOffsetCopyWord, Le32(*s, kFirstOffsetWord) + 1);
@@ -415,6 +422,8 @@ const char kAll[] = "affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeo
 std::vector<Case> MakeCases() {
   const std::string longPath = "{T}\\" + LongName();
   std::vector<Case> cases = {
+      Refused("NoContainer", "the setup program alone, no container behind it", NoContainer,
+              "GetNextSfxBlock: Bad SFX data in DOS Header"),
       Refused("DosOffsetCopyDiffers", "the first block offset and its copy differ",
               DosOffsetCopyDiffers, "GetNextSfxBlock: Bad SFX data in DOS Header"),
       Refused("DosBlockCountZero", "the block count and its copy are 0", DosBlockCountZero,
