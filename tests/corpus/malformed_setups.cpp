@@ -127,7 +127,7 @@ bool Plain(const Parts& p, std::string* setup, std::string* error) {
   return Healthy(p, kStandIn, false, &chain, error) && Write(p, chain, setup, error);
 }
 
-// A stand-in setup whose block named name carries the packed stream (its CRC is the true one:
+// A setup whose block named name carries the packed stream instead (its CRC is the true one:
 // the integrity test passes it).
 bool WithStream(const Parts& p, const char* name, const std::string& stream, Payload payload,
                 bool portable, std::string* setup, std::string* error) {
