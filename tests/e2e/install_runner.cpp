@@ -95,6 +95,20 @@ bool PackedBlock(const std::string& name, const std::vector<pwpack::PackFile>& f
   return true;
 }
 
+bool SetupStub(std::string* stub, std::string* error) {
+#ifdef _WIN32
+  // pwpack's writer drops the symbol table that the linker leaves behind the image.
+  if (!TestMachine::ReadBytes(SetupProgram(), stub)) {
+    *error = "cannot read " + SetupProgram();
+    return false;
+  }
+#else
+  (void)error;  // the host's stub is made, not read
+  *stub = pwpack::MinimalStub();
+#endif
+  return true;
+}
+
 bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
   const Payload& p = ThePayload();
   if (!p.problem.empty()) {
@@ -102,15 +116,7 @@ bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
     return false;
   }
   std::string stub;
-#ifdef _WIN32
-  // pwpack's writer drops the symbol table that the linker leaves behind the image.
-  if (!TestMachine::ReadBytes(SetupProgram(), &stub)) {
-    *error = "cannot read " + SetupProgram();
-    return false;
-  }
-#else
-  stub = pwpack::MinimalStub();
-#endif
+  if (!SetupStub(&stub, error)) return false;
   std::vector<pwpack::Block> chain;
   pwpack::Block pondwick{"pondwick", "", (blocks & kNoCrc) == 0};
   if (blocks & kNoConfig) {
@@ -297,7 +303,7 @@ struct BoxWatch {
     if (!GetDlgItem(window, 0xFFFF)) return TRUE;
     std::lock_guard<std::mutex> guard(self->lock);
     if (!self->seen.insert(window).second) return TRUE;
-    char title[256] = "", text[2048] = "";
+    char title[1024] = "", text[2048] = "";
     GetWindowTextA(window, title, sizeof title);
     GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
     self->boxes.push_back(std::string(title) + "|" + text);
@@ -309,6 +315,19 @@ struct BoxWatch {
 #endif
 
 }  // namespace
+
+bool GetSetupParts(SetupParts* parts, std::string* error) {
+  const Payload& p = ThePayload();
+  if (!p.problem.empty()) {
+    *error = p.problem;
+    return false;
+  }
+  parts->pondwick = p.pondwick;
+  parts->langs = p.langs;
+  parts->portable = p.portable;
+  parts->affid = p.affid;
+  return SetupStub(&parts->stub, error);
+}
 
 struct Installation::World {
   TestMachine machine;
@@ -524,6 +543,10 @@ std::string Installation::Fill(const std::string& text) const {
   return Replace(out, "{D}", dir_);
 }
 
+void Installation::UseSetup(const std::string& bytes) {
+  if (!TestMachine::WriteBytes(setup_, bytes)) problem_ = "cannot write " + setup_;
+}
+
 Observed Installation::Install(const std::string& tail) {
   Observed seen;
 #ifndef _WIN32
@@ -644,9 +667,9 @@ void Installation::Observe(Observed* seen) {
         tempFolder_ = detail;
     }
   }
-  for (std::string& line : seen->log) {
-    if (!tempFolder_.empty()) line = Replace(line, tempFolder_, "{T}");
-  }
+  for (auto* list : {&seen->log, &seen->boxes})
+    for (std::string& line : *list)
+      if (!tempFolder_.empty()) line = Replace(line, tempFolder_, "{T}");
   seen->wholeLog = all;
   for (std::string& line : seen->wholeLog)
     if (!tempFolder_.empty()) line = Replace(line, tempFolder_, "{T}");

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "tools/pwpack/pack_writer.h"
 
 namespace e2e {
 
@@ -94,6 +95,16 @@ struct Observed {
   std::vector<std::string> configStarts, productStarts;  // the demo programs' records
 };
 
+// What this world's setups are made of: the stub that the container goes behind (the setup
+// program under Wine, a minimal image that the host layer plays) and the product's files. For
+// tests that assemble setups of their own.
+struct SetupParts {
+  std::string stub;
+  std::vector<pwpack::PackFile> pondwick, langs, portable;
+  std::string affid;
+};
+bool GetSetupParts(SetupParts* parts, std::string* error);
+
 class Installation {
  public:
   Installation(unsigned blocks, const Choices& choices, const Machine& machine,
@@ -104,6 +115,8 @@ class Installation {
 
   // Empty when the machine and the setup are ready; else what went wrong.
   const std::string& Problem() const { return problem_; }
+  // Puts these bytes in place of the setup that the blocks made (a setup the test assembled).
+  void UseSetup(const std::string& bytes);
   // Runs the setup with the command-line tail and observes the machine.
   Observed Install(const std::string& tail);
   // Ends the process holding the locked file, carries out the next start of Windows and the

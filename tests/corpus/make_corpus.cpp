@@ -1,0 +1,41 @@
+/*
+ * Writes the malformed-setup corpus to a folder, for looking at the files or seeding a fuzzer:
+ * make_corpus DIR gives DIR/<case>.exe for every case and DIR/expected.txt with what a whole
+ * install of each must do. The setups are made behind pwpack's minimal image with small
+ * stand-in files; the e2e test makes the same damage with the product's own files, in memory.
+ */
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tests/corpus/malformed_setups.h"
+
+namespace fs = std::filesystem;
+
+int main(int argc, char** argv) {
+  if (argc != 2) return 2;
+  fs::path dir = argv[1];
+  fs::create_directories(dir);
+  corpus::Parts parts;
+  parts.stub = pwpack::MinimalStub();
+  parts.pondwick = {{"pwwipeout.exe", "configuration"}, {"identities.exe", "product"}};
+  parts.langs = {{"de.lng", "[de]\r\n"}, {"en.lng", "[en]\r\n"}};
+  parts.portable = {{"roamkit.ini", "[Roamkit]\r\n"}};
+  parts.affid = "PWAFF-0042";
+  std::ofstream expected(dir / "expected.txt", std::ios::binary);
+  for (const corpus::Case& c : corpus::Cases()) {
+    std::string setup, error;
+    if (!c.make(parts, &setup, &error)) {
+      std::fprintf(stderr, "%s: %s\n", c.name, error.c_str());
+      return 1;
+    }
+    std::ofstream(dir / (std::string(c.name) + ".exe"), std::ios::binary)
+        .write(setup.data(), (std::streamsize)setup.size());
+    expected << c.name << ": " << c.damage << "\n  exit code " << std::hex << (unsigned)c.exitCode
+             << std::dec << "\n";
+    for (const std::string& box : c.boxes) expected << "  box " << box << "\n";
+    for (const std::string& line : c.decisive) expected << "  log " << line << "\n";
+  }
+  return 0;
+}

@@ -1,0 +1,55 @@
+/*
+ * The malformed-setup corpus: setup files damaged in every way that the container walk, the
+ * integrity test and the extraction refuse, each made from a healthy setup by pwpack's writer
+ * and one deliberate change, and each with what a whole install must then do: exit code, the
+ * message boxes, the log lines that decide it, and how far the run gets.
+ *
+ * Expected texts use the placeholders of tests/e2e/install_runner.h ({S} the setup file, {T}
+ * the private temporary folder, {I} the installation folder, {R} the portable root, {D} the
+ * scenario's folder, {E<hex>} the system's text for an error code).
+ */
+#ifndef TESTS_CORPUS_MALFORMED_SETUPS_H
+#define TESTS_CORPUS_MALFORMED_SETUPS_H
+
+#include <string>
+#include <vector>
+
+#include "tools/pwpack/pack_writer.h"
+
+namespace corpus {
+
+// What a healthy setup is made of: the image that the container goes behind and the files of
+// each block. The damage never depends on them, so any world's stub and payload will do.
+struct Parts {
+  std::string stub;
+  std::vector<pwpack::PackFile> pondwick, langs, portable;
+  std::string affid;
+};
+
+// How far a run of the damaged setup gets.
+enum class Stage {
+  kBeforeTemp,  // refused by the integrity test: no temporary folder, no registry value
+  kUnpacking,   // "pondwick" does not unpack: the temporary folder goes again, nothing runs
+  kRunGoesOn,   // the damage is in a block the run does without: it installs
+  kPortable,    // the "portable" block does not unpack, after the files were moved
+};
+
+using Lines = std::vector<std::string>;
+
+struct Case {
+  const char* name;
+  const char* damage;  // what is wrong with the file
+  Stage stage;
+  bool portable;  // the portable edition (a "portable" block)
+  bool (*make)(const Parts& parts, std::string* setup, std::string* error);
+  int exitCode;
+  Lines decisive;     // log lines that must appear one after the other, "[code] text detail"
+  Lines boxes;        // every message box of the run, "caption|text"
+  const char* files;  // the tree of {I} afterwards (as Installation::Tree), "-" for none
+};
+
+const std::vector<Case>& Cases();
+
+}  // namespace corpus
+
+#endif
