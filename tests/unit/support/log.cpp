@@ -269,14 +269,15 @@ TEST_F(LogTest, HostSecurityFunctionsMissingOrFailing) {
   EXPECT_TRUE(LogReady) << "default security is enough for the log";
 }
 
-#endif
-
 TEST_F(LogTest, HostALineThatCannotReachTheEndIsDroppedNotWrittenOverTheFirst) {
   InitLog();
   WriteLog("first", nullptr, 0);
-  winsim::SetFault("SetFilePointer", winsim::CallCount("SetFilePointer") + 1, ERROR_NEGATIVE_SEEK);
+  winsim::SetFault("SetFilePointer", winsim::CallCount("SetFilePointer") + 1,
+                   ERROR_NEGATIVE_SEEK);
   WriteLog("would overwrite the first", nullptr, 0);
   winsim::ClearFaults();
   WriteLog("third", nullptr, 0);
   EXPECT_EQ(LogEntries(kLogFile), std::vector<std::string>({"[0] first ", "[0] third "}));
 }
+
+#endif
