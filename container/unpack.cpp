@@ -43,6 +43,9 @@ HRESULT SaveSFX(const MappedFile& mapping, const char* name, const char* path, D
   DWORD error = GetLastError();
   CloseHandle(file);
   if (!ok || written != length) {
+    // A short copy would pass for the block later (affid.txt is moved into the product's
+    // folder even though the save failed): it goes.
+    DeleteFileA(path);
     ReportError("Err write ", path, (LONG)error);
     return FailureFromError(error);
   }

@@ -205,11 +205,13 @@ TEST_F(UnpackTest, HostSaveSfxWriteFailures) {
   winsim::ClearFaults();
   winsim::SetFault("WriteFile", 1, ERROR_DISK_FULL);
   EXPECT_EQ(SaveSFX(file, "affid", path.c_str(), 1), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+  EXPECT_FALSE(TestMachine::Exists(path)) << "no short copy is left";
+  ASSERT_TRUE(TestMachine::WriteBytes(path, "an older copy"));
   winsim::ClearFaults();
   winsim::SetFault("WriteFile", 1, 0);
   EXPECT_EQ(SaveSFX(file, "affid", path.c_str(), 1), E_FAIL) << "no code is still a failure";
   winsim::ClearFaults();
-  EXPECT_TRUE(DeleteFileA(path.c_str())) << "the file was closed";
+  EXPECT_FALSE(TestMachine::Exists(path)) << "the truncated file was closed and removed";
 }
 
 #endif
