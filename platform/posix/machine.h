@@ -44,6 +44,12 @@ inline T Fail(DWORD code, T value) {
 // The Windows error code for a host errno; fallback for values that have no closer match.
 DWORD ErrorFromErrno(int err, DWORD fallback = ERROR_ACCESS_DENIED);
 
+/* ---- System DLLs (system.cpp) ---- */
+
+// The handle of a system DLL by its LoadLibraryA name, as every process has it loaded; null with
+// ERROR_MOD_NOT_FOUND for another name or one that machine.ini lists as missing.
+HMODULE SystemModule(const char* name);
+
 /* ---- The machine (machine.cpp) ---- */
 
 // $WINSIM_ROOT without a trailing slash, or empty when no machine is set.

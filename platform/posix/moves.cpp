@@ -38,12 +38,18 @@ BOOL AddPendingOperation(const ResolvedPath& source, const ResolvedPath* target,
   if (err != ERROR_SUCCESS) return Fail((DWORD)err, FALSE);
   std::string list;
   DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, kPendingValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-      type == REG_MULTI_SZ && size > 0) {
+  // Operations already waiting must never be lost: a list that can't be read fails the call.
+  err = RegQueryValueExA(key, kPendingValue, nullptr, &type, nullptr, &size);
+  if (err == ERROR_SUCCESS && type == REG_MULTI_SZ && size > 0) {
     list.resize(size);
-    if (RegQueryValueExA(key, kPendingValue, nullptr, &type, reinterpret_cast<BYTE*>(&list[0]),
-                         &size) != ERROR_SUCCESS)
-      size = 0;
+    err = RegQueryValueExA(key, kPendingValue, nullptr, &type, reinterpret_cast<BYTE*>(&list[0]),
+                           &size);
+  }
+  if (err != ERROR_SUCCESS && err != ERROR_FILE_NOT_FOUND) {
+    RegCloseKey(key);
+    return Fail((DWORD)err, FALSE);
+  }
+  if (!list.empty()) {
     list.resize(size);
     if (!list.empty() && list.back() == '\0') list.pop_back();  // the closing empty string
   }

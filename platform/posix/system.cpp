@@ -193,12 +193,22 @@ extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD s
   return (DWORD)path.size();
 }
 
-extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR name) {
-  WINSIM_FAULT_POINT((HMODULE) nullptr);
+namespace winsim {
+namespace detail {
+
+HMODULE SystemModule(const char* name) {
   if (!name) return Fail(ERROR_MOD_NOT_FOUND, (HMODULE) nullptr);
   const Module* m = ModuleNamed(name);
   if (!m || Listed("libraries", m->name, true)) return Fail(ERROR_MOD_NOT_FOUND, (HMODULE) nullptr);
   return reinterpret_cast<HMODULE>(const_cast<Module*>(m));
+}
+
+}  // namespace detail
+}  // namespace winsim
+
+extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR name) {
+  WINSIM_FAULT_POINT((HMODULE) nullptr);
+  return winsim::detail::SystemModule(name);
 }
 
 extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {

@@ -163,9 +163,10 @@ const BYTE* FindProgramResource(HMODULE module, LPCSTR type, LPCSTR name, DWORD*
 }  // namespace winsim
 
 extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+  WINSIM_FAULT_POINT((HMODULE) nullptr);
   if (!name) return kProgram;
   // The host's system DLLs are always loaded; LoadLibraryA names them the same way.
-  return LoadLibraryA(name);
+  return winsim::detail::SystemModule(name);
 }
 
 extern "C" HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
