@@ -33,6 +33,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -267,6 +268,27 @@ bool ReportFits(LONG code, const std::string& box) {
   return false;
 }
 
+// Whether wininit.ini's [Rename] (as Observed lists it) replaces or deletes path: its lines name
+// files by their short names, TARGET=SOURCE or NUL=SOURCE.
+bool InWininit(const std::vector<std::string>& pending, const std::string& path) {
+  char shortName[MAX_PATH] = "";
+  DWORD n = GetShortPathNameA(path.c_str(), shortName, sizeof shortName);
+  if (n == 0 || n >= sizeof shortName) return false;
+  for (const std::string& line : pending)
+    if (line.rfind("wininit: ", 0) == 0 && line.size() > std::strlen(shortName) &&
+        line.compare(line.size() - std::strlen(shortName), std::string::npos, shortName) == 0 &&
+        line[line.size() - std::strlen(shortName) - 1] == '=')
+      return true;
+  return false;
+}
+
+// A failing look-up of a run-time function stands for a system without it, which the setup
+// meets quietly (no MoveFileExA: nothing is scheduled, and nothing is said).
+bool IsLookUp(const std::string& function) {
+  return function == "GetProcAddress" || function == "LoadLibraryA" ||
+         function == "GetModuleHandleA";
+}
+
 // ---- One run and its judgement ----
 
 struct Clean {
@@ -394,7 +416,8 @@ std::vector<std::string> Judge(const Kind& kind, const Clean& clean, Installatio
     std::string windows = (inTemp ? install.Dir() + "\\tmp" : std::string("C:\\_pw")) + "\\" +
                           name.substr(1);
     bool isTemp = windows == install.TempFolder();
-    bool scheduled = Contains(seen.pending, (isTemp ? std::string("{T}") : windows) + " -> ");
+    bool scheduled = Contains(seen.pending, (isTemp ? std::string("{T}") : windows) + " -> ") ||
+                     InWininit(seen.pending, windows) || IsLookUp(function);
     // The word: a failed removal, a failed scheduling, or a failure line naming it.
     bool reported = Contains(seen.wholeLog, "Cleanup files err ") ||
                     Contains(seen.wholeLog, "Cleanup folder err ") ||
@@ -408,6 +431,9 @@ std::vector<std::string> Judge(const Kind& kind, const Clean& clean, Installatio
   std::vector<std::string> allowed = {Relative(install.Dir() + "\\Pondwick"),
                                       Relative(install.Dir() + "\\Roamkit"),
                                       Relative(install.Dir() + "\\records"), systemTemp, logFolder};
+  // A version that can't be read counts as the 95 family, which replaces files through
+  // wininit.ini.
+  if (function == "GetVersionExA") allowed.push_back("/WINDOWS/wininit.ini");
   std::set<std::string> changed;
   for (const auto& entry : after) {
     auto old = before.find(entry.first);
@@ -438,8 +464,9 @@ std::vector<std::string> Judge(const Kind& kind, const Clean& clean, Installatio
     bool copy = name.rfind("_pw", 0) == 0 && name.size() > 7 &&
                 name.compare(name.size() - 4, 4, ".pw_") == 0;
     std::string target = install.Dir() + "\\Pondwick\\" + what;
+    std::string path = install.Dir() + "\\Pondwick\\" + name;
     if (copy && what.find('?') == std::string::npos &&
-        Contains(seen.pending, install.Dir() + "\\Pondwick\\" + name + " -> " + target))
+        (Contains(seen.pending, path + " -> " + target) || InWininit(seen.pending, path)))
       continue;
     bad("installation folder holds " + item);
   }
@@ -523,6 +550,10 @@ TEST_P(FaultSweep, EveryFailingCallIsSurvived) {
       std::vector<Call> calls;
       problem.clear();
       Observed seen = RunInstall(kind, fault, &calls, &before, &after, &problem, &install);
+      if (problem.rfind("machine not ready", 0) == 0) {  // a loaded machine: once more
+        problem.clear();
+        seen = RunInstall(kind, fault, &calls, &before, &after, &problem, &install);
+      }
       ++runs;
       std::vector<std::string> wrong;
       if (problem.empty())
