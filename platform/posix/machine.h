@@ -22,6 +22,16 @@ namespace detail {
 // goes into the trace, so that a call can be told from another of the same function.
 bool FaultHit(const char* function, const void* caller);
 
+// While one lives, this thread's Win32 calls are steps of a host function that was counted
+// itself: they are neither counted, traced nor made to fail (Windows makes no such calls).
+class InternalCalls {
+ public:
+  InternalCalls();
+  ~InternalCalls();
+  InternalCalls(const InternalCalls&) = delete;
+  InternalCalls& operator=(const InternalCalls&) = delete;
+};
+
 // The caller of the Win32 function this is expanded in.
 #define WINSIM_CALLER() __builtin_return_address(0)
 

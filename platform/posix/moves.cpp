@@ -90,6 +90,7 @@ namespace detail {
 
 BOOL WINAPI HostMoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
   if (FaultHit("MoveFileExA", WINSIM_CALLER())) return FALSE;
+  winsim::detail::InternalCalls steps;
   if (!existing) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   ResolvedPath from, to;
   if (DWORD err = ResolvePath(existing, &from)) return Fail(err, FALSE);

@@ -270,14 +270,16 @@ bool ReportFits(LONG code, const std::string& box) {
 
 // Whether wininit.ini's [Rename] (as Observed lists it) replaces or deletes path: its lines name
 // files by their short names, TARGET=SOURCE or NUL=SOURCE.
-bool InWininit(const std::vector<std::string>& pending, const std::string& path) {
+// The temporary folder is named {T} there too.
+bool InWininit(const std::vector<std::string>& pending, const std::string& path, bool isTemp) {
   char shortName[MAX_PATH] = "";
   DWORD n = GetShortPathNameA(path.c_str(), shortName, sizeof shortName);
   if (n == 0 || n >= sizeof shortName) return false;
+  std::string source = isTemp ? std::string("{T}") : std::string(shortName);
   for (const std::string& line : pending)
-    if (line.rfind("wininit: ", 0) == 0 && line.size() > std::strlen(shortName) &&
-        line.compare(line.size() - std::strlen(shortName), std::string::npos, shortName) == 0 &&
-        line[line.size() - std::strlen(shortName) - 1] == '=')
+    if (line.rfind("wininit: ", 0) == 0 && line.size() > source.size() &&
+        line.compare(line.size() - source.size(), std::string::npos, source) == 0 &&
+        line[line.size() - source.size() - 1] == '=')
       return true;
   return false;
 }
@@ -314,6 +316,7 @@ Observed RunInstall(const Kind& kind, const std::string& faults, std::vector<Cal
                     std::unique_ptr<Installation>* install) {
   Machine machine = kind.machine;
   machine.faults = faults.empty() ? nullptr : faults.c_str();
+  install->reset();  // one machine at a time: each sets the process's WINSIM_ROOT
   install->reset(new Installation(kind.blocks, kind.choices, machine));
   Observed seen;
   if (!(*install)->Problem().empty()) {
@@ -417,7 +420,7 @@ std::vector<std::string> Judge(const Kind& kind, const Clean& clean, Installatio
                           name.substr(1);
     bool isTemp = windows == install.TempFolder();
     bool scheduled = Contains(seen.pending, (isTemp ? std::string("{T}") : windows) + " -> ") ||
-                     InWininit(seen.pending, windows) || IsLookUp(function);
+                     InWininit(seen.pending, windows, isTemp) || IsLookUp(function);
     // The word: a failed removal, a failed scheduling, or a failure line naming it.
     bool reported = Contains(seen.wholeLog, "Cleanup files err ") ||
                     Contains(seen.wholeLog, "Cleanup folder err ") ||
@@ -466,7 +469,7 @@ std::vector<std::string> Judge(const Kind& kind, const Clean& clean, Installatio
     std::string target = install.Dir() + "\\Pondwick\\" + what;
     std::string path = install.Dir() + "\\Pondwick\\" + name;
     if (copy && what.find('?') == std::string::npos &&
-        (Contains(seen.pending, path + " -> " + target) || InWininit(seen.pending, path)))
+        (Contains(seen.pending, path + " -> " + target) || InWininit(seen.pending, path, false)))
       continue;
     bad("installation folder holds " + item);
   }

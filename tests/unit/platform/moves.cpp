@@ -57,25 +57,6 @@ TEST_F(MovesTest, DelayedMovesAreListedForTheNextStartAndTouchNothingNow) {
   EXPECT_FALSE(TestMachine::Exists(machine.Path("c.txt")));
 }
 
-#ifndef _WIN32
-// A list that can't be read fails the delayed move rather than losing what already waits.
-TEST_F(MovesTest, HostDelayedMoveThatCannotReadTheListFailsAndKeepsIt) {
-  MoveFileExAFn move = MoveFileEx();
-  ASSERT_NE(move, nullptr);
-  std::string a = machine.Path("a.txt"), b = machine.Path("b.txt");
-  ASSERT_TRUE(TestMachine::WriteBytes(a, "a"));
-  ASSERT_TRUE(move(a.c_str(), b.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
-  for (unsigned nth : {1u, 2u}) {  // the size, then the contents
-    winsim::ClearFaults();
-    winsim::SetFault("RegQueryValueExA", nth, ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(move(b.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) << nth;
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-    winsim::ClearFaults();
-    EXPECT_EQ(pending.Added(), PendingPair(a, b) + '\0') << nth;
-  }
-}
-#endif
-
 TEST_F(MovesTest, MovesNowFollowTheReplaceAndShareRules) {
   MoveFileExAFn move = MoveFileEx();
   ASSERT_NE(move, nullptr);
