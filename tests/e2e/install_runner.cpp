@@ -329,6 +329,50 @@ bool GetSetupParts(SetupParts* parts, std::string* error) {
   return SetupStub(&parts->stub, error);
 }
 
+#ifdef _WIN32
+// Under Wine, ExitWindowsEx starts wineboot, which ends the session and carries out the pending
+// operations at once, while the file they replace is still held and before the run has been
+// observed. A window that refuses to end the session stops that, as any program may on Windows:
+// the restart is then the one Restart() carries out.
+class SessionKeeper {
+ public:
+  SessionKeeper() {
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    thread_ = std::thread([this, ready] {
+      WNDCLASSA type = {};
+      type.lpfnWndProc = Refuse;
+      type.hInstance = GetModuleHandleA(nullptr);
+      type.lpszClassName = "PwSessionKeeper";
+      RegisterClassA(&type);  // a second keeper finds the class there
+      HWND window = CreateWindowA("PwSessionKeeper", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                  type.hInstance, nullptr);
+      threadId_ = GetCurrentThreadId();
+      MSG msg;
+      PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before we say ready
+      SetEvent(ready);
+      while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+      if (window) DestroyWindow(window);
+    });
+    WaitForSingleObject(ready, 10000);
+    CloseHandle(ready);
+  }
+  ~SessionKeeper() {
+    PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+    thread_.join();
+  }
+  SessionKeeper(const SessionKeeper&) = delete;
+  SessionKeeper& operator=(const SessionKeeper&) = delete;
+
+ private:
+  static LRESULT CALLBACK Refuse(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_QUERYENDSESSION) return FALSE;
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  std::thread thread_;
+  std::atomic<DWORD> threadId_{0};
+};
+#endif
+
 struct Installation::World {
   TestMachine machine;
   std::unique_ptr<HeldByChild> holder;
@@ -551,6 +595,8 @@ Observed Installation::Install(const std::string& tail) {
   Observed seen;
 #ifndef _WIN32
   world_->boxes.reset(new MessageBoxWatch);
+#else
+  SessionKeeper keeper;
 #endif
   ChildProcess setup;
   std::string line = "\"" + setup_ + "\"" + (tail.empty() ? "" : " " + tail);
