@@ -111,15 +111,18 @@ BOOL CenterWindow(HWND window, HWND centre) {
   bool child = (style & WS_CHILD) != 0;
   if (!centre) centre = child ? GetParent(window) : GetWindow(window, GW_OWNER);
 
-  RECT own;
+  RECT own = {0, 0, 0, 0};
   GetWindowRect(window, &own);
-  RECT area, middle;
+  RECT area = {0, 0, 0, 0}, middle = {0, 0, 0, 0};
   if (!child) {
     if (centre) {
       DWORD centreStyle = (DWORD)GetWindowLongA(centre, GWL_STYLE);
       if (!(centreStyle & WS_VISIBLE) || (centreStyle & WS_MINIMIZE)) centre = nullptr;
     }
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    // Without a work area the whole screen stands in for it: an unread rectangle would place
+    // the window anywhere.
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0))
+      area = RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     if (centre)
       GetWindowRect(centre, &middle);
     else

@@ -417,6 +417,14 @@ TEST_F(ProgressWindowTest, HostWorkAreaComesFromTheMachineAndKeepsTheWindowInsid
   machine.SetSetting("display", "workarea", "0,0,1024,40");
   EXPECT_TRUE(CenterWindow(window, nullptr));
   EXPECT_EQ(ScreenRect(window).top, 0) << "taller than the work area";
+
+  // No work area at all: the screen stands in.
+  machine.SetSetting("display", "workarea", "600,0,1024,300");
+  winsim::SetFault("SystemParametersInfoA", winsim::CallCount("SystemParametersInfoA") + 1,
+                   ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(CenterWindow(window, nullptr));
+  winsim::ClearFaults();
+  ExpectCentredIn(window, RECT{0, 0, 1024, 768}, "centred on the screen");
 }
 
 TEST_F(ProgressWindowTest, HostFailedCreationLeavesNoWindowNoBindingAndUpdatesStillDrain) {
