@@ -10,10 +10,10 @@ int TestSFX(const void* view, DWORD size) {
     WriteLog("TestSFX - Bad Params", nullptr, 0);
     return 0;
   }
-  bool visited = false;
+  const SfxBlockHeader* last = nullptr;
   for (const SfxBlockHeader* block = GetNextSfxBlock(view, size, nullptr); block;
        block = GetNextSfxBlock(view, size, block)) {
-    visited = true;
+    last = block;
     DWORD stored = block->DataCrc();
     if (stored == 0) continue;
     DWORD crc = 0xFFFFFFFF;
@@ -23,6 +23,10 @@ int TestSFX(const void* view, DWORD size) {
       return 0;
     }
   }
-  WriteLog("TestSFX() - ", visited ? "OK" : "FAIL", 0);
-  return visited ? 1 : 0;
+  // The chain ends where a block links to nothing. A walk that stopped at a link it refused
+  // would leave the blocks behind it untested and unfound: a damaged header in front of
+  // "portable" would install the other edition.
+  bool intact = last && last->NextOffset() == 0;
+  WriteLog("TestSFX() - ", intact ? "OK" : "FAIL", 0);
+  return intact ? 1 : 0;
 }

@@ -4,8 +4,8 @@
 
 #include "platform/win32.h"
 
-// 1 when the walk visited at least one block and every visited block with a non-zero data CRC
-// matches it; 0 otherwise. Stops at the first mismatch.
+// 1 when the chain is whole (its walk reaches a block that links to nothing) and every block
+// with a non-zero data CRC matches it; 0 otherwise. Stops at the first mismatch.
 int TestSFX(const void* view, DWORD size);
 
 #endif

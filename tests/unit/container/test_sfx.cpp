@@ -100,11 +100,17 @@ TEST_F(TestSfxTest, BrokenLinksAndBadParameters) {
   EXPECT_EQ(Test(noFirst), 0);
   EXPECT_EQ(lines, std::vector<std::string>({"[0] GetNextSfxBlock: No DOS Sign ", kFail}));
 
-  // Damage after the first block ends the walk like the chain's end: the test passes.
+  // A link broken after the first block fails the test as one before it does: the blocks
+  // behind it would be neither tested nor found. Only a link of 0 ends the chain.
   std::string noSecond = builder.Build();
   noSecond[builder.BlockOffset(1)] = '?';
-  EXPECT_EQ(Test(noSecond), 1);
-  EXPECT_EQ(lines, std::vector<std::string>({"[0] GetNextSfxBlock: Bad next signature ", kOk}));
+  EXPECT_EQ(Test(noSecond), 0);
+  EXPECT_EQ(lines, std::vector<std::string>({"[0] GetNextSfxBlock: Bad next signature ", kFail}));
+  std::string loops = builder.Build();
+  PutLe32(loops, builder.BlockOffset(1) + 10, (DWORD)builder.BlockOffset(0));
+  EXPECT_EQ(Test(loops), 0);
+  EXPECT_EQ(lines, std::vector<std::string>(
+                       {"[0] GetNextSfxBlock: Current section does not fit in SFX ", kFail}));
 }
 
 TEST_F(TestSfxTest, AMappedSetupFilePasses) {
