@@ -15,11 +15,13 @@ DWORD Le32(const BYTE* p) {
   return (DWORD)p[0] | ((DWORD)p[1] << 8) | ((DWORD)p[2] << 16) | ((DWORD)p[3] << 24);
 }
 
-
+// Whether Windows reads the name as a device in any folder. It looks at what comes before the
+// first dot, without the blanks that end it: "CON", "con.txt", "CON .log" and "Com1.tar.gz"
+// all open a device. COM and LPT also take the superscript digits of Windows-1252.
 bool IsDeviceName(const char* name) {
-  // Windows opens these devices in any folder, with or without an extension.
   static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   size_t stem = strcspn(name, ".");
+  while (stem > 0 && name[stem - 1] == ' ') --stem;
   char upper[8];
   if (stem == 0 || stem >= sizeof upper) return false;
   for (size_t i = 0; i < stem; ++i)
@@ -27,15 +29,21 @@ bool IsDeviceName(const char* name) {
   upper[stem] = '\0';
   for (const char* device : kDevices)
     if (strcmp(upper, device) == 0) return true;
-  return stem == 4 && (strncmp(upper, "COM", 3) == 0 || strncmp(upper, "LPT", 3) == 0) &&
-         upper[3] >= '1' && upper[3] <= '9';
+  if (stem != 4 || (strncmp(upper, "COM", 3) != 0 && strncmp(upper, "LPT", 3) != 0)) return false;
+  unsigned char digit = (unsigned char)upper[3];
+  return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
 }  // namespace
 
 bool IsPlainFileName(const char* name) {
-  if (!name || !*name || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) return false;
-  if (strpbrk(name, "\\/:")) return false;
+  if (!name || !*name) return false;
+  for (const char* p = name; *p; ++p)
+    if ((unsigned char)*p < 32 || strchr("\\/:*?\"<>|", *p)) return false;
+  // Windows drops a name's final dots and blanks ("." and ".." among them): the file would
+  // stand under another name than the table's.
+  char last = name[strlen(name) - 1];
+  if (last == '.' || last == ' ') return false;
   return !IsDeviceName(name);
 }
 

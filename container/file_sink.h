@@ -65,7 +65,10 @@ class FileSink {
 };
 
 // A name that the table may give a file: a plain file name that stays inside the destination
-// folder (not empty, ".", ".." or a device name such as NUL or COM1, and without "\", "/" or ":").
+// folder and that Windows stores as it stands. Refused: an empty name; one with a character
+// Windows forbids in names ("\", "/", ":", "*", "?", quote, "<", ">", "|", control characters);
+// one that ends in a dot or a blank ("." and ".." too); a device name such as NUL, COM1 or
+// "con .txt".
 bool IsPlainFileName(const char* name);
 
 #endif
