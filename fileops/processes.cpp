@@ -10,6 +10,9 @@ namespace {
 
 const size_t kCommandLineSize = 520;
 
+// A failure that left no error code behind would convert to 0, which reads as success.
+HRESULT FailureOf(DWORD error) { return error ? HRESULT_FROM_WIN32(error) : E_FAIL; }
+
 }  // namespace
 
 HRESULT RunProcess(const char* folder, const char* program, const char* params) {
@@ -38,7 +41,7 @@ HRESULT RunProcess(const char* folder, const char* program, const char* params) 
                       &child)) {
     DWORD error = GetLastError();
     ReportError(" ... Can't run ", commandLine, (LONG)error);
-    return HRESULT_FROM_WIN32(error);
+    return FailureOf(error);
   }
   WriteLog(" ... running, wait for it", nullptr, 0);
   DWORD waited = WaitForSingleObject(child.hProcess, INFINITE);
@@ -48,7 +51,7 @@ HRESULT RunProcess(const char* folder, const char* program, const char* params) 
   WriteLog(" ... finished", nullptr, (LONG)exitCode);
   if (child.hThread) CloseHandle(child.hThread);
   if (child.hProcess) CloseHandle(child.hProcess);
-  return waited == WAIT_OBJECT_0 ? 0 : HRESULT_FROM_WIN32(waitError);
+  return waited == WAIT_OBJECT_0 ? 0 : FailureOf(waitError);
 }
 
 BOOL EnableShutdownPrivilege() {

@@ -145,6 +145,12 @@ TEST_F(ProcessesTest, HostAFailedWaitClosesTheHandlesAndGivesItsError) {
   winsim::ClearFaults();
   EXPECT_TRUE(Logged("[0]  ... running, wait for it"));
   EXPECT_TRUE(LoggedAnywhere("]  ... finished")) << "with whatever exit code the system gave";
+  // A start or a wait that fails without an error code is still a failure, never 0.
+  for (const char* function : {"CreateProcessA", "WaitForSingleObject"}) {
+    winsim::SetFault(function, 1, ERROR_SUCCESS);
+    EXPECT_EQ(RunProcess(TestProgramFolder().c_str(), kChild, nullptr), E_FAIL) << function;
+    winsim::ClearFaults();
+  }
 }
 
 #endif
