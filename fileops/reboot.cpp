@@ -69,6 +69,8 @@ void WarnLongName(const char* destination, const char* shortDestination) {
 }
 
 // The first "\n[" at or after from in the zero-terminated text: the start of the next section.
+// Callers start at the header's own line feed, so a section that follows an empty [Rename]
+// directly is found too.
 char* NextSectionStart(char* from) {
   for (char* p = from; *p; ++p)
     if (p[0] == '\n' && p[1] == '[') return p + 1;
@@ -92,7 +94,7 @@ DWORD InsertRenameLine(char* text, DWORD size, const char* line, DWORD length) {
     memcpy(text + at, line, length);
     return at + length;
   }
-  char* next = NextSectionStart(header + kRenameHeaderLength);
+  char* next = NextSectionStart(header + kRenameHeaderLength - 1);
   if (next) {
     DWORD at = (DWORD)(next - text);
     memmove(text + at + length, text + at, size - at);
@@ -115,56 +117,9 @@ void CloseAt(HANDLE file, DWORD length) {
   CloseHandle(file);
 }
 
-}  // namespace
-
-LONG ActMoveFileOnReboot(const char* source, const char* folder) {
-  WriteLog("ActMoveFileOnReboot() - move ", source, 0);
-  WriteLog("                          to ", folder, 0);
-  if (!source || !folder) return 0;
-  char destination[MAX_PATH];
-  char copy[MAX_PATH] = "";
-  if (!JoinPath(destination, folder, GetFileNamePart(source)) ||
-      !MakeRebootCopy(source, folder, copy)) {
-    WriteLog("ActMoveFileOnReboot() - can't copy to", copy[0] ? copy : folder,
-             (LONG)GetLastError());
-    return 0;
-  }
-  // Windows does not replace a read-only file at its start: the copy would wait beside it for
-  // good. The target is to be replaced anyway, so it loses the attribute now.
-  DWORD attributes = GetFileAttributesA(destination);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-    SetFileAttributesA(destination, attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY);
-  // A copy whose replacement could not be scheduled would lie beside its target for good.
-  if (MoveFileOnReboot(copy, destination)) return 1;
-  DWORD error = GetLastError();
-  DeleteFileA(copy);
-  SetLastError(error);
-  return 0;
-}
-
-LONG ActDelFileOnReboot(const char* path, const char* context) {
-  (void)context;
-  return MoveFileOnReboot(path, nullptr);
-}
-
-LONG MoveFileOnReboot(const char* source, const char* destination) {
-  if (IsWindowsNT()) return MoveFileOnRebootNT(source, destination);
-  return MoveFileOnReboot9x(source, destination);
-}
-
-LONG MoveFileOnRebootNT(const char* source, const char* destination) {
-  HMODULE kernel = GetModuleHandleA("KERNEL32.dll");
-  if (!kernel) return 0;
-  MoveFileExAFn moveFileEx = ProcAs<MoveFileExAFn>(GetProcAddress(kernel, "MoveFileExA"));
-  if (!moveFileEx) return 0;
-  BOOL moved =
-      moveFileEx(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
-  DWORD error = GetLastError();
-  WriteLog("MoveFileOnRebootNT() - MoveFileEx ", moved ? "OK" : "FAIL", (LONG)error);
-  return moved;
-}
-
-LONG MoveFileOnReboot9x(const char* source, const char* destination) {
+// The wininit.ini edit itself; *made tells whether the destination was created empty for its
+// short name.
+LONG ScheduleIn9x(const char* source, const char* destination, bool* made) {
   WriteLog("MoveFileOnReboot9x() - from ", source, 0);
   WriteLog("                     to ", destination ? destination : "", 0);
   strcpy(g_shortDestination, "NUL");
@@ -173,9 +128,12 @@ LONG MoveFileOnReboot9x(const char* source, const char* destination) {
     // an existing one alone.
     DWORD attributes = GetFileAttributesA(destination);
     if (attributes == INVALID_FILE_ATTRIBUTES) attributes = 0;
-    HANDLE made =
+    HANDLE empty =
         CreateFileA(destination, 0, FILE_SHARE_READ, nullptr, CREATE_NEW, attributes, nullptr);
-    if (made != INVALID_HANDLE_VALUE) CloseHandle(made);
+    if (empty != INVALID_HANDLE_VALUE) {
+      *made = true;
+      CloseHandle(empty);
+    }
     if (!ShortPath(destination, g_shortDestination)) {
       WriteLog("MoveFileOnReboot9x() - failed to get short name for", destination,
                (LONG)GetLastError());
@@ -236,4 +194,72 @@ LONG MoveFileOnReboot9x(const char* source, const char* destination) {
   CloseHandle(mapping);
   CloseAt(file, newLength);
   return 1;
+}
+
+// Windows does not replace a read-only file at its start. The attribute goes only once the
+// replacement is scheduled, so a target whose replacement can't be scheduled keeps it.
+bool ClearReadOnly(const char* target, DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return true;
+  if (SetFileAttributesA(target, attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY)) return true;
+  WriteLog("ActMoveFileOnReboot() - can't clear read-only", target, (LONG)GetLastError());
+  return false;
+}
+
+}  // namespace
+
+LONG ActMoveFileOnReboot(const char* source, const char* folder) {
+  WriteLog("ActMoveFileOnReboot() - move ", source, 0);
+  WriteLog("                          to ", folder, 0);
+  if (!source || !folder) return 0;
+  char destination[MAX_PATH];
+  char copy[MAX_PATH] = "";
+  if (!JoinPath(destination, folder, GetFileNamePart(source)) ||
+      !MakeRebootCopy(source, folder, copy)) {
+    WriteLog("ActMoveFileOnReboot() - can't copy to", copy[0] ? copy : folder,
+             (LONG)GetLastError());
+    return 0;
+  }
+  DWORD attributes = GetFileAttributesA(destination);
+  if (MoveFileOnReboot(copy, destination) && ClearReadOnly(destination, attributes)) return 1;
+  // A copy whose replacement can't be scheduled (or would fail at the start) would lie beside
+  // its target for good; without it a scheduled move finds nothing to move.
+  DWORD error = GetLastError();
+  DeleteFileA(copy);
+  SetLastError(error);
+  return 0;
+}
+
+LONG ActDelFileOnReboot(const char* path, const char* context) {
+  (void)context;
+  return MoveFileOnReboot(path, nullptr);
+}
+
+LONG MoveFileOnReboot(const char* source, const char* destination) {
+  if (IsWindowsNT()) return MoveFileOnRebootNT(source, destination);
+  return MoveFileOnReboot9x(source, destination);
+}
+
+LONG MoveFileOnRebootNT(const char* source, const char* destination) {
+  HMODULE kernel = GetModuleHandleA("KERNEL32.dll");
+  if (!kernel) return 0;
+  MoveFileExAFn moveFileEx = ProcAs<MoveFileExAFn>(GetProcAddress(kernel, "MoveFileExA"));
+  if (!moveFileEx) return 0;
+  BOOL moved =
+      moveFileEx(source, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+  DWORD error = GetLastError();
+  WriteLog("MoveFileOnRebootNT() - MoveFileEx ", moved ? "OK" : "FAIL", (LONG)error);
+  return moved;
+}
+
+LONG MoveFileOnReboot9x(const char* source, const char* destination) {
+  bool made = false;
+  if (ScheduleIn9x(source, destination, &made)) return 1;
+  // An empty file made only to learn its short name would stand in the installation folder
+  // for good, in place of a file that was never there.
+  if (made) {
+    DWORD error = GetLastError();
+    DeleteFileA(destination);
+    SetLastError(error);
+  }
+  return 0;
 }

@@ -93,6 +93,8 @@ TEST_F(RebootTest, WininitGetsItsRenameSectionWhereverItStands) {
       // A last line without its line end is never joined to what follows it.
       {"[Other]\r\nk=v", "[Other]\r\nk=v\r\n[Rename]\r\n" + line},
       {"[Rename]\r\nX=Y", "[Rename]\r\nX=Y\r\n" + line},
+      // An empty section directly followed by the next one still gets the line.
+      {"[Rename]\r\n[Other]\r\nk=v\r\n", "[Rename]\r\n" + line + "[Other]\r\nk=v\r\n"},
   };
   for (const Case& c : cases) {
     if (c.before)
@@ -201,8 +203,14 @@ TEST_F(RebootTest, HostMappingFailuresGiveTheFileItsOldLength) {
   EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), (inst + "\\new.dll").c_str()), 0);
   EXPECT_TRUE(
       Logged("[8] MoveFileOnReboot9x() - failed to get short name for " + inst + "\\new.dll"));
-  EXPECT_TRUE(TestMachine::Exists(inst + "\\new.dll")) << "the empty destination stays";
+  EXPECT_FALSE(TestMachine::Exists(inst + "\\new.dll")) << "the empty destination goes again";
   EXPECT_EQ(wininit.Text(), "[Other]\r\nk=v\r\n");
+  // A destination that was there before stays, whatever fails.
+  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\old.dll", "old"));
+  winsim::SetFault("CreateFileMappingA", winsim::CallCount("CreateFileMappingA") + 1,
+                   ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), (inst + "\\old.dll").c_str()), 0);
+  EXPECT_EQ(Read(inst + "\\old.dll"), "old");
 }
 
 #endif
@@ -214,13 +222,29 @@ TEST_F(RebootTest, HostACopyWhoseReplacementCannotBeScheduledIsRemoved) {
   std::string temp = Folder("temp"), inst = Folder("inst");
   ASSERT_TRUE(TestMachine::WriteBytes(temp + "\\a.dll", "new a"));
   ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\a.dll", "old a"));
+  std::string target = inst + "\\a.dll";
+  ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
   winsim::SetFault("MoveFileExA", winsim::CallCount("MoveFileExA") + 1, ERROR_ACCESS_DENIED);
   EXPECT_EQ(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0);
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED) << "the scheduling's error, for the caller";
   winsim::ClearFaults();
   EXPECT_TRUE(Logged("[5] MoveFileOnRebootNT() - MoveFileEx  FAIL"));
   EXPECT_FALSE(TestMachine::Exists(inst + "\\_pw1.pw_"));
-  EXPECT_EQ(Read(inst + "\\a.dll"), "old a");
+  EXPECT_EQ(Read(target), "old a");
+  EXPECT_TRUE(GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY)
+      << "a target whose replacement is not scheduled keeps its attribute";
   EXPECT_EQ(pending.Added(), "");
+
+  // Scheduled, but the attribute that would make the start refuse the move can't be cleared:
+  // the copy goes, so the scheduled move finds nothing.
+  winsim::SetFault("SetFileAttributesA", winsim::CallCount("SetFileAttributesA") + 1,
+                   ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0);
+  winsim::ClearFaults();
+  EXPECT_TRUE(Logged("[5] ActMoveFileOnReboot() - can't clear read-only " + target));
+  EXPECT_FALSE(TestMachine::Exists(inst + "\\_pw2.pw_"));
+  EXPECT_NE(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0);
+  EXPECT_FALSE(GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 #endif
