@@ -17,7 +17,68 @@ bool DestinationPath(char* out, const char* source, const char* folder) {
   return JoinPath(out, folder ? folder : "", GetFileNamePart(source ? source : ""));
 }
 
+bool IsFolder(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Where the folders below a path's root begin: after "C:\", after "\\server\share\", after a
+// leading "\"; 0 for a relative path.
+size_t RootLength(const char* path) {
+  if (path[0] && path[1] == ':') return path[2] == '\\' ? 3 : 2;
+  if (path[0] != '\\') return 0;
+  if (path[1] != '\\') return 1;
+  size_t at = 2;
+  for (int separators = 0; path[at] && separators < 2; ++at)
+    if (path[at] == '\\') ++separators;
+  return at;
+}
+
 }  // namespace
+
+BOOL CreateFolderTree(const char* folder, bool* created) {
+  if (created) *created = false;
+  if (!folder || !folder[0]) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  if (IsFolder(folder)) return TRUE;
+  char path[MAX_PATH];
+  if (strlen(folder) >= sizeof path) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return FALSE;
+  }
+  strcpy(path, folder);
+  // The ends of the folders made here, so that a failure takes them away again: a failed run
+  // leaves nothing of its own outside its folders.
+  size_t made[MAX_PATH / 2];
+  size_t count = 0;
+  bool good = true;
+  DWORD error = ERROR_PATH_NOT_FOUND;
+  for (size_t at = RootLength(path); good && at <= strlen(folder); ++at) {
+    if (folder[at] != '\\' && folder[at] != '\0') continue;
+    if (at == 0 || folder[at - 1] == '\\') continue;  // "a\\b" and a trailing backslash
+    path[at] = '\0';
+    if (CreateDirectoryA(path, nullptr)) {
+      made[count++] = at;
+      WriteLog("CreateFolderTree() - made ", path, 0);
+    } else {
+      error = GetLastError();  // already there as a folder, or the reason it can't be
+      good = IsFolder(path);
+    }
+    if (good) strcpy(path, folder);
+  }
+  if (good && IsFolder(folder)) {
+    if (created) *created = count > 0;
+    return TRUE;
+  }
+  while (count > 0) {
+    path[made[--count]] = '\0';
+    RemoveDirectoryA(path);
+  }
+  SetLastError(error ? error : ERROR_PATH_NOT_FOUND);
+  return FALSE;
+}
 
 BOOL CreateTempFolder(const char* base, char* output) {
   WriteLog("CreateTempFolder: in", base, (LONG)GetLastError());
@@ -48,6 +109,12 @@ BOOL CleanupFolder(const char* folder) {
     return 0;
   }
   BOOL removed = RemoveDirectoryA(folder);
+  // A console program's host may still hold the folder as its working folder for a moment
+  // after the program ended: a sharing violation is waited out, for about two seconds.
+  for (int tries = 0; !removed && GetLastError() == ERROR_SHARING_VIOLATION && tries < 20; ++tries) {
+    Sleep(100);
+    removed = RemoveDirectoryA(folder);
+  }
   if (!removed) WriteLog("Cleanup folder err ", folder, (LONG)GetLastError());
   return removed;
 }

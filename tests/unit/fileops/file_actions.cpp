@@ -112,6 +112,30 @@ TEST_F(FileActionsTest, EntriesWhosePathWouldNotFitAreRefusedNotCut) {
   EXPECT_TRUE(TestMachine::Exists(source)) << "the source stays";
 }
 
+TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAbove) {
+  std::string deep = machine.Path("a\\b\\c");
+  bool created = false;
+  EXPECT_TRUE(CreateFolderTree(deep.c_str(), &created));
+  EXPECT_TRUE(created);
+  EXPECT_EQ(GetFileAttributesA(deep.c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+            (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(log.Entries(), (std::vector<std::string>{
+                               "[0] CreateFolderTree() - made  " + machine.Path("a"),
+                               "[0] CreateFolderTree() - made  " + machine.Path("a\\b"),
+                               "[0] CreateFolderTree() - made  " + deep}));
+  EXPECT_TRUE(CreateFolderTree((deep + "\\").c_str(), &created)) << "a folder that is there";
+  EXPECT_FALSE(created);
+
+  // A file in the way, as the folder or above it: the system's error, and the file stays.
+  ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("f"), "x"));
+  for (const char* folder : {"f", "f\\sub"}) {
+    EXPECT_FALSE(CreateFolderTree(machine.Path(folder).c_str(), &created)) << folder;
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS) << folder;
+  }
+  EXPECT_EQ(Read(machine.Path("f")), "x");
+  EXPECT_FALSE(CreateFolderTree("", &created));
+}
+
 TEST_F(FileActionsTest, CleanupLeavesAFolderWithASubfolderOrAReadOnlyFile) {
   std::string dir = machine.Path("t");
   ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
@@ -230,6 +254,28 @@ TEST_F(FileActionsTest, HostSameTickNameAndFailingListingEnd) {
   EXPECT_TRUE(Logged("[15] File operation failed for  " + w + "\\x: "))
       << "the last path formed, with the error that ended the listing";
   EXPECT_TRUE(TestMachine::Exists(w + "\\y"));
+
+  // A folder held for a moment (a console host that still has it as its working folder) is
+  // waited for; one held for good is reported after about two seconds.
+  winsim::SetFault("RemoveDirectoryA", winsim::CallCount("RemoveDirectoryA") + 1,
+                   ERROR_SHARING_VIOLATION);
+  EXPECT_TRUE(CleanupFolder(w.c_str()));
+  EXPECT_FALSE(TestMachine::Exists(w));
+  Folder("w");
+  unsigned before = winsim::CallCount("RemoveDirectoryA");
+  winsim::SetFault("RemoveDirectoryA", before + 1, ERROR_SHARING_VIOLATION, true);
+  EXPECT_FALSE(CleanupFolder(w.c_str()));
+  EXPECT_EQ(winsim::CallCount("RemoveDirectoryA") - before, 21u) << "20 more tries, 100 ms apart";
+  winsim::ClearFaults();
+  EXPECT_TRUE(Logged("[20] Cleanup folder err  " + w));
+
+  // A folder tree that can't be made whole takes away the folders it made.
+  winsim::SetFault("CreateDirectoryA", winsim::CallCount("CreateDirectoryA") + 3,
+                   ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(CreateFolderTree(machine.Path("u\\v\\w").c_str(), nullptr));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  winsim::ClearFaults();
+  EXPECT_FALSE(TestMachine::Exists(machine.Path("u")));
 }
 
 #endif
