@@ -1,10 +1,12 @@
 /* Start-up and the command line. */
 #include "setup/startup.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "fileops/system_probes.h"
 #include "support/log.h"
+#include "support/paths.h"
 #include "support/report.h"
 
 bool ForceReboot = false;
@@ -45,16 +47,41 @@ char* CommandLineTail(char* commandLine) {
 
 bool InternetExplorerVersionPasses(const char* version) {
   if (!version || version[0] < '0' || version[0] > '9') return false;
-  // Any leading number of two or more digits is at least 10.
-  return version[1] >= '0' && version[1] <= '9' ? true : version[0] >= '5';
+  // A leading number of two or more digits is at least 10 unless it starts with a zero ("05").
+  bool twoDigits = version[1] >= '0' && version[1] <= '9';
+  return twoDigits && version[0] != '0' ? true : version[0] >= '5';
 }
+
+namespace {
+
+bool g_dllSearchRestricted = false;
+
+}  // namespace
 
 bool RestrictDllSearch() {
   HMODULE kernel = GetModuleHandleA("KERNEL32.dll");
-  if (!kernel) return false;
   auto setDefault =
-      ProcAs<SetDefaultDllDirectoriesFn>(GetProcAddress(kernel, "SetDefaultDllDirectories"));
-  return setDefault && setDefault(PW_LOAD_LIBRARY_SEARCH_SYSTEM32);
+      kernel ? ProcAs<SetDefaultDllDirectoriesFn>(GetProcAddress(kernel, "SetDefaultDllDirectories"))
+             : nullptr;
+  g_dllSearchRestricted = setDefault && setDefault(PW_LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return g_dllSearchRestricted;
+}
+
+bool SystemLibraryPath(const char* name, char* out) {
+  out[0] = '\0';
+  if (g_dllSearchRestricted) {
+    snprintf(out, MAX_PATH, "%s", name);
+    return true;
+  }
+  // Without the restriction a bare name would be looked for beside the setup first.
+  char system[MAX_PATH];
+  UINT n = GetSystemDirectoryA(system, sizeof system);
+  return n > 0 && n < sizeof system && JoinPath(out, system, name);
+}
+
+HMODULE LoadSystemLibrary(const char* name) {
+  char path[MAX_PATH];
+  return SystemLibraryPath(name, path) ? LoadLibraryA(path) : nullptr;
 }
 
 int SetupMain(char* tail, RunSfxFn runSfx) {
@@ -75,7 +102,8 @@ int SetupMain(char* tail, RunSfxFn runSfx) {
         "new one.",
         nullptr, 0);
     if (instance) CloseHandle(instance);
-    return 0;
+    // Nothing was installed by this run: a script that waits for it must not read success.
+    return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
   }
 
   DeleteOldLogs();

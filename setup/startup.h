@@ -27,6 +27,14 @@ bool InternetExplorerVersionPasses(const char* version);
 // downloads folder, where anybody may have left a DLL of a system name. True when restricted.
 bool RestrictDllSearch();
 
+// What LoadLibraryA is to be given for the system DLL name, into out (MAX_PATH bytes): the name
+// itself where RestrictDllSearch succeeded, else its full path in System32 (systems before
+// Windows 7 with its update, and the 95 family, lack the restriction). False when there is
+// none to give.
+bool SystemLibraryPath(const char* name, char* out);
+// LoadLibraryA of SystemLibraryPath's answer; null when there is none or the load fails.
+HMODULE LoadSystemLibrary(const char* name);
+
 // Runs start-up with the command-line tail and then runSfx; returns the process's exit code.
 // The DLL search is restricted first of all.
 int SetupMain(char* tail, RunSfxFn runSfx);

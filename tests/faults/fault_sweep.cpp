@@ -106,6 +106,7 @@ std::vector<DWORD> Plausible(const std::string& function) {
       {"GetTempFileNameA", {ERROR_FILE_EXISTS, ERROR_DISK_FULL}},
       {"GetModuleFileNameA", {ERROR_INSUFFICIENT_BUFFER}},
       {"GetWindowsDirectoryA", {ERROR_INSUFFICIENT_BUFFER}},
+      {"GetSystemDirectoryA", {ERROR_INSUFFICIENT_BUFFER}},
       {"LoadLibraryA", {ERROR_MOD_NOT_FOUND}},
       {"GetProcAddress", {ERROR_PROC_NOT_FOUND}},
       {"CreateProcessA", {ERROR_FILE_NOT_FOUND, ERROR_NOT_ENOUGH_MEMORY}},

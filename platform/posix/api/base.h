@@ -281,6 +281,7 @@ void WINAPI GetSystemTimeAsFileTime(LPFILETIME time);
 
 /* System and modules */
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 HMODULE WINAPI LoadLibraryA(LPCSTR name);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);

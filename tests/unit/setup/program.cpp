@@ -86,7 +86,7 @@ TEST(SetupProgramTest, SilentSecondInstanceExitsWithoutAnyWindow) {
   Found found = WatchChild(setup);
   EXPECT_EQ(found.windows, 0);
 #endif
-  EXPECT_EQ(setup.Wait(), 0u);
+  EXPECT_EQ(setup.Wait(), 0x800700B7u);
   EXPECT_TRUE(boxes.Boxes().empty());
   CloseHandle(running);
 }

@@ -104,7 +104,7 @@ TEST(CommandLineTailTest, SkipsTheProgramNameAndTheBlanksAfterIt) {
 TEST(InternetExplorerVersionTest, TheLeadingNumberCounts) {
   for (const char* ok : {"5.00.2920.0000", "6.0.2900.2180", "9.11.9600.1", "10.0", "11.0.1", "5"})
     EXPECT_TRUE(InternetExplorerVersionPasses(ok)) << ok;
-  for (const char* no : {"4.72.3110.8", "", "x", "A.0", " 6.0", "0.5"})
+  for (const char* no : {"4.72.3110.8", "", "x", "A.0", " 6.0", "0.5", "04.0", "00"})
     EXPECT_FALSE(InternetExplorerVersionPasses(no)) << no;
 }
 
@@ -159,12 +159,12 @@ TEST_F(StartupTest, ASecondSetupExitsAtOnceAndLeavesTheRunningOnesLogAlone) {
   ASSERT_TRUE(TestMachine::WriteBytes(kLog, "the running setup's log"));
   {
     MessageBoxWatch boxes;
-    EXPECT_EQ(Run("/silent"), 0);
+    EXPECT_EQ(Run("/silent"), (int)0x800700B7) << "nothing was installed: never 0";
     EXPECT_TRUE(boxes.Boxes().empty()) << "nothing shown when silent";
   }
   SilentMode = false;
   MessageBoxWatch boxes;
-  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(Run(""), (int)0x800700B7);
   EXPECT_EQ(g_seen.calls, 0);
   auto shown = boxes.Boxes();
   ASSERT_EQ(shown.size(), 1u);
@@ -248,10 +248,22 @@ TEST_F(StartupTest, HostANonAdministratorPassesAndIsLogged) {
 
 TEST(DllSearch, IsRestrictedToSystem32WhereTheSystemCan) {
   EXPECT_TRUE(RestrictDllSearch()) << "every supported test system has SetDefaultDllDirectories";
+  char path[MAX_PATH];
+  ASSERT_TRUE(SystemLibraryPath("comctl32.dll", path));
+  EXPECT_STREQ(path, "comctl32.dll") << "the restricted search finds it in System32";
+  EXPECT_NE(LoadSystemLibrary("comctl32.dll"), nullptr);
 #ifndef _WIN32
   TestMachine machine;
   machine.SetSetting("functions", "missing", "SetDefaultDllDirectories");
   EXPECT_FALSE(RestrictDllSearch()) << "older Windows: the search stays as it is, quietly";
+  // There a bare name would be looked for beside the setup first: the full path is given.
+  ASSERT_TRUE(SystemLibraryPath("comctl32.dll", path));
+  EXPECT_STREQ(path, "C:\\WINDOWS\\system32\\comctl32.dll");
+  EXPECT_NE(LoadSystemLibrary("comctl32.dll"), nullptr);
+  winsim::SetFault("GetSystemDirectoryA", winsim::CallCount("GetSystemDirectoryA") + 1,
+                   ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(LoadSystemLibrary("comctl32.dll"), nullptr) << "no path, no load";
+  winsim::ClearFaults();
   machine.SetSetting("functions", "missing", "");
   winsim::SetFault("SetDefaultDllDirectories", 1, ERROR_INVALID_PARAMETER);
   EXPECT_FALSE(RestrictDllSearch());
