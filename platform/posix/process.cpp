@@ -223,7 +223,8 @@ DWORD FindProgram(const std::string& name, winsim::detail::ResolvedPath* found) 
   for (const std::string& candidate : candidates) {
     DWORD e = winsim::detail::ResolvePath(candidate.c_str(), found);
     if (e) {
-      err = e;
+      // The program is searched for, not opened: a folder that is missing finds no file.
+      err = e == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : e;
       continue;
     }
     if (!found->exists) continue;

@@ -53,6 +53,10 @@ TEST_F(ProcessTest, StartFailuresGiveWindowsErrors) {
   EXPECT_FALSE(CreateProcessA(nullptr, &missing[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                               &startup, &info));
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+  std::string inMissingFolder = Quoted(machine.Path("none\\missing.exe"));
+  EXPECT_FALSE(CreateProcessA(nullptr, &inMissingFolder[0], nullptr, nullptr, FALSE, 0, nullptr,
+                              nullptr, &startup, &info));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND) << "searched for, not opened";
   std::string child = Quoted(ChildProgram());
   EXPECT_FALSE(CreateProcessA(nullptr, &child[0], nullptr, nullptr, FALSE, 0, nullptr,
                               machine.Path("no folder").c_str(), &startup, &info));
