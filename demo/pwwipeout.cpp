@@ -14,10 +14,12 @@
  *                   configuration program might: "NAME=TYPE:HEX" entries separated by ";", TYPE
  *                   the registry type as a number (1 REG_SZ, 3 REG_BINARY, 4 REG_DWORD) and HEX
  *                   the value's bytes, so a string may lack its terminator or hold one inside
- * "(none)" leaves a value as it is, "(empty)" writes an empty string. The chosen installation
- * and portable root folders are made, as the setup only copies and unpacks into them. What it was
- * given and saw (command line, working folder, "_InstallerDir", whether "_WasFresh" was gone) is
- * appended to pwwipeout.txt in the folder PW_DEMO_RECORD.
+ *   PW_DEMO_LEAVE   a folder of this name is left in the working folder (the setup's private
+ *                   temporary folder), as a configuration program may leave its own things there
+ * "(none)" leaves a value as it is, "(empty)" writes an empty string. It only chooses: the
+ * folders it names are left for the setup to make. What it was given and saw (command line,
+ * working folder, "_InstallerDir", whether "_WasFresh" was gone) is appended to pwwipeout.txt in
+ * the folder PW_DEMO_RECORD.
  */
 #include <stdlib.h>
 
@@ -100,13 +102,6 @@ std::string ReadString(HKEY key, const char* name, bool* present) {
   return *present ? std::string(buffer) : std::string();
 }
 
-// Makes folder and every missing folder above it.
-void MakeFolders(const std::string& folder) {
-  for (size_t at = folder.find('\\', 3); at != std::string::npos; at = folder.find('\\', at + 1))
-    CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
-  if (!folder.empty()) CreateDirectoryA(folder.c_str(), nullptr);
-}
-
 }  // namespace
 
 int main() {
@@ -128,8 +123,6 @@ int main() {
   bool folderGiven = !getenv("PW_DEMO_FOLDER") || demo::Instruction("PW_DEMO_FOLDER", &folder);
   if (folderGiven) {
     SetString(key, portable ? "PondwickFolderPort" : "PondwickFolder", folder);
-    // The setup copies into the folder it is given; making it is the configuration's part.
-    MakeFolders(folder);
   }
 
   if (demo::Instruction("PW_DEMO_FRESH", &value)) {
@@ -145,9 +138,9 @@ int main() {
   std::string root = "C:\\Roamkit";
   if (portable && (!getenv("PW_DEMO_ROOT") || demo::Instruction("PW_DEMO_ROOT", &root))) {
     SetString(key, "_PortableRootFolder", root);
-    MakeFolders(root);
   }
   if (demo::Instruction("PW_DEMO_RAW", &value)) SetRawValues(key, value);
+  if (demo::Instruction("PW_DEMO_LEAVE", &value)) CreateDirectoryA(value.c_str(), nullptr);
   RegCloseKey(key);
   return 0;
 }

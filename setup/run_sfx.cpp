@@ -70,12 +70,54 @@ bool GetSetupPath(char* path) {
   return false;
 }
 
+// The command that starts the product once after a restart, into out (MAX_PATH bytes); false
+// when it would not fit, since Windows runs no longer command from RunOnce.
+bool FormRunOnceCommand(char* out, const char* installFolder) {
+  int n = snprintf(out, MAX_PATH, "\"%s\\identities.exe\" -fr", installFolder);
+  return n >= 0 && n < MAX_PATH;
+}
+
+// The length of the longest name in folder, and at least that of the product's program, which
+// is started from the installation folder whatever was unpacked.
+size_t LongestName(const char* folder) {
+  size_t longest = strlen("identities.exe");
+  char mask[MAX_PATH];
+  WIN32_FIND_DATAA entry;
+  HANDLE find = JoinPath(mask, folder, "*.*") ? FindFirstFileA(mask, &entry) : INVALID_HANDLE_VALUE;
+  if (find == INVALID_HANDLE_VALUE) return longest;
+  do {
+    size_t n = strlen(entry.cFileName);
+    if (n > longest) longest = n;
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
+  return longest;
+}
+
+// Whether the installation folder can hold every file unpacked into TempFolder and, in the
+// fixed edition, be named in the command that RunOnce may have to carry. A folder that can't
+// would end in copies that all fail, or in a restart that starts nothing.
+bool InstallFolderFits(const Run& run) {
+  char command[MAX_PATH];
+  bool fits = strlen(run.installFolder) + 1 + LongestName(run.tempFolder) < MAX_PATH &&
+              (run.isPortable || FormRunOnceCommand(command, run.installFolder));
+  if (!fits) WriteLog("RunSfx() - path too long in ", run.installFolder, ERROR_FILENAME_EXCED_RANGE);
+  return fits;
+}
+
 // The run ends here after a failure once TempFolder exists: it goes, with everything in it.
 // The key is closed by the caller of the steps, after this, as on every way out.
 HRESULT Abandon(Run& run, HRESULT result) {
   CleanupFolder(run.tempFolder);
   run.key.Close();
   return result;
+}
+
+// Makes a folder that files are about to go into, with the folders above it; a folder that
+// can't be made is reported with the system's error.
+bool MakeFolder(const char* folder) {
+  if (CreateFolderTree(folder, nullptr)) return true;
+  ReportError("Can't create folder ", folder, (LONG)GetLastError());
+  return false;
 }
 
 // Steps 3 to 11: the container is tested and unpacked into TempFolder.
@@ -194,11 +236,9 @@ HRESULT Configure(Run& run) {
     return Abandon(run, -4);
   }
   StripTrailingBackslash(run.installFolder);
-  // A folder too deep to name the product's program in can hold none of the product: every
-  // copy would fail, and the run would end in a restart that deletes what it unpacked and
-  // installs nothing. It is refused like a missing one, before anything is touched.
-  char program[MAX_PATH];
-  if (!FormPath(program, run.installFolder, "identities.exe")) {
+  // A folder too deep for the product is refused like a missing one, before anything is
+  // touched.
+  if (!InstallFolderFits(run)) {
     ReportError(
         "Installation folder is not specified. Please, run Setup again and report this error to "
         "support@pondwick.example",
@@ -233,6 +273,7 @@ HRESULT UnpackPortable(Run& run) {
   StripTrailingBackslash(run.portableRoot);
 
   run.window.SetText("Copying Portable Files...");
+  if (!MakeFolder(run.portableRoot)) return Abandon(run, HRESULT_FROM_WIN32(GetLastError()));
   HRESULT result = UnpackSFX(run.mapping, "portable", run.portableRoot);
   if (result < 0) {
     ReportError("Can't unpack portable.bin to ", run.portableRoot, result);
@@ -246,12 +287,33 @@ HRESULT UnpackPortable(Run& run) {
   return 0;
 }
 
+// The error of the first file that got no scheduled replacement, for the report; the walk
+// that schedules them runs once per run, on this one thread.
+bool g_unscheduled = false;
+DWORD g_unscheduledError = 0;
+
+LONG ScheduleReplacement(const char* path, const char* folder) {
+  if (ActMoveFileOnReboot(path, folder)) return 1;
+  if (!g_unscheduled) g_unscheduledError = GetLastError();
+  g_unscheduled = true;
+  return 0;
+}
+
 // Step 27, restart path: what is still in TempFolder replaces its target at the next start,
-// TempFolder goes then too, and the product starts once at the next logon.
-void ScheduleAfterRestart(Run& run) {
+// TempFolder goes then too, and the product starts once at the next logon. A file that can
+// get no replacement would leave the product broken after the restart: then nothing is asked
+// and nothing started, TempFolder goes now, and the run ends with -5. The replacements already
+// scheduled stay, each a whole new file.
+HRESULT ScheduleAfterRestart(Run& run) {
   WriteLog("RunSfx() - configuring post-reboot", nullptr, LockedFileCount);
   run.window.SetText("Configuring Post-reboot actions...");
-  ForEachFile(run.tempFolder, ActMoveFileOnReboot, run.installFolder, nullptr);
+  g_unscheduled = false;
+  g_unscheduledError = 0;
+  if (!ForEachFile(run.tempFolder, ScheduleReplacement, run.installFolder, nullptr) ||
+      g_unscheduled) {
+    ReportError("Some files remain locked in ", run.installFolder, (LONG)g_unscheduledError);
+    return Abandon(run, -5);
+  }
   // Windows deletes a folder at its start only when it is empty by then: the files left in
   // TempFolder (their copies now stand beside their targets) are scheduled to go first.
   ForEachFile(run.tempFolder, ActDelFileOnReboot, nullptr, nullptr);
@@ -262,20 +324,18 @@ void ScheduleAfterRestart(Run& run) {
                       nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &runOnce,
                       nullptr) != ERROR_SUCCESS)
     runOnce = nullptr;
+  // The folder was checked to fit the command before anything was copied.
   char command[MAX_PATH];
-  int n = snprintf(command, sizeof command, "\"%s\\identities.exe\" -fr", run.installFolder);
-  if (n >= 0 && n < (int)sizeof command) {
+  if (FormRunOnceCommand(command, run.installFolder)) {
     if (runOnce)
       RegSetValueExA(runOnce, "Pondwick", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
-                     (DWORD)n + 1);
+                     (DWORD)strlen(command) + 1);
     WriteLog("Post-setup scheduled ", command, 0);
-  } else {
-    // A command cut short would start something else after the restart; none is written.
-    WriteLog("RunSfx() - path too long in ", run.installFolder, ERROR_FILENAME_EXCED_RANGE);
   }
 
   AskForReboot(ForceReboot);
   if (runOnce) RegCloseKey(runOnce);
+  return 0;
 }
 
 // Step 27, direct path: TempFolder goes, and the product runs now; the setup waits for it.
@@ -303,6 +363,9 @@ HRESULT Deploy(Run& run) {
   run.window.SetStep(run.isMultiLanguage ? 17 : 30);
   run.window.Show(!SilentMode);
 
+  // The configuration program names the folder; it need not have made it.
+  if (!run.useAdmin && !MakeFolder(run.installFolder)) return Abandon(run, -4);
+
   LockedFileCount = 0;
   if (!run.useAdmin)
     ForEachFile(run.tempFolder, ActCheckLocked, run.installFolder, nullptr);
@@ -319,15 +382,17 @@ HRESULT Deploy(Run& run) {
   // A failed copy is counted in LockedFileCount and finished by the restart. A listing that
   // broke off (reported by the walk) leaves files behind that nothing counted: without the
   // restart they would be deleted with TempFolder, so the restart finishes them too.
-  bool movesLeftOver = false;
+  bool movesLeftOver = false, copyFailed = false;
   if (!run.useAdmin) {
     LONG counted = LockedFileCount;
     movesLeftOver = !ForEachFile(run.tempFolder, ActMoveFile, run.installFolder, &run.window) &&
                     LockedFileCount == counted;
+    copyFailed = LockedFileCount != counted;
   }
   WriteLog("Files moved to ", run.installFolder, 0);
-  // The portable edition has no restart to finish the move and would run an incomplete product.
-  if (run.isPortable && movesLeftOver) {
+  // The portable edition has no restart to finish the move: it would run a product of old and
+  // new files.
+  if (run.isPortable && (movesLeftOver || copyFailed)) {
     ReportError("Some files remain locked in ", run.installFolder, 0);
     return Abandon(run, -5);
   }
@@ -342,10 +407,12 @@ HRESULT Deploy(Run& run) {
     if (result < 0) return result;
   }
 
-  if (run.rebootRequired)
-    ScheduleAfterRestart(run);
-  else
+  if (run.rebootRequired) {
+    HRESULT result = ScheduleAfterRestart(run);
+    if (result < 0) return result;
+  } else {
     StartProductNow(run);
+  }
 
   run.window.SetPos(1000);
   WriteLog("RunSfx() - END", nullptr, 0);
@@ -354,12 +421,12 @@ HRESULT Deploy(Run& run) {
   return 0;
 }
 
-// comctl32 is not one of the system's known DLLs, so it is not imported: loaded by name from
-// System32 (see RestrictDllSearch), it can't be replaced by a file beside the setup. It stays
+// comctl32 is not one of the system's known DLLs, so it is not imported: loaded from System32
+// only (see LoadSystemLibrary), it can't be replaced by a file beside the setup. It stays
 // loaded for the window's life; without it the window can't be made and the run goes on
 // without one.
 void RegisterProgressBarClass() {
-  HMODULE comctl = LoadLibraryA("comctl32.dll");
+  HMODULE comctl = LoadSystemLibrary("comctl32.dll");
   if (!comctl) return;
   auto init = ProcAs<InitCommonControlsExFn>(GetProcAddress(comctl, "InitCommonControlsEx"));
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};

@@ -42,6 +42,7 @@ const char kExe[] = "";
 // The product's files as the setup carries them: the two demo programs and a few data files.
 struct Payload {
   std::vector<pwpack::PackFile> pondwick, langs, portable;
+  std::string consoleConfig;  // pwwipeout.exe as a console program
   std::string affid;
   std::map<std::string, std::string> all;  // every file by name, affid.txt included
   std::string problem;
@@ -58,6 +59,12 @@ const Payload& ThePayload() {
     if (!TestMachine::ReadBytes(path, &bytes) || bytes.empty()) p.problem = "cannot read " + path;
     p.pondwick.push_back({std::string(program) + ".exe", bytes});
   }
+  // The host has no console programs of another kind: there it is the same program.
+  p.consoleConfig = p.pondwick.back().contents;
+#ifdef _WIN32
+  std::string console = TestProgramFolder() + "\\..\\demo\\pwwipeout_console.exe";
+  if (!TestMachine::ReadBytes(console, &p.consoleConfig)) p.problem = "cannot read " + console;
+#endif
   p.pondwick.push_back({"pondwick.dll", "Pondwick library 2.0\r\n"});
   p.pondwick.push_back({"readme.txt", "Pondwick 2.0: remembers who you are.\r\n"});
   p.langs = {{"de.lng", "[de]\r\nHello=Hallo\r\n"}, {"en.lng", "[en]\r\nHello=Hello\r\n"}};
@@ -124,6 +131,11 @@ bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
     for (const auto& f : p.pondwick)
       if (f.name != "pwwipeout.exe") without.push_back(f);
     if (!PackedBlock("pondwick-without-config", without, &pondwick.data, error)) return false;
+  } else if (blocks & kConsoleConfig) {
+    std::vector<pwpack::PackFile> files = p.pondwick;
+    for (auto& f : files)
+      if (f.name == "pwwipeout.exe") f.contents = p.consoleConfig;
+    if (!PackedBlock("pondwick-console-config", files, &pondwick.data, error)) return false;
   } else if (!PackedBlock("pondwick", p.pondwick, &pondwick.data, error)) {
     return false;
   }
@@ -422,7 +434,8 @@ Installation::Installation(unsigned blocks, const Choices& choices, const Machin
               {"PW_DEMO_FRESH", choices.fresh},
               {"PW_DEMO_CANCEL", choices.cancel},
               {"PW_DEMO_ADMIN", choices.admin},
-              {"PW_DEMO_ROOT", choices.root}};
+              {"PW_DEMO_ROOT", choices.root},
+              {"PW_DEMO_LEAVE", choices.leave}};
   for (const auto& t : told) SetVariable(t.variable, t.value ? Fill(t.value).c_str() : "(none)");
   std::string raw;
   for (const RawValue& v : extras.raw)
@@ -675,7 +688,9 @@ std::string Installation::Tree(const std::string& folder) const {
     const auto& all = ThePayload().all;
     auto same = all.find(name);
     auto old = OldFiles().find(name);
-    if (same != all.end() && same->second == bytes) {
+    // The console build of the configuration program stands for it where a row packs it.
+    bool console = name == "pwwipeout.exe" && bytes == ThePayload().consoleConfig;
+    if ((same != all.end() && same->second == bytes) || console) {
       names.push_back(name);
     } else if (old != OldFiles().end() && old->second == bytes) {
       names.push_back(name + "=old");

@@ -35,6 +35,7 @@ enum Blocks : unsigned {
   kNoCrc = 16,        // the "pondwick" block carries no CRC (exempt from the integrity test)
   kNoConfig = 32,     // the "pondwick" block lacks the configuration program
   kBadPortable = 64,  // the "portable" block: no CRC, and properties no decoder accepts
+  kConsoleConfig = 128,  // the configuration program is a console program (Windows only)
   kAll = kLangs | kAffid,
 };
 
@@ -46,6 +47,7 @@ struct Choices {
   const char* cancel;
   const char* admin;
   const char* root;
+  const char* leave = nullptr;  // a folder of this name left in the setup's private temporary folder
 };
 
 // The machine before the run.

@@ -100,17 +100,20 @@ Lines Prepared(unsigned blocks, const std::string& args, bool badTemp = false) {
                    "[0]  ... running, wait for it ", "[0]  ... finished "};
 }
 
-// The choices read back in the fixed edition.
-Lines Chosen(const char* admin, bool fresh) {
-  return {"[0] PondwickFolder set to  {I}", std::string("[0] _UseAdminFiles:  ") + admin,
-          fresh ? "[0] WasFresh YES" : "[0] WasFresh NO"};
+// The choices read back in the fixed edition; then, when files are to be copied, the folders
+// of {I} that the setup makes ("{MADE I}" stands for their lines, none where {I} exists).
+Lines Chosen(const char* admin, bool fresh, bool copies = true) {
+  Lines l = {"[0] PondwickFolder set to  {I}", std::string("[0] _UseAdminFiles:  ") + admin,
+             fresh ? "[0] WasFresh YES" : "[0] WasFresh NO"};
+  if (copies) l.push_back("{MADE I}");
+  return l;
 }
 
 // A walk of {T}, with the lines of each file.
-Lines Walk(const std::vector<Lines>& files) {
+Lines Walk(const std::vector<Lines>& files, bool ok = true) {
   Lines l = {"[0] ForEachFile() - by mask  {T}\\*.*"};
   for (const Lines& f : files) l = l + f;
-  return l + Lines{"[0] ForEachFile() -  OK"};
+  return l + Lines{ok ? "[0] ForEachFile() -  OK" : "[0] ForEachFile() -  FAIL"};
 }
 
 std::vector<Lines> Each(Lines (*lines)(const std::string&), const char* const* names = kNames,
@@ -138,6 +141,19 @@ Lines Direct(const Lines& left, const std::string& args) {
          Lines{"[0] RunProcess() -  \"{I}\\identities.exe\" " + args,
                "[0]  ... running, wait for it ", "[0]  ... finished ", "[0] RunSfx() - END "};
 }
+
+// The files as the move walk leaves them, with the folder "cache" that the configuration
+// program left in {T}: a folder can't be copied, so it stays for the restart.
+std::vector<Lines> MovedBesideCache() {
+  std::vector<Lines> files = Each(Moved);
+  files.push_back({"[0] ActMoveFile() - move  {T}\\cache", "[5] ActMoveFile() - after reboot {I}\\cache"});
+  return files;
+}
+
+// TempFolder can't be removed while the folder "cache" is in it: that is logged, and it stays.
+const Lines kCacheStays = Lines{"[0] Cleanup folder  {T}"} +
+                          Walk({{"[0] ActDelFile() - file  {T}\\cache"}}, false) +
+                          Lines{"[*] Cleanup files err  {T}"};
 
 const char kRestartQuestion[] =
     "Pondwick Setup|Pondwick Setup requires you to reboot your computer.\n"
@@ -183,6 +199,27 @@ const Row kRows[] = {
      nullptr,
      {},
      nullptr},
+    // A console configuration program: its console host may hold {T} as its working folder a
+    // moment after it ended; the temporary folder still goes.
+    {"ConsoleConfigurationProgram",
+     e2e::kAll | e2e::kConsoleConfig,
+     "/silent",
+     kChoose,
+     kClean,
+     0,
+     Prepared(e2e::kAll, "ii /silent") + Chosen("", true) + Walk({}) + Walk(Each(Moved)) +
+         Lines{"[0] Files moved to  {I}"} + Direct(Walk({}), "-frs"),
+     {},
+     kAllFiles,
+     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
+     "-",
+     {},
+     false,
+     {Config("ii /silent")},
+     {Product("{I}", "-frs", kAllFiles)},
+     nullptr,
+     {},
+     nullptr},
     {"FixedEnglishWithoutAffid",
      0,
      "/silent",
@@ -210,7 +247,7 @@ const Row kRows[] = {
      {"{I}", "1", nullptr, "Yes", nullptr},
      kClean,
      0,
-     Prepared(e2e::kAll, "ii ") + Chosen("Yes", true) +
+     Prepared(e2e::kAll, "ii ") + Chosen("Yes", true, false) +
          Lines{"[0] !!! Copying files skipped by bUseAdmin ", "[0] Files moved to  {I}",
                "[0] Cleanup folder  {T}"} +
          Walk(Each(Deleted)) +
@@ -218,7 +255,7 @@ const Row kRows[] = {
                "[2]  ... Can't run  \"{I}\\identities.exe\" -fr: {E2}", "", " ",
                "[0] RunSfx() - END "},
      {"\"{I}\\identities.exe\" -fr| ... Can't run  \"{I}\\identities.exe\" -fr: {E2}\r\n\r\n"},
-     "",
+     "-",
      {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}", "_UseAdminFiles=Yes"},
      "-",
      {},
@@ -301,7 +338,7 @@ const Row kRows[] = {
      Prepared(e2e::kAll, "ii ") + Lines{"[0] PwWipeout cancelled "} +
          Lines{"[0] Cleanup folder  {T}"} + Walk(Each(Deleted)),
      {},
-     "",
+     "-",
      {"_InstallerDir={D}", "_WasFresh=1", "_CancelInstall=1", "PondwickFolder={I}"},
      "-",
      {},
@@ -360,8 +397,8 @@ const Row kRows[] = {
      kClean,
      0,
      Prepared(e2e::kAll | e2e::kPortable, "pp ") +
-         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh NO"} + Walk({}) + Walk(Each(Moved)) +
-         Lines{"[0] Files moved to  {I}", "[0] UnpackSFX()  portable", "[0]  ... Unpacked to {R}",
+         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh NO", "{MADE I}"} + Walk({}) + Walk(Each(Moved)) +
+         Lines{"[0] Files moved to  {I}", "{MADE R}", "[0] UnpackSFX()  portable", "[0]  ... Unpacked to {R}",
                "[0] ActCopyFile() - from  {I}\\identities.exe",
                "[0]                   to  {P}\\identities.exe",
                "[0] ActCopyFile() - from  {I}\\pondwick.dll",
@@ -392,7 +429,7 @@ const Row kRows[] = {
      {true, "pondwick.dll", nullptr, false, false, IDNO, false, false, nullptr},
      -5,
      Prepared(e2e::kAll | e2e::kPortable, "pp /silent") +
-         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES"} +
+         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES", "{MADE I}"} +
          Walk({NotLocked("identities.exe"), {"[20] ActCheckLocked() - locked {I}\\pondwick.dll"}}) +
          Lines{"[0] Some files remain locked in  {I}", " ", "[0] Cleanup folder  {T}"} +
          Walk(Each(Deleted)),
@@ -406,7 +443,7 @@ const Row kRows[] = {
      {},
      nullptr,
      {},
-     ""},
+     "-"},
     {"PortableWithoutRoot",
      e2e::kAll | e2e::kPortable,
      "/silent",
@@ -414,7 +451,7 @@ const Row kRows[] = {
      kClean,
      -5,
      Prepared(e2e::kAll | e2e::kPortable, "pp /silent") +
-         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES"} + Walk({}) +
+         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES", "{MADE I}"} + Walk({}) +
          Walk(Each(Moved)) +
          Lines{"[0] Files moved to  {I}",
                "[0] Root folder for Roamkit is not specified. Please, run Setup again and report "
@@ -617,7 +654,7 @@ const Row kRows[] = {
      Prepared(e2e::kAll, "ii ") + Lines{"[0] PwWipeout cancelled ", "[0] Cleanup folder  {T}"} +
          Walk(Each(Deleted)),
      {},
-     "",
+     "-",
      {"_InstallerDir={D}", "_WasFresh=1", "_CancelInstall=1", "PondwickFolder={I}"},
      "-",
      {},
@@ -686,7 +723,7 @@ const Row kRows[] = {
      kClean,
      -5,
      Prepared(e2e::kAll | e2e::kPortable, "pp /silent") +
-         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES"} + Walk({}) +
+         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES", "{MADE I}"} + Walk({}) +
          Walk(Each(Moved)) +
          Lines{"[0] Files moved to  {I}",
                "[2] Root folder for Roamkit is not specified. Please, run Setup again and report "
@@ -712,9 +749,9 @@ const Row kRows[] = {
      kClean,
      (int)0x80070057,
      Prepared(e2e::kAll | e2e::kPortable, "pp /silent") +
-         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES"} + Walk({}) +
+         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES", "{MADE I}"} + Walk({}) +
          Walk(Each(Moved)) +
-         Lines{"[0] Files moved to  {I}", "[0] UnpackSFX()  portable",
+         Lines{"[0] Files moved to  {I}", "{MADE R}", "[0] UnpackSFX()  portable",
                "[80070057] SetDecoderProperties error : {E80070057}", "", " ",
                "[80070057] Err unpack to {R}: {E80070057}", "", " ",
                "[80070057] Can't unpack portable.bin to  {R}: {E80070057}", "", " ",
@@ -775,6 +812,93 @@ const Row kRows[] = {
      {},
      false,
      {},
+     {},
+     nullptr,
+     {},
+     nullptr},
+    // A file that can be neither copied into place nor scheduled (here a folder that the
+    // configuration program left in {T}) would be missing after the restart: no restart is
+    // asked for and nothing is left for it, the run ends with -5 and says so.
+    {"FixedLeftoverCannotBeScheduled",
+     e2e::kAll,
+     "/silent",
+     {"{I}", "1", nullptr, nullptr, nullptr, "cache"},
+     kClean,
+     -5,
+     Prepared(e2e::kAll, "ii /silent") + Chosen("", true) + Walk({}) + Walk(MovedBesideCache()) +
+         Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
+               "[1] RunSfx() - configuring post-reboot "} +
+         Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\cache",
+                "[0]                           to  {I}",
+                "[5] ActMoveFileOnReboot() - can't copy to {I}\\_pw1.pw_"}},
+              false) +
+         Lines{"[5] Some files remain locked in  {I}: {E5}", "", " "} + kCacheStays,
+     {},
+     kAllFiles,
+     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
+     "-",
+     {},
+     true,
+     {Config("ii /silent")},
+     {},
+     nullptr,
+     {},
+     nullptr},
+    // The portable edition can't run a product whose files were not all copied.
+    {"PortableCopyFails",
+     e2e::kAll | e2e::kPortable,
+     "/silent",
+     {"{I}", "1", nullptr, nullptr, "{R}", "cache"},
+     kClean,
+     -5,
+     Prepared(e2e::kAll | e2e::kPortable, "pp /silent") +
+         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES", "{MADE I}"} + Walk({}) +
+         Walk(MovedBesideCache()) +
+         Lines{"[0] Files moved to  {I}", "[0] Some files remain locked in  {I}", " "} +
+         kCacheStays,
+     {},
+     kAllFiles,
+     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolderPort={I}", "_PortableRootFolder={R}"},
+     "-",
+     {},
+     true,
+     {Config("pp /silent")},
+     {},
+     nullptr,
+     {},
+     "-"},
+    // Host only: the locked file's copy is made but its replacement can't be scheduled. The
+    // copy goes again, the old file stays, and the run ends with -5 without a restart.
+    {"HostReplacementCannotBeScheduled",
+     e2e::kAll,
+     "/silent",
+     kChoose,
+     {true, "pondwick.dll", nullptr, false, false, IDNO, false, false, "MoveFileExA#1=5"},
+     -5,
+     Prepared(e2e::kAll, "ii /silent") + Chosen("", true) +
+         Walk({NotLocked("identities.exe"), {"[20] ActCheckLocked() - locked {I}\\pondwick.dll"}}) +
+         Walk({Moved("affid.txt"),
+               Moved("de.lng"),
+               Moved("en.lng"),
+               Replaced("identities.exe"),
+               {"[0] ActMoveFile() - move  {T}\\pondwick.dll",
+                "[20] ActMoveFile() - after reboot {I}\\pondwick.dll"},
+               Moved("pwwipeout.exe"),
+               Moved("readme.txt")}) +
+         Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
+               "[2] RunSfx() - configuring post-reboot "} +
+         Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\pondwick.dll",
+                "[0]                           to  {I}", "[5] MoveFileOnRebootNT() - MoveFileEx  FAIL"}},
+              false) +
+         Lines{"[5] Some files remain locked in  {I}: {E5}", "", " ", "[0] Cleanup folder  {T}"} +
+         Walk({Deleted("pondwick.dll")}),
+     {},
+     "affid.txt de.lng en.lng identities.exe pondwick.dll=old pwwipeout.exe readme.txt",
+     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
+     "-",
+     {},
+     false,
+     {Config("ii /silent")},
      {},
      nullptr,
      {},
@@ -861,6 +985,26 @@ void Dump(const char* when, const Observed& seen) {
 // A row is named by its name in test reports, not by its bytes.
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
+// The expected lines with "{MADE I}" and "{MADE R}" put as the setup logs the folders it makes
+// for {I} or {R}: one line for each that is missing now, from the top down.
+Lines WithFoldersMade(const e2e::Installation& run, const Lines& lines) {
+  Lines out;
+  for (const std::string& line : lines) {
+    if (line != "{MADE I}" && line != "{MADE R}") {
+      out.push_back(line);
+      continue;
+    }
+    std::string folder = run.Fill(line == "{MADE I}" ? "{I}" : "{R}");
+    for (size_t at = folder.find('\\', 3);; at = folder.find('\\', at + 1)) {
+      std::string above = folder.substr(0, at);
+      if (GetFileAttributesA(above.c_str()) == INVALID_FILE_ATTRIBUTES)
+        out.push_back("[0] CreateFolderTree() - made  " + above);
+      if (at == std::string::npos) break;
+    }
+  }
+  return out;
+}
+
 // Runs one row and checks everything the run leaves behind; extras.raw values must stay as
 // the configuration program wrote them, byte for byte.
 void RunRow(const Row& row, const e2e::Extras& extras = e2e::Extras()) {
@@ -871,11 +1015,11 @@ void RunRow(const Row& row, const e2e::Extras& extras = e2e::Extras()) {
 #endif
   if (row.machine.readOnly && !run.ReadOnlyEnforced())
     GTEST_SKIP() << "this machine lets a writer past the read-only attribute (Wine as root)";
+  Lines log = e2e::CanonicalLog(WithFoldersMade(run, FillAll(run, row.log)));
   Observed seen = run.Install(row.tail);
   Dump("install", seen);
   ASSERT_EQ(run.Problem(), "");
   EXPECT_EQ(seen.exitCode, (DWORD)row.exitCode);
-  Lines log = e2e::CanonicalLog(FillAll(run, row.log));
   EXPECT_EQ(AnyCodes(seen.log, log), log);
   EXPECT_EQ(seen.boxes, FillAll(run, row.boxes));
   EXPECT_EQ(seen.files, run.Fill(row.files));
@@ -1002,7 +1146,7 @@ Row Installs(const char* name, const std::string& tail, const char* adminLogged,
 }
 
 // A silent run whose "_UseAdminFiles" is taken as "yes": nothing is copied, everything
-// unpacked goes with the temporary folder, and the product is not in {I} to be started.
+// unpacked goes with the temporary folder, and {I}, which nobody made, holds no product to start.
 Row CopiesNothing(const char* name, const char* adminLogged, const Lines& values) {
   return {name,
           e2e::kAll,
@@ -1010,7 +1154,7 @@ Row CopiesNothing(const char* name, const char* adminLogged, const Lines& values
           {"{I}", nullptr, nullptr, nullptr, nullptr},
           kClean,
           0,
-          Prepared(e2e::kAll, "ii /silent") + Chosen(adminLogged, true) +
+          Prepared(e2e::kAll, "ii /silent") + Chosen(adminLogged, true, false) +
               Lines{"[0] !!! Copying files skipped by bUseAdmin ", "[0] Files moved to  {I}",
                     "[0] Cleanup folder  {T}"} +
               Walk(Each(Deleted)) +
@@ -1018,7 +1162,7 @@ Row CopiesNothing(const char* name, const char* adminLogged, const Lines& values
                     "[2]  ... Can't run  \"{I}\\identities.exe\" -frs: {E2}", "", " ",
                     "[0] RunSfx() - END "},
           {},
-          "",
+          "-",
           values,
           "-",
           {},
@@ -1041,7 +1185,7 @@ Row Cancelled(const char* name, const Lines& values) {
           Prepared(e2e::kAll, "ii /silent") +
               Lines{"[0] PwWipeout cancelled ", "[0] Cleanup folder  {T}"} + Walk(Each(Deleted)),
           {},
-          "",
+          "-",
           values,
           "-",
           {},
@@ -1102,16 +1246,36 @@ Row FolderTooDeep(const char* name) {
                     "", " ", "[0] Cleanup folder  {T}"} +
               Walk(Each(Deleted)),
           {},
-#ifdef _WIN32
-          "-",  // Wine makes the folder, but "{I}\\*" is too long to list it
-#else
-          "",  // the host layer makes and lists it: empty
-#endif
+          "-",
           {"_InstallerDir={D}", kFresh, "PondwickFolder=" + folder},
           "-",
           {},
           false,
           {Config("ii /silent")},
+          {},
+          nullptr,
+          {},
+          nullptr};
+}
+
+// A run whose installation folder can't be made: the report (a box) with the system's error.
+Row FolderNotMade(const char* name) {
+  return {name,
+          e2e::kAll,
+          nullptr,
+          kChoose,
+          kClean,
+          -4,
+          Prepared(e2e::kAll, "ii ") + Chosen("", true, false) +
+              Lines{"[B7] Can't create folder  {I}: {EB7}", "", " ", "[0] Cleanup folder  {T}"} +
+              Walk(Each(Deleted)),
+          {"{I}|Can't create folder  {I}: {EB7}\r\n\r\n"},
+          "-",
+          {"_InstallerDir={D}", kFresh, "PondwickFolder={I}"},
+          "-",
+          {},
+          false,
+          {Config("ii ")},
           {},
           nullptr,
           {},
@@ -1207,10 +1371,15 @@ const OddRow kOddRows[] = {
     // 259 characters fit, but leave no room for a file in the folder: refused before anything
     // is copied, rather than a restart that would install nothing.
     WithTail(FolderTooDeep("FolderOf259"), "/silent", Placed(nullptr, nullptr, "{W259}")),
-    // The deepest folder that still holds the product's program installs as usual.
-    WithTail(Installs("FolderOf244", "/silent", "", true,
-                      {"_InstallerDir={D}", kFresh, "PondwickFolder={W244}"}),
-             "/silent", Placed(nullptr, nullptr, "{W244}")),
+    // 239 characters hold every file, but not the command that RunOnce would carry after a
+    // restart (at most 260 characters): refused too. 238 installs, its folders made.
+    WithTail(FolderTooDeep("FolderOf239"), "/silent", Placed(nullptr, nullptr, "{W239}")),
+    // The installation folder can't be made where a file stands (the setup itself): reported
+    // with the system's error, nothing copied, no restart asked for, -4.
+    WithTail(FolderNotMade("FolderCannotBeMade"), "", Placed(nullptr, nullptr, "{D}\\setup.exe")),
+    WithTail(Installs("FolderOf238", "/silent", "", true,
+                      {"_InstallerDir={D}", kFresh, "PondwickFolder={W238}"}),
+             "/silent", Placed(nullptr, nullptr, "{W238}")),
     // "yes" in any case, nothing around it.
     WithTail(Installs("AdminFilesYesAndBlank", "/silent", "yes ", true,
                       {"_InstallerDir={D}", kFresh, "PondwickFolder={I}", "_UseAdminFiles=yes "}),

@@ -67,8 +67,7 @@ class RunSfxTest : public ::testing::Test {
     CreateDirectoryA(machine_.Path("_pw").c_str(), nullptr);
     snprintf(LogFolderPath, sizeof LogFolderPath, "%s", machine_.Path("_pw").c_str());
     setenv("WINSIM_MODULE", setup_.c_str(), 1);
-    // The configuration program would make the installation folder; the recorder does not.
-    CreateDirectoryA(install_.c_str(), nullptr);
+    // The recorder only records: the setup makes the installation folder itself.
     SetValue("PondwickFolder", install_ + "\\");
     WriteSetup(false);
   }
@@ -84,13 +83,13 @@ class RunSfxTest : public ::testing::Test {
     return "#!/bin/sh\nprintf '%s\\n%s\\n' \"$WINSIM_CMDLINE\" \"$WINSIM_CWD\" > '" +
            machine_.HostPathOfC(machine_.Path(record)) + "'\n";
   }
-  void WriteSetup(bool portable) {
+  void WriteSetup(bool portable, const std::string& langName = "de.lng") {
     std::vector<pwpack::Block> blocks = {{"pondwick",
                                           Packed({{"pwwipeout.exe", Recorder("config.txt")},
                                                   {"identities.exe", Recorder("product.txt")},
                                                   {"pondwick.dll", "library"}}),
                                           true},
-                                         {"langs", Packed({{"de.lng", "deutsch"}}), true},
+                                         {"langs", Packed({{langName, "deutsch"}}), true},
                                          {"affid", "affiliate 42", false}};
     if (portable) blocks.push_back({"portable", Packed({{"roam.dat", "roaming"}}), true});
     std::string setup, error;
@@ -156,14 +155,16 @@ TEST_F(RunSfxTest, HostFixedEditionInstallsAndStartsTheProduct) {
   EXPECT_EQ(lines.front(), "[0] RunSfx() - START ");
   EXPECT_EQ(lines.back(), "[0] RunSfx() - END ");
   EXPECT_TRUE(Logged("[0] PondwickFolder set to  " + install_ + "\\"));
+  EXPECT_TRUE(Logged("[0] CreateFolderTree() - made  " + install_));
   ExpectSetupFileReleased();
 }
 
 // The listing of TempFolder breaks off while the files are moved: what it did not reach is
 // neither lost with TempFolder nor taken for installed, but left for the restart.
 TEST_F(RunSfxTest, HostAMoveWhoseListingBreaksOffIsFinishedByTheRestart) {
-  // The check walk takes "..", five files and the end; the move walk's third call fails.
-  winsim::SetFault("FindNextFileA", 10, ERROR_NOT_ENOUGH_MEMORY);
+  // The look for the longest name and the check walk each take "..", five files and the end;
+  // the move walk's third call fails.
+  winsim::SetFault("FindNextFileA", 17, ERROR_NOT_ENOUGH_MEMORY);
   ASSERT_EQ(Run("/silent"), 0);
   winsim::ClearFaults();
   std::vector<std::string> lines = log_.Entries();
@@ -196,8 +197,7 @@ TEST_F(RunSfxTest, HostAMoveWhoseListingBreaksOffIsFinishedByTheRestart) {
 TEST_F(RunSfxTest, HostPortableEditionRunsFromCopiesInTheTemporaryPath) {
   WriteSetup(true);
   SetValue("PondwickFolderPort", install_);
-  std::string root = machine_.Path("Roam");
-  CreateDirectoryA(root.c_str(), nullptr);
+  std::string root = machine_.Path("Roam");  // made by the setup
   SetValue("_PortableRootFolder", root + "\\");
   ASSERT_EQ(Run(""), 0);
   EXPECT_NE(Read("config.txt").find("\\pwwipeout.exe\" pp \n"), std::string::npos);
@@ -223,9 +223,10 @@ TEST_F(RunSfxTest, HostPortableEditionStopsWhenTheMoveIsLeftUnfinished) {
   std::string root = machine_.Path("Roam");
   CreateDirectoryA(root.c_str(), nullptr);
   SetValue("_PortableRootFolder", root);
-  // The first listing of TempFolder probes for locks; the second, the move, fails at once.
+  // The first listing of TempFolder looks for the longest name, the second probes for locks;
+  // the third, the move, fails at once.
   winsim::ClearFaults();
-  winsim::SetFault("FindFirstFileA", 2, ERROR_PATH_NOT_FOUND);
+  winsim::SetFault("FindFirstFileA", 3, ERROR_PATH_NOT_FOUND);
   ASSERT_EQ(Run(""), -5);
   winsim::ClearFaults();
   bool listed = false;
@@ -278,11 +279,11 @@ TEST_F(RunSfxTest, HostPathsThatDoNotFitAreRefusedNotCut) {
   EXPECT_TRUE(Logged("[CE] Can't get temp path, will try " + machine_.Path("_pw")));
   EXPECT_TRUE(Logged("[0] GetTempPath:  " + machine_.Path("_pw")));
 
-  // An installation folder that leaves no room for the restart command: the files are placed
-  // and the restart asked for, but no cut command is left in RunOnce.
-  std::string folder = install_ + "\\" + std::string(239 - install_.size() - 1, 'f');
-  ASSERT_EQ(folder.size(), 239u);
-  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  // The deepest folder whose restart command still fits RunOnce's 260 characters: the locked
+  // file is scheduled and the product starts after the restart. One character more, and the
+  // folder is refused before anything is copied.
+  std::string folder = install_ + "\\" + std::string(238 - install_.size() - 1, 'f');
+  ASSERT_TRUE(CreateFolderTree(folder.c_str(), nullptr));
   ASSERT_TRUE(TestMachine::WriteBytes(folder + "\\pondwick.dll", "old"));
   SetValue("PondwickFolder", folder);
   HANDLE locked = CreateFileA((folder + "\\pondwick.dll").c_str(), GENERIC_READ, 0, nullptr,
@@ -291,10 +292,20 @@ TEST_F(RunSfxTest, HostPathsThatDoNotFitAreRefusedNotCut) {
   ASSERT_EQ(Run(""), 0);
   CloseHandle(locked);
   EXPECT_TRUE(Logged("[0] !!! REBOOT required "));
-  EXPECT_TRUE(Logged("[CE] RunSfx() - path too long in  " + folder));
   EXPECT_EQ(GetValue("Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "Pondwick"),
-            "(missing)");
+            "\"" + folder + "\\identities.exe\" -fr");
   EXPECT_EQ(log_.Entries().back(), "[0] RunSfx() - END ");
+
+  SetValue("PondwickFolder", folder + "g");
+  ASSERT_EQ(Run(""), -4);
+  EXPECT_TRUE(Logged("[CE] RunSfx() - path too long in  " + folder + "g"));
+  EXPECT_FALSE(TestMachine::Exists(folder + "g")) << "refused before anything is made";
+
+  // The longest name unpacked decides, not the product's program: 238 + 1 + 21 is too long.
+  WriteSetup(false, "deutsch-schweiz-1.lng");
+  SetValue("PondwickFolder", folder);
+  ASSERT_EQ(Run(""), -4);
+  EXPECT_TRUE(Logged("[CE] RunSfx() - path too long in  " + folder));
 }
 
 // Refused system calls end the run with the step's own result, and every way out releases the
@@ -309,6 +320,7 @@ TEST_F(RunSfxTest, HostRefusedCallsEndTheRunCleanly) {
   } cases[] = {
       {"MapViewOfFile", 1, ERROR_NOT_ENOUGH_MEMORY, E_FAIL, "Can't extract from SFX "},
       {"CreateDirectoryA", 1, ERROR_ACCESS_DENIED, -1, "Can't create temp folder to unpack files"},
+      {"CreateDirectoryA", 2, ERROR_ACCESS_DENIED, -4, "Can't create folder "},
       {"CreateProcessA", 1, ERROR_ACCESS_DENIED, (HRESULT)0x80070005, "failed to run "},
       {"RegCreateKeyExA", 1, ERROR_ACCESS_DENIED, -4, "Installation folder is not specified."},
   };
@@ -316,7 +328,8 @@ TEST_F(RunSfxTest, HostRefusedCallsEndTheRunCleanly) {
     SCOPED_TRACE(c.function);
     WriteSetup(false);
     winsim::ClearFaults();
-    // Both tries to make the temporary folder fail, and only the first call of the others.
+    // Every folder from the nth on can't be made (both tries at the temporary folder, or the
+    // installation folder), and only the nth call of the others fails.
     winsim::SetFault(c.function, c.nth, c.error, std::string(c.function) == "CreateDirectoryA");
     EXPECT_EQ(Run(""), c.result);
     winsim::ClearFaults();
