@@ -86,6 +86,18 @@ TEST_F(PwpackTest, BuildListVerifyAndExtractRoundTrip) {
   std::snprintf(crc, sizeof crc, "%08X", pwpack::Crc32("AFF-7"));
   EXPECT_NE(output.find(crc), std::string::npos) << output;
   EXPECT_NE(output.find("00000000  packed"), std::string::npos) << output;
+
+  // A broken link behind the first block fails verify, as it fails the setup's own test.
+  std::string setup = Read(P("crc.exe"));
+  auto le32 = [&setup](size_t at) {
+    return (uint32_t)(uint8_t)setup[at] | (uint32_t)(uint8_t)setup[at + 1] << 8 |
+           (uint32_t)(uint8_t)setup[at + 2] << 16 | (uint32_t)(uint8_t)setup[at + 3] << 24;
+  };
+  size_t first = le32(0x28);
+  setup[first + le32(first + 2)] = 'X';  // the second block's signature
+  Write(P("broken.exe"), setup);
+  EXPECT_EQ(Run("verify " + P("broken.exe")), 1) << output;
+  EXPECT_NE(output.find("integrity test: FAILED"), std::string::npos) << output;
 }
 
 TEST_F(PwpackTest, RefusesWhatItCannotDoWithTheRightExitCode) {
