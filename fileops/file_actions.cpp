@@ -111,7 +111,8 @@ BOOL CleanupFolder(const char* folder) {
   BOOL removed = RemoveDirectoryA(folder);
   // A console program's host may still hold the folder as its working folder for a moment
   // after the program ended: a sharing violation is waited out, for about two seconds.
-  for (int tries = 0; !removed && GetLastError() == ERROR_SHARING_VIOLATION && tries < 20; ++tries) {
+  for (int tries = 0; !removed && GetLastError() == ERROR_SHARING_VIOLATION && tries < 20;
+       ++tries) {
     Sleep(100);
     removed = RemoveDirectoryA(folder);
   }

@@ -100,7 +100,8 @@ bool InstallFolderFits(const Run& run) {
   char command[MAX_PATH];
   bool fits = strlen(run.installFolder) + 1 + LongestName(run.tempFolder) < MAX_PATH &&
               (run.isPortable || FormRunOnceCommand(command, run.installFolder));
-  if (!fits) WriteLog("RunSfx() - path too long in ", run.installFolder, ERROR_FILENAME_EXCED_RANGE);
+  if (!fits)
+    WriteLog("RunSfx() - path too long in ", run.installFolder, ERROR_FILENAME_EXCED_RANGE);
   return fits;
 }
 

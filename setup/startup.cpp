@@ -61,8 +61,9 @@ bool g_dllSearchRestricted = false;
 bool RestrictDllSearch() {
   HMODULE kernel = GetModuleHandleA("KERNEL32.dll");
   auto setDefault =
-      kernel ? ProcAs<SetDefaultDllDirectoriesFn>(GetProcAddress(kernel, "SetDefaultDllDirectories"))
-             : nullptr;
+      kernel
+          ? ProcAs<SetDefaultDllDirectoriesFn>(GetProcAddress(kernel, "SetDefaultDllDirectories"))
+          : nullptr;
   g_dllSearchRestricted = setDefault && setDefault(PW_LOAD_LIBRARY_SEARCH_SYSTEM32);
   return g_dllSearchRestricted;
 }

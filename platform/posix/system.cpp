@@ -167,8 +167,8 @@ extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
 
 extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
   WINSIM_FAULT_POINT(0u);
-  return CopyOut(winsim::detail::Setting("windows", "directory", "C:\\WINDOWS") + "\\system32", buffer,
-                 size);
+  return CopyOut(winsim::detail::Setting("windows", "directory", "C:\\WINDOWS") + "\\system32",
+                 buffer, size);
 }
 
 extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {

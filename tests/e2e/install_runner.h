@@ -35,7 +35,7 @@ enum Blocks : unsigned {
   kNoCrc = 16,        // the "pondwick" block carries no CRC (exempt from the integrity test)
   kNoConfig = 32,     // the "pondwick" block lacks the configuration program
   kBadPortable = 64,  // the "portable" block: no CRC, and properties no decoder accepts
-  kConsoleConfig = 128,  // the configuration program is a console program (Windows only)
+  kConsoleConfig = 128,  // pwwipeout.exe built as a console program (the same on the host)
   kAll = kLangs | kAffid,
 };
 
@@ -47,7 +47,8 @@ struct Choices {
   const char* cancel;
   const char* admin;
   const char* root;
-  const char* leave = nullptr;  // a folder of this name left in the setup's private temporary folder
+  // A folder of this name that it leaves in its working folder, the setup's temporary folder.
+  const char* leave = nullptr;
 };
 
 // The machine before the run.

@@ -146,7 +146,8 @@ Lines Direct(const Lines& left, const std::string& args) {
 // program left in {T}: a folder can't be copied, so it stays for the restart.
 std::vector<Lines> MovedBesideCache() {
   std::vector<Lines> files = Each(Moved);
-  files.push_back({"[0] ActMoveFile() - move  {T}\\cache", "[5] ActMoveFile() - after reboot {I}\\cache"});
+  files.push_back(
+      {"[0] ActMoveFile() - move  {T}\\cache", "[5] ActMoveFile() - after reboot {I}\\cache"});
   return files;
 }
 
@@ -154,6 +155,21 @@ std::vector<Lines> MovedBesideCache() {
 const Lines kCacheStays = Lines{"[0] Cleanup folder  {T}"} +
                           Walk({{"[0] ActDelFile() - file  {T}\\cache"}}, false) +
                           Lines{"[*] Cleanup files err  {T}"};
+
+// An update whose pondwick.dll is held open: found locked, not copied, left for the restart.
+Lines LockedPondwickLeftForTheRestart() {
+  return Walk({NotLocked("identities.exe"), {"[20] ActCheckLocked() - locked {I}\\pondwick.dll"}}) +
+         Walk({Moved("affid.txt"),
+               Moved("de.lng"),
+               Moved("en.lng"),
+               Replaced("identities.exe"),
+               {"[0] ActMoveFile() - move  {T}\\pondwick.dll",
+                "[20] ActMoveFile() - after reboot {I}\\pondwick.dll"},
+               Moved("pwwipeout.exe"),
+               Moved("readme.txt")}) +
+         Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
+               "[2] RunSfx() - configuring post-reboot "};
+}
 
 const char kRestartQuestion[] =
     "Pondwick Setup|Pondwick Setup requires you to reboot your computer.\n"
@@ -195,27 +211,6 @@ const Row kRows[] = {
      {},
      false,
      {Config("ii /silent /lang=de-german")},
-     {Product("{I}", "-frs", kAllFiles)},
-     nullptr,
-     {},
-     nullptr},
-    // A console configuration program: its console host may hold {T} as its working folder a
-    // moment after it ended; the temporary folder still goes.
-    {"ConsoleConfigurationProgram",
-     e2e::kAll | e2e::kConsoleConfig,
-     "/silent",
-     kChoose,
-     kClean,
-     0,
-     Prepared(e2e::kAll, "ii /silent") + Chosen("", true) + Walk({}) + Walk(Each(Moved)) +
-         Lines{"[0] Files moved to  {I}"} + Direct(Walk({}), "-frs"),
-     {},
-     kAllFiles,
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
-     "-",
-     {},
-     false,
-     {Config("ii /silent")},
      {Product("{I}", "-frs", kAllFiles)},
      nullptr,
      {},
@@ -298,18 +293,7 @@ const Row kRows[] = {
      kChoose,
      {true, "pondwick.dll", nullptr, false, false, IDNO, false, false, nullptr},
      0,
-     Prepared(e2e::kAll, "ii ") + Chosen("", true) +
-         Walk({NotLocked("identities.exe"), {"[20] ActCheckLocked() - locked {I}\\pondwick.dll"}}) +
-         Walk({Moved("affid.txt"),
-               Moved("de.lng"),
-               Moved("en.lng"),
-               Replaced("identities.exe"),
-               {"[0] ActMoveFile() - move  {T}\\pondwick.dll",
-                "[20] ActMoveFile() - after reboot {I}\\pondwick.dll"},
-               Moved("pwwipeout.exe"),
-               Moved("readme.txt")}) +
-         Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
-               "[2] RunSfx() - configuring post-reboot "} +
+     Prepared(e2e::kAll, "ii ") + Chosen("", true) + LockedPondwickLeftForTheRestart() +
          Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\pondwick.dll",
                 "[0]                           to  {I}",
                 "[*] MoveFileOnRebootNT() - MoveFileEx  OK"}}) +
@@ -397,9 +381,10 @@ const Row kRows[] = {
      kClean,
      0,
      Prepared(e2e::kAll | e2e::kPortable, "pp ") +
-         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh NO", "{MADE I}"} + Walk({}) + Walk(Each(Moved)) +
-         Lines{"[0] Files moved to  {I}", "{MADE R}", "[0] UnpackSFX()  portable", "[0]  ... Unpacked to {R}",
-               "[0] ActCopyFile() - from  {I}\\identities.exe",
+         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh NO", "{MADE I}"} + Walk({}) +
+         Walk(Each(Moved)) +
+         Lines{"[0] Files moved to  {I}", "{MADE R}", "[0] UnpackSFX()  portable",
+               "[0]  ... Unpacked to {R}", "[0] ActCopyFile() - from  {I}\\identities.exe",
                "[0]                   to  {P}\\identities.exe",
                "[0] ActCopyFile() - from  {I}\\pondwick.dll",
                "[0]                   to  {P}\\pondwick.dll",
@@ -499,17 +484,7 @@ const Row kRows[] = {
      {true, "pondwick.dll", nullptr, false, false, 0, false, false, nullptr},
      0,
      Prepared(e2e::kAll, "ii /silent /reboot") + Chosen("", true) +
-         Walk({NotLocked("identities.exe"), {"[20] ActCheckLocked() - locked {I}\\pondwick.dll"}}) +
-         Walk({Moved("affid.txt"),
-               Moved("de.lng"),
-               Moved("en.lng"),
-               Replaced("identities.exe"),
-               {"[0] ActMoveFile() - move  {T}\\pondwick.dll",
-                "[20] ActMoveFile() - after reboot {I}\\pondwick.dll"},
-               Moved("pwwipeout.exe"),
-               Moved("readme.txt")}) +
-         Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
-               "[2] RunSfx() - configuring post-reboot "} +
+         LockedPondwickLeftForTheRestart() +
          Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\pondwick.dll",
                 "[0]                           to  {I}",
                 "[*] MoveFileOnRebootNT() - MoveFileEx  OK"}}) +
@@ -607,18 +582,7 @@ const Row kRows[] = {
      kChoose,
      {true, "pondwick.dll", nullptr, false, true, IDNO, false, false, nullptr},
      0,
-     Prepared(e2e::kAll, "ii /silent") + Chosen("", true) +
-         Walk({NotLocked("identities.exe"), {"[20] ActCheckLocked() - locked {I}\\pondwick.dll"}}) +
-         Walk({Moved("affid.txt"),
-               Moved("de.lng"),
-               Moved("en.lng"),
-               Replaced("identities.exe"),
-               {"[0] ActMoveFile() - move  {T}\\pondwick.dll",
-                "[20] ActMoveFile() - after reboot {I}\\pondwick.dll"},
-               Moved("pwwipeout.exe"),
-               Moved("readme.txt")}) +
-         Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
-               "[2] RunSfx() - configuring post-reboot "} +
+     Prepared(e2e::kAll, "ii /silent") + Chosen("", true) + LockedPondwickLeftForTheRestart() +
          Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\pondwick.dll",
                 "[0]                           to  {I}",
                 "[0] MoveFileOnReboot9x() - from  {I}\\_pw1.pw_",
@@ -875,20 +839,10 @@ const Row kRows[] = {
      kChoose,
      {true, "pondwick.dll", nullptr, false, false, IDNO, false, false, "MoveFileExA#1=5"},
      -5,
-     Prepared(e2e::kAll, "ii /silent") + Chosen("", true) +
-         Walk({NotLocked("identities.exe"), {"[20] ActCheckLocked() - locked {I}\\pondwick.dll"}}) +
-         Walk({Moved("affid.txt"),
-               Moved("de.lng"),
-               Moved("en.lng"),
-               Replaced("identities.exe"),
-               {"[0] ActMoveFile() - move  {T}\\pondwick.dll",
-                "[20] ActMoveFile() - after reboot {I}\\pondwick.dll"},
-               Moved("pwwipeout.exe"),
-               Moved("readme.txt")}) +
-         Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
-               "[2] RunSfx() - configuring post-reboot "} +
+     Prepared(e2e::kAll, "ii /silent") + Chosen("", true) + LockedPondwickLeftForTheRestart() +
          Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\pondwick.dll",
-                "[0]                           to  {I}", "[5] MoveFileOnRebootNT() - MoveFileEx  FAIL"}},
+                "[0]                           to  {I}",
+                "[5] MoveFileOnRebootNT() - MoveFileEx  FAIL"}},
               false) +
          Lines{"[5] Some files remain locked in  {I}: {E5}", "", " ", "[0] Cleanup folder  {T}"} +
          Walk({Deleted("pondwick.dll")}),
@@ -1320,6 +1274,11 @@ OddRow WithTail(Row row, const std::string& tail) {
   return {row, e2e::Extras()};
 }
 
+Row WithBlocks(Row row, unsigned blocks) {
+  row.blocks = blocks;
+  return row;
+}
+
 OddRow WithTail(Row row, const std::string& tail, e2e::Extras extras) {
   OddRow odd = WithTail(row, tail);
   odd.extras = std::move(extras);
@@ -1411,6 +1370,12 @@ const OddRow kOddRows[] = {
     WithTail(Installs("SetupPathOf259", "/silent", "", true,
                       {"_InstallerDir={W247}", kFresh, "PondwickFolder={I}"}, "{W247}"),
              "/silent", Placed("{W247}", "PwSetup.exe", nullptr)),
+    // A console configuration program: its console host may hold {T} as its working folder a
+    // moment after it ended; the temporary folder still goes.
+    WithTail(WithBlocks(Installs("ConsoleConfigurationProgram", "/silent", "", true,
+                                 {"_InstallerDir={D}", kFresh, "PondwickFolder={I}"}),
+                        e2e::kAll | e2e::kConsoleConfig),
+             "/silent"),
     // Names of the system code page beyond ASCII (Windows-1252) pass unchanged.
     WithTail(Installs("NamesBeyondAscii", "/silent", "", true,
                       {"_InstallerDir={D}\\T\xE9l\xE9"

@@ -186,9 +186,11 @@ TEST_F(FileSinkTest, AFileThatCannotBeCreated) {
 
 TEST_F(FileSinkTest, NamesThatLeaveTheFolderAndContradictoryTablesAreRefused) {
   // Nothing is created from a table that holds a name that is not a plain file name.
-  for (std::string bad : {".", "..", "..\\evil.txt", "sub/evil.txt", "C:evil.txt", "NUL",
-                          "com1.txt", "lpt9", "CONOUT$", "CON .txt", "aux  ", "Com\xB9.tar.gz",
-                          "LPT\xB3", "readme.", "readme ", "a*.txt", "a?", "a|b", "a\tb", "a\"b"}) {
+  for (std::string bad :
+       {".",        "..",      "..\\evil.txt", "sub/evil.txt", "C:evil.txt", "NUL",
+        "com1.txt", "lpt9",    "CONOUT$",      "CON .txt",     "aux  ",      "Com\xB9.tar.gz",
+        "LPT\xB3",  "readme.", "readme ",      "a*.txt",       "a?",         "a|b",
+        "a\tb",     "a\"b"}) {
     LogCapture log(machine);
     std::string stream = Stream({{"first.txt", "ok"}});
     // Swap in the bad name by hand: the writer refuses to make such a table.

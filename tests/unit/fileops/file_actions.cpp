@@ -119,10 +119,10 @@ TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAbove) {
   EXPECT_TRUE(created);
   EXPECT_EQ(GetFileAttributesA(deep.c_str()) & FILE_ATTRIBUTE_DIRECTORY,
             (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_EQ(log.Entries(), (std::vector<std::string>{
-                               "[0] CreateFolderTree() - made  " + machine.Path("a"),
-                               "[0] CreateFolderTree() - made  " + machine.Path("a\\b"),
-                               "[0] CreateFolderTree() - made  " + deep}));
+  EXPECT_EQ(log.Entries(),
+            (std::vector<std::string>{"[0] CreateFolderTree() - made  " + machine.Path("a"),
+                                      "[0] CreateFolderTree() - made  " + machine.Path("a\\b"),
+                                      "[0] CreateFolderTree() - made  " + deep}));
   EXPECT_TRUE(CreateFolderTree((deep + "\\").c_str(), &created)) << "a folder that is there";
   EXPECT_FALSE(created);
 
