@@ -73,6 +73,9 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
     return winsim::detail::AddHandle(file);
   };
 
+  // Shared while an existing file is opened, exclusive while one is made: see CreationLock.
+  winsim::detail::CreationLock creation(!path.exists && disposition != OPEN_EXISTING &&
+                                        disposition != TRUNCATE_EXISTING);
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (path.exists) {
       if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);

@@ -46,12 +46,18 @@ Holders& TheHolders() {
   return *holders;
 }
 
-std::string LockFileOf(const FileKey& file) {
+// The folder of the ledger's lock files.
+std::string ShareDir() {
   std::string dir = StateDir();
   if (dir.empty()) dir = "/tmp/winsim-nomachine-" + std::to_string(getuid());
   mkdir(dir.c_str(), 0755);
   dir += "/share";
   mkdir(dir.c_str(), 0755);
+  return dir;
+}
+
+std::string LockFileOf(const FileKey& file) {
+  std::string dir = ShareDir();
   char name[64];
   std::snprintf(name, sizeof name, "/%llx-%llx", (unsigned long long)file.dev,
                 (unsigned long long)file.ino);
@@ -103,6 +109,17 @@ DataAccess DataAccessOf(DWORD desired) {
   a.write = (desired & (GENERIC_WRITE | GENERIC_ALL | kFileWriteData | kFileAppendData)) != 0;
   a.del = (desired & (DELETE | GENERIC_ALL)) != 0;
   return a;
+}
+
+CreationLock::CreationLock(bool creating) {
+  fd_ = open((ShareDir() + "/.creations").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ >= 0)
+    while (flock(fd_, creating ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
+    }
+}
+
+CreationLock::~CreationLock() {
+  if (fd_ >= 0) close(fd_);
 }
 
 DWORD ShareOpen(const FileKey& file, DataAccess access, DWORD shareMode, ShareToken* token) {

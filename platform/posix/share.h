@@ -46,6 +46,21 @@ using ShareToken = uint64_t;  // 0: the open takes no part in sharing
 DWORD ShareOpen(const FileKey& file, DataAccess access, DWORD shareMode, ShareToken* token);
 void ShareClose(ShareToken token);
 
+// On Windows a new file and its creator's share mode appear as one: no other open can come
+// between them. Creators hold this lock exclusively from before the file exists until their
+// open is admitted; every other open holds it shared from before it opens the file until it is
+// admitted, so that it meets a new file only with its creator's share mode on it.
+class CreationLock {
+ public:
+  explicit CreationLock(bool creating);
+  ~CreationLock();
+  CreationLock(const CreationLock&) = delete;
+  CreationLock& operator=(const CreationLock&) = delete;
+
+ private:
+  int fd_;
+};
+
 // Mappings keep their file in use until the mapping and its views are gone.
 void ShareAddMapping(const FileKey& file);
 void ShareRemoveMapping(const FileKey& file);
