@@ -616,8 +616,12 @@ Observed Installation::Install(const std::string& tail) {
 #ifndef _WIN32
   if (machine_.faults) setenv("WINSIM_FAULTS", machine_.faults, 1);
 #endif
+#ifdef _WIN32
+  // Without a console, as when started from Explorer: a console program that the setup starts
+  // then gets a console (and its host) of its own.
+  bool started = setup.Start(line, nullptr, DETACHED_PROCESS);
+#else
   bool started = setup.Start(line);
-#ifndef _WIN32
   unsetenv("WINSIM_FAULTS");
 #endif
   if (!started) {

@@ -51,12 +51,12 @@ ChildProcess::~ChildProcess() {
   CloseHandle(info_.hProcess);
 }
 
-bool ChildProcess::Start(const std::string& commandLine, const char* folder) {
+bool ChildProcess::Start(const std::string& commandLine, const char* folder, DWORD flags) {
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   std::string line = commandLine;
-  return CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder, &startup,
-                        &info_) != 0;
+  return CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, flags, nullptr, folder,
+                        &startup, &info_) != 0;
 }
 
 DWORD ChildProcess::Wait(DWORD ms) {

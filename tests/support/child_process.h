@@ -30,8 +30,9 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // CreateProcessA with commandLine (no application name) and folder; false with GetLastError.
-  bool Start(const std::string& commandLine, const char* folder = nullptr);
+  // CreateProcessA with commandLine (no application name), folder and creation flags; false
+  // with GetLastError.
+  bool Start(const std::string& commandLine, const char* folder = nullptr, DWORD flags = 0);
   // Waits up to ms for the end; the exit code, or STILL_ACTIVE when it did not end in time.
   DWORD Wait(DWORD ms = 30000);
   DWORD Id() const { return info_.dwProcessId; }
