@@ -53,13 +53,14 @@ BOOL CreateFolderTree(const char* folder, bool* created) {
   // leaves nothing of its own outside its folders.
   size_t made[MAX_PATH / 2];
   size_t count = 0;
-  bool good = true;
+  bool good = true, madeLast = false;
   DWORD error = ERROR_PATH_NOT_FOUND;
   for (size_t at = RootLength(path); good && at <= strlen(folder); ++at) {
     if (folder[at] != '\\' && folder[at] != '\0') continue;
     if (at == 0 || folder[at - 1] == '\\') continue;  // "a\\b" and a trailing backslash
     path[at] = '\0';
-    if (CreateDirectoryA(path, nullptr)) {
+    madeLast = CreateDirectoryA(path, nullptr) != 0;
+    if (madeLast) {
       made[count++] = at;
       WriteLog("CreateFolderTree() - made ", path, 0);
     } else {
@@ -68,7 +69,7 @@ BOOL CreateFolderTree(const char* folder, bool* created) {
     }
     if (good) strcpy(path, folder);
   }
-  if (good && IsFolder(folder)) {
+  if (good && (madeLast || IsFolder(folder))) {
     if (created) *created = count > 0;
     return TRUE;
   }

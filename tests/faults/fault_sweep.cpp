@@ -254,13 +254,13 @@ unsigned long CodeOf(const std::string& line) {
 bool ReportFits(LONG code, const std::string& box) {
   static const std::map<LONG, std::vector<std::string>> kReports = {
       {-1, {"Can't create temp folder to unpack files", "Pondwick requires Internet Explorer"}},
-      {-4, {"Installation folder is not specified."}},
+      {-4, {"Installation folder is not specified.", "Can't create folder "}},
       {-5, {"Some files remain locked in ", "Root folder for Roamkit is not specified."}},
   };
   // Any other failure is a failure HRESULT of these steps.
   static const std::vector<std::string> kOthers = {
       "Can't extract from SFX ", "Corrupted Setup File ", "Can't unpack pondwick.bin to ",
-      "failed to run ", "Can't unpack portable.bin to "};
+      "failed to run ", "Can't unpack portable.bin to ", "Can't create folder "};
   auto it = kReports.find(code);
   const std::vector<std::string>& allowed = it != kReports.end() ? it->second : kOthers;
   std::string text = box.substr(box.find('|') + 1);
