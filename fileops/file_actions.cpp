@@ -36,15 +36,15 @@ size_t RootLength(const char* path) {
 
 }  // namespace
 
-BOOL CreateFolderTree(const char* folder, bool* created) {
-  if (created) *created = false;
+BOOL CreateFolderTree(const char* folder) {
   if (!folder || !folder[0]) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }
   if (IsFolder(folder)) return TRUE;
   char path[MAX_PATH];
-  if (strlen(folder) >= sizeof path) {
+  size_t length = strlen(folder);
+  if (length >= sizeof path) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return FALSE;
   }
@@ -55,7 +55,7 @@ BOOL CreateFolderTree(const char* folder, bool* created) {
   size_t count = 0;
   bool good = true, madeLast = false;
   DWORD error = ERROR_PATH_NOT_FOUND;
-  for (size_t at = RootLength(path); good && at <= strlen(folder); ++at) {
+  for (size_t at = RootLength(path); good && at <= length; ++at) {
     if (folder[at] != '\\' && folder[at] != '\0') continue;
     if (at == 0 || folder[at - 1] == '\\') continue;  // "a\\b" and a trailing backslash
     path[at] = '\0';
@@ -67,12 +67,9 @@ BOOL CreateFolderTree(const char* folder, bool* created) {
       error = GetLastError();  // already there as a folder, or the reason it can't be
       good = IsFolder(path);
     }
-    if (good) strcpy(path, folder);
+    if (good) path[at] = folder[at];
   }
-  if (good && (madeLast || IsFolder(folder))) {
-    if (created) *created = count > 0;
-    return TRUE;
-  }
+  if (good && (madeLast || IsFolder(folder))) return TRUE;
   while (count > 0) {
     path[made[--count]] = '\0';
     RemoveDirectoryA(path);

@@ -25,10 +25,9 @@ extern LONG LockedFileCount;
 BOOL CreateTempFolder(const char* base, char* output);
 
 // Makes folder and every missing folder above it, logging each one made. Nonzero when folder
-// is a folder afterwards (*created tells whether this call made it); 0 with the system's error
-// (never 0) when it can't be made (a file in its place, no access, no such drive), and then the
-// folders this call made are removed again.
-BOOL CreateFolderTree(const char* folder, bool* created);
+// is a folder afterwards; 0 with the system's error (never 0) when it can't be made (a file in
+// its place, no access, no such drive), and then the folders this call made are removed again.
+BOOL CreateFolderTree(const char* folder);
 
 // Deletes every entry of folder (not descending) and then the folder. Nonzero on full success.
 BOOL CleanupFolder(const char* folder);

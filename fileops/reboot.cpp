@@ -44,6 +44,14 @@ BOOL MakeRebootCopy(const char* source, const char* folder, char* copy) {
   }
 }
 
+// Removes a file this operation made, keeping the error of the failure that made it useless
+// for the caller.
+void DeleteKeepingError(const char* path) {
+  DWORD error = GetLastError();
+  DeleteFileA(path);
+  SetLastError(error);
+}
+
 // GetShortPathNameA into a 1024-byte buffer; false on failure or when the answer did not fit.
 bool ShortPath(const char* path, char* out) {
   DWORD got = GetShortPathNameA(path, out, kShortBufferSize);
@@ -223,9 +231,7 @@ LONG ActMoveFileOnReboot(const char* source, const char* folder) {
   if (MoveFileOnReboot(copy, destination) && ClearReadOnly(destination, attributes)) return 1;
   // A copy whose replacement can't be scheduled (or would fail at the start) would lie beside
   // its target for good; without it a scheduled move finds nothing to move.
-  DWORD error = GetLastError();
-  DeleteFileA(copy);
-  SetLastError(error);
+  DeleteKeepingError(copy);
   return 0;
 }
 
@@ -256,10 +262,6 @@ LONG MoveFileOnReboot9x(const char* source, const char* destination) {
   if (ScheduleIn9x(source, destination, &made)) return 1;
   // An empty file made only to learn its short name would stand in the installation folder
   // for good, in place of a file that was never there.
-  if (made) {
-    DWORD error = GetLastError();
-    DeleteFileA(destination);
-    SetLastError(error);
-  }
+  if (made) DeleteKeepingError(destination);
   return 0;
 }

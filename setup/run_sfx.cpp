@@ -116,7 +116,7 @@ HRESULT Abandon(Run& run, HRESULT result) {
 // Makes a folder that files are about to go into, with the folders above it; a folder that
 // can't be made is reported with the system's error.
 bool MakeFolder(const char* folder) {
-  if (CreateFolderTree(folder, nullptr)) return true;
+  if (CreateFolderTree(folder)) return true;
   ReportError("Can't create folder ", folder, (LONG)GetLastError());
   return false;
 }

@@ -176,6 +176,30 @@ const char kRestartQuestion[] =
     "Do you want to reboot now?";
 const char kRunOnce[] = "\"{I}\\identities.exe\" -fr";
 
+// A run that stops before anything is copied: its log up to the report, then {T} goes with
+// everything unpacked; nothing in {I}, no RunOnce, nothing pending, no product started.
+Row Stopped(const char* name, const char* tail, const Choices& choices, int exitCode,
+            const Lines& log, const Lines& boxes, const Lines& values, const Lines& configStarts) {
+  return {name,
+          e2e::kAll,
+          tail,
+          choices,
+          kClean,
+          exitCode,
+          log + Lines{"[0] Cleanup folder  {T}"} + Walk(Each(Deleted)),
+          boxes,
+          "-",
+          values,
+          "-",
+          {},
+          false,
+          configStarts,
+          {},
+          nullptr,
+          {},
+          nullptr};
+}
+
 const Row kRows[] = {
     {"FixedFreshNothingLocked",
      e2e::kAll,
@@ -313,48 +337,17 @@ const Row kRows[] = {
      kAllFiles,
      {Product("{I}", "-fr", kAllFiles)},
      nullptr},
-    {"CancelledByTheConfiguration",
-     e2e::kAll,
-     "",
-     {"{I}", "1", "1", nullptr, nullptr},
-     kClean,
-     -1,
-     Prepared(e2e::kAll, "ii ") + Lines{"[0] PwWipeout cancelled "} +
-         Lines{"[0] Cleanup folder  {T}"} + Walk(Each(Deleted)),
-     {},
-     "-",
-     {"_InstallerDir={D}", "_WasFresh=1", "_CancelInstall=1", "PondwickFolder={I}"},
-     "-",
-     {},
-     false,
-     {Config("ii ")},
-     {},
-     nullptr,
-     {},
-     nullptr},
-    {"NoInstallationFolder",
-     e2e::kAll,
-     "/silent",
-     {nullptr, "1", nullptr, nullptr, nullptr},
-     kClean,
-     -4,
-     Prepared(e2e::kAll, "ii /silent") +
-         Lines{"[0] PondwickFolder set to  ",
-               "[2] Installation folder is not specified. Please, run Setup again and report this "
-               "error to support@pondwick.example : {E2}",
-               "", " ", "[0] Cleanup folder  {T}"} +
-         Walk(Each(Deleted)),
-     {},
-     "-",
-     {"_InstallerDir={D}", "_WasFresh=1"},
-     "-",
-     {},
-     false,
-     {Config("ii /silent")},
-     {},
-     nullptr,
-     {},
-     nullptr},
+    Stopped("CancelledByTheConfiguration", "", {"{I}", "1", "1", nullptr, nullptr}, -1,
+            Prepared(e2e::kAll, "ii ") + Lines{"[0] PwWipeout cancelled "}, {},
+            {"_InstallerDir={D}", "_WasFresh=1", "_CancelInstall=1", "PondwickFolder={I}"},
+            {Config("ii ")}),
+    Stopped("NoInstallationFolder", "/silent", {nullptr, "1", nullptr, nullptr, nullptr}, -4,
+            Prepared(e2e::kAll, "ii /silent") +
+                Lines{"[0] PondwickFolder set to  ",
+                      "[2] Installation folder is not specified. Please, run Setup again and report "
+                      "this error to support@pondwick.example : {E2}",
+                      "", " "},
+            {}, {"_InstallerDir={D}", "_WasFresh=1"}, {Config("ii /silent")}),
     {"CorruptedPackedBlock",
      e2e::kAll | e2e::kCorrupt,
      "",
@@ -1128,27 +1121,12 @@ Row CopiesNothing(const char* name, const char* adminLogged, const Lines& values
           nullptr};
 }
 
+
 // A silent run that ends because the configuration program cancelled.
 Row Cancelled(const char* name, const Lines& values) {
-  return {name,
-          e2e::kAll,
-          "/silent",
-          {"{I}", nullptr, nullptr, nullptr, nullptr},
-          kClean,
-          -1,
-          Prepared(e2e::kAll, "ii /silent") +
-              Lines{"[0] PwWipeout cancelled ", "[0] Cleanup folder  {T}"} + Walk(Each(Deleted)),
-          {},
-          "-",
-          values,
-          "-",
-          {},
-          false,
-          {Config("ii /silent")},
-          {},
-          nullptr,
-          {},
-          nullptr};
+  return Stopped(name, "/silent", {"{I}", nullptr, nullptr, nullptr, nullptr}, -1,
+                 Prepared(e2e::kAll, "ii /silent") + Lines{"[0] PwWipeout cancelled "}, {}, values,
+                 {Config("ii /silent")});
 }
 
 // A run that finds no usable installation folder: the report (a box unless silent) with the
@@ -1160,107 +1138,43 @@ Row NoFolder(const char* name, const char* tail, const char* folder, const char*
       "Installation folder is not specified. Please, run Setup again and report this error to "
       "support@pondwick.example : {E" +
       code + "}";
-  return {name,
-          e2e::kAll,
-          tail,
-          {folder, nullptr, nullptr, nullptr, nullptr},
-          kClean,
-          -4,
-          Prepared(e2e::kAll, std::string("ii ") + tail) +
-              Lines{"[0] PondwickFolder set to  ", "[" + code + "] " + report, "", " ",
-                    "[0] Cleanup folder  {T}"} +
-              Walk(Each(Deleted)),
-          boxes,
-          "-",
-          values,
-          "-",
-          {},
-          false,
-          {Config(std::string("ii ") + tail)},
-          {},
-          nullptr,
-          {},
-          nullptr};
+  return Stopped(name, tail, {folder, nullptr, nullptr, nullptr, nullptr}, -4,
+                 Prepared(e2e::kAll, std::string("ii ") + tail) +
+                     Lines{"[0] PondwickFolder set to  ", "[" + code + "] " + report, "", " "},
+                 boxes, values, {Config(std::string("ii ") + tail)});
 }
 
 // A silent run whose installation folder leaves no room for the product's program in it.
 Row FolderTooDeep(const char* name) {
-  const std::string folder = "{I}";
-  return {name,
-          e2e::kAll,
-          "/silent",
-          kChoose,
-          kClean,
-          -4,
-          Prepared(e2e::kAll, "ii /silent") +
-              Lines{"[0] PondwickFolder set to  " + folder,
-                    "[CE] RunSfx() - path too long in  " + folder,
-                    "[CE] Installation folder is not specified. Please, run Setup again and report "
-                    "this error to support@pondwick.example : {ECE}",
-                    "", " ", "[0] Cleanup folder  {T}"} +
-              Walk(Each(Deleted)),
-          {},
-          "-",
-          {"_InstallerDir={D}", kFresh, "PondwickFolder=" + folder},
-          "-",
-          {},
-          false,
-          {Config("ii /silent")},
-          {},
-          nullptr,
-          {},
-          nullptr};
+  return Stopped(
+      name, "/silent", kChoose, -4,
+      Prepared(e2e::kAll, "ii /silent") +
+          Lines{"[0] PondwickFolder set to  {I}", "[CE] RunSfx() - path too long in  {I}",
+                "[CE] Installation folder is not specified. Please, run Setup again and "
+                "report this error to support@pondwick.example : {ECE}",
+                "", " "},
+      {}, {"_InstallerDir={D}", kFresh, "PondwickFolder={I}"}, {Config("ii /silent")});
 }
 
 // A run whose installation folder can't be made: the report (a box) with the system's error.
 Row FolderNotMade(const char* name) {
-  return {name,
-          e2e::kAll,
-          nullptr,
-          kChoose,
-          kClean,
-          -4,
-          Prepared(e2e::kAll, "ii ") + Chosen("", true, false) +
-              Lines{"[B7] Can't create folder  {I}: {EB7}", "", " ", "[0] Cleanup folder  {T}"} +
-              Walk(Each(Deleted)),
-          {"{I}|Can't create folder  {I}: {EB7}\r\n\r\n"},
-          "-",
-          {"_InstallerDir={D}", kFresh, "PondwickFolder={I}"},
-          "-",
-          {},
-          false,
-          {Config("ii ")},
-          {},
-          nullptr,
-          {},
-          nullptr};
+  return Stopped(name, nullptr, kChoose, -4,
+                 Prepared(e2e::kAll, "ii ") + Chosen("", true, false) +
+                     Lines{"[B7] Can't create folder  {I}: {EB7}", "", " "},
+                 {"{I}|Can't create folder  {I}: {EB7}\r\n\r\n"},
+                 {"_InstallerDir={D}", kFresh, "PondwickFolder={I}"}, {Config("ii ")});
 }
 
 // A silent run refused before the configuration program starts: the tail would not reach it
 // whole.
 Row TailRefused(const char* name) {
-  return {name,
-          e2e::kAll,
-          nullptr,
-          kChoose,
-          kClean,
-          (int)0x80070057,
-          Prepared(e2e::kAll, "") - 3 +
-              Lines{"[0] The command line is too long: Setup can pass at most 256 characters on "
-                    "to the configuration program. Please, run Setup again with fewer options. ",
-                    " ", "[0] Cleanup folder  {T}"} +
-              Walk(Each(Deleted)),
-          {},
-          "-",
-          {"_InstallerDir={D}"},
-          "-",
-          {},
-          false,
-          {},
-          {},
-          nullptr,
-          {},
-          nullptr};
+  return Stopped(name, nullptr, kChoose, (int)0x80070057,
+                 Prepared(e2e::kAll, "") - 3 +
+                     Lines{"[0] The command line is too long: Setup can pass at most 256 "
+                           "characters on to the configuration program. Please, run Setup again "
+                           "with fewer options. ",
+                           " "},
+                 {}, {"_InstallerDir={D}"}, {});
 }
 
 const std::string kTail256 = "/silent /lang=" + std::string(256 - 14, 'x');

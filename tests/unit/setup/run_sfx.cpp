@@ -283,7 +283,7 @@ TEST_F(RunSfxTest, HostPathsThatDoNotFitAreRefusedNotCut) {
   // file is scheduled and the product starts after the restart. One character more, and the
   // folder is refused before anything is copied.
   std::string folder = install_ + "\\" + std::string(238 - install_.size() - 1, 'f');
-  ASSERT_TRUE(CreateFolderTree(folder.c_str(), nullptr));
+  ASSERT_TRUE(CreateFolderTree(folder.c_str()));
   ASSERT_TRUE(TestMachine::WriteBytes(folder + "\\pondwick.dll", "old"));
   SetValue("PondwickFolder", folder);
   HANDLE locked = CreateFileA((folder + "\\pondwick.dll").c_str(), GENERIC_READ, 0, nullptr,
