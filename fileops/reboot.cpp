@@ -118,11 +118,12 @@ DWORD InsertRenameLine(char* text, DWORD size, const char* line, DWORD length) {
   return at + length;
 }
 
-// Cuts the file to length and closes it.
-void CloseAt(HANDLE file, DWORD length) {
-  SetFilePointer(file, (LONG)length, nullptr, FILE_BEGIN);
-  SetEndOfFile(file);
+// Cuts the file to length and closes it; whether the cut was made.
+bool CloseAt(HANDLE file, DWORD length) {
+  bool cut = SetFilePointer(file, (LONG)length, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+             SetEndOfFile(file);
   CloseHandle(file);
+  return cut;
 }
 
 // The wininit.ini edit itself; *made tells whether the destination was created empty for its
@@ -200,7 +201,12 @@ LONG ScheduleIn9x(const char* source, const char* destination, bool* made) {
   DWORD newLength = InsertRenameLine(text, size, g_iniLine, length);
   UnmapViewOfFile(text);
   CloseHandle(mapping);
-  CloseAt(file, newLength);
+  // Uncut, the file ends in the zeros of the mapping's spare room, which no start of Windows
+  // reads as lines: the replacement is then not one it can be counted on to make.
+  if (!CloseAt(file, newLength)) {
+    WriteLog("MoveFileOnReboot9x() - failed to cut", iniPath, (LONG)GetLastError());
+    return 0;
+  }
   return 1;
 }
 
@@ -233,6 +239,20 @@ LONG ActMoveFileOnReboot(const char* source, const char* folder) {
   // its target for good; without it a scheduled move finds nothing to move.
   DeleteKeepingError(copy);
   return 0;
+}
+
+void ScheduleStaleCopiesRemoval(const char* folder) {
+  char mask[MAX_PATH], path[MAX_PATH];
+  if (!folder || !JoinPath(mask, folder, "_pw*.pw_")) return;
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA(mask, &entry);
+  if (find == INVALID_HANDLE_VALUE) return;  // none, as after every run that ended well
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        JoinPath(path, folder, entry.cFileName))
+      MoveFileOnReboot(path, nullptr);
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
 }
 
 LONG ActDelFileOnReboot(const char* path, const char* context) {

@@ -20,6 +20,12 @@ LONG ActMoveFileOnReboot(const char* source, const char* folder);
 // folder can only be deleted then once it is empty, so the files in it go first.
 LONG ActDelFileOnReboot(const char* path, const char* context);
 
+// Asks for every numbered copy in folder that an earlier run left to be deleted at the next
+// start (a run ended between making a copy and scheduling it leaves one that nothing replaces
+// anything with). A copy that an earlier run did schedule is moved by then, before its
+// deletion comes up, since Windows carries out the requests in the order they were made.
+void ScheduleStaleCopiesRemoval(const char* folder);
+
 // Asks for source to replace destination at the next start, or, with no destination, for
 // source to be deleted; by the family of the running Windows.
 LONG MoveFileOnReboot(const char* source, const char* destination);

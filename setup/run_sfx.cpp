@@ -105,10 +105,24 @@ bool InstallFolderFits(const Run& run) {
   return fits;
 }
 
+// TempFolder's deletion at the next start of Windows: its files first, since Windows removes a
+// folder then only when it is empty. Whether all of it was scheduled.
+bool ScheduleTempFolderRemoval(const char* tempFolder) {
+  bool files = ForEachFile(tempFolder, ActDelFileOnReboot, nullptr, nullptr) != 0;
+  return MoveFileOnReboot(tempFolder, nullptr) && files;
+}
+
+// TempFolder goes now. What can't go now (a file held open by a virus scanner, a listing that
+// broke off) goes at the next start of Windows rather than staying in the user's temporary
+// folder for good, with the unpacked product in it.
+void RemoveTempFolder(const char* tempFolder) {
+  if (!CleanupFolder(tempFolder)) ScheduleTempFolderRemoval(tempFolder);
+}
+
 // The run ends here after a failure once TempFolder exists: it goes, with everything in it.
 // The key is closed by the caller of the steps, after this, as on every way out.
 HRESULT Abandon(Run& run, HRESULT result) {
-  CleanupFolder(run.tempFolder);
+  RemoveTempFolder(run.tempFolder);
   run.key.Close();
   return result;
 }
@@ -315,10 +329,9 @@ HRESULT ScheduleAfterRestart(Run& run) {
     ReportError("Some files remain locked in ", run.installFolder, (LONG)g_unscheduledError);
     return Abandon(run, -5);
   }
-  // Windows deletes a folder at its start only when it is empty by then: the files left in
-  // TempFolder (their copies now stand beside their targets) are scheduled to go first.
-  ForEachFile(run.tempFolder, ActDelFileOnReboot, nullptr, nullptr);
-  MoveFileOnReboot(run.tempFolder, nullptr);
+  // The files left in TempFolder have their copies beside their targets by now, so nothing in it
+  // is needed any more: when its deletion can't be scheduled in full, it goes now.
+  if (!ScheduleTempFolderRemoval(run.tempFolder)) CleanupFolder(run.tempFolder);
 
   HKEY runOnce = nullptr;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
@@ -342,7 +355,7 @@ HRESULT ScheduleAfterRestart(Run& run) {
 // Step 27, direct path: TempFolder goes, and the product runs now; the setup waits for it.
 void StartProductNow(Run& run) {
   run.window.SetText("Deleting Temporary Files...");
-  CleanupFolder(run.tempFolder);
+  RemoveTempFolder(run.tempFolder);
   run.window.SetPos(1000);
   run.window.Show(false);
   RunProcess(run.isPortable ? run.tempPath : run.installFolder, "identities.exe",
@@ -368,10 +381,12 @@ HRESULT Deploy(Run& run) {
   if (!run.useAdmin && !MakeFolder(run.installFolder)) return Abandon(run, -4);
 
   LockedFileCount = 0;
-  if (!run.useAdmin)
+  if (!run.useAdmin) {
+    ScheduleStaleCopiesRemoval(run.installFolder);
     ForEachFile(run.tempFolder, ActCheckLocked, run.installFolder, nullptr);
-  else
+  } else {
     WriteLog("!!! Copying files skipped by bUseAdmin", nullptr, 0);
+  }
 
   // The portable edition runs from copies of these files at once, so it cannot wait for a
   // restart: it stops before anything is copied.

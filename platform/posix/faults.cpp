@@ -4,6 +4,7 @@
  */
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -39,6 +40,7 @@ struct Knobs {
   bool envRead = false;
   std::map<std::string, FunctionState> functions;
   int trace = -1;  // WINSIM_TRACE's file, when this process keeps a trace
+  std::string kill;  // WINSIM_KILL's FUNCTION#N, when this process is to be ended at a call
 };
 
 Knobs& TheKnobs() {
@@ -99,8 +101,10 @@ bool ForThisProgram(std::string* item) {
 }
 
 // WINSIM_TRACE=[PROGRAM:]HOSTFILE: every counted call is appended to the file as one line,
-// "FUNCTION +OFFSET" (the caller's return address within its program) and " !ERROR" when the
-// knobs made it fail. The fault sweep reads it to learn which calls an installation makes.
+// "FUNCTION +OFFSET" (the caller's return address within its program), then " ?E,E,..." (the
+// errors the function plausibly fails with), " !ERROR" when the knobs made it fail, and
+// " KILLED" when WINSIM_KILL ended the process there. The fault sweep reads it to learn which
+// calls an installation makes and how each may fail.
 void OpenTrace(Knobs& knobs) {
   const char* env = std::getenv("WINSIM_TRACE");
   if (!env || !*env) return;
@@ -109,17 +113,33 @@ void OpenTrace(Knobs& knobs) {
   knobs.trace = open(target.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
 
-void Trace(Knobs& knobs, const char* function, const void* caller, bool failed) {
+// WINSIM_KILL=[PROGRAM:]FUNCTION#N: the Nth call of FUNCTION ends the process before it does
+// anything, as a power cut or an end-task would.
+void ReadKill(Knobs& knobs) {
+  const char* env = std::getenv("WINSIM_KILL");
+  if (!env || !*env) return;
+  std::string item(env);
+  if (ForThisProgram(&item)) knobs.kill = item;
+}
+
+void Trace(Knobs& knobs, const char* function, const void* caller,
+           std::initializer_list<DWORD> plausible, const char* outcome) {
   if (knobs.trace < 0) return;
   uintptr_t offset = reinterpret_cast<uintptr_t>(caller);
   Dl_info info;
   if (caller && dladdr(caller, &info) && info.dli_fbase)
     offset -= reinterpret_cast<uintptr_t>(info.dli_fbase);
-  char line[256];
-  int n = failed ? std::snprintf(line, sizeof line, "%s +0x%lx !%lu\n", function,
-                                 (unsigned long)offset, (unsigned long)g_lastError)
-                 : std::snprintf(line, sizeof line, "%s +0x%lx\n", function, (unsigned long)offset);
-  if (n > 0 && n < (int)sizeof line && write(knobs.trace, line, (size_t)n) != n) {
+  std::string line = std::string(function) + " +0x";
+  char number[32];
+  std::snprintf(number, sizeof number, "%lx", (unsigned long)offset);
+  line += number;
+  const char* separator = " ?";
+  for (DWORD error : plausible) {
+    line += separator + std::to_string(error);
+    separator = ",";
+  }
+  line += std::string(outcome) + "\n";
+  if (write(knobs.trace, line.data(), line.size()) != (ssize_t)line.size()) {
     close(knobs.trace);  // a trace that lost a line would mislead: stop writing it
     knobs.trace = -1;
   }
@@ -130,6 +150,7 @@ void Trace(Knobs& knobs, const char* function, const void* caller, bool failed) 
 void ReadEnvFaults(Knobs& knobs) {
   knobs.envRead = true;
   OpenTrace(knobs);
+  ReadKill(knobs);
   const char* env = std::getenv("WINSIM_FAULTS");
   if (!env) return;
   std::string all(env);
@@ -201,21 +222,27 @@ thread_local int g_internal = 0;
 InternalCalls::InternalCalls() { ++g_internal; }
 InternalCalls::~InternalCalls() { --g_internal; }
 
-bool FaultHit(const char* function, const void* caller) {
+bool FaultHit(const char* function, const void* caller, std::initializer_list<DWORD> plausible) {
   if (g_internal > 0) return false;  // a step of a call already counted
   Knobs& knobs = TheKnobs();
-  std::lock_guard<std::mutex> guard(knobs.lock);
+  std::unique_lock<std::mutex> guard(knobs.lock);
   if (!knobs.envRead) ReadEnvFaults(knobs);
   FunctionState& state = knobs.functions[function];
   unsigned call = ++state.calls;
+  if (!knobs.kill.empty() && knobs.kill == std::string(function) + "#" + std::to_string(call)) {
+    Trace(knobs, function, caller, plausible, " KILLED");
+    guard.unlock();
+    KillStartedProcesses();
+    raise(SIGKILL);
+  }
   for (const Fault& f : state.faults) {
     if (call == f.nth || (f.andLater && call > f.nth)) {
       g_lastError = f.error;
-      Trace(knobs, function, caller, true);
+      Trace(knobs, function, caller, plausible, (" !" + std::to_string(f.error)).c_str());
       return true;
     }
   }
-  Trace(knobs, function, caller, false);
+  Trace(knobs, function, caller, plausible, "");
   return false;
 }
 

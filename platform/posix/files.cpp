@@ -49,7 +49,7 @@ std::shared_ptr<FileObject> FileOf(HANDLE handle) {
 extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
                                      LPSECURITY_ATTRIBUTES sa, DWORD disposition, DWORD flags,
                                      HANDLE tmpl) {
-  WINSIM_FAULT_POINT(INVALID_HANDLE_VALUE);
+  WINSIM_FAULT_POINT(INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND, ERROR_SHARING_VIOLATION, ERROR_DISK_FULL, ERROR_ACCESS_DENIED);
   (void)sa;    // any security record is accepted; the machine has no ACLs
   (void)tmpl;  // template attributes beyond read-only are not kept on the host
   if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
@@ -129,7 +129,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share,
 
 extern "C" BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read,
                                 LPOVERLAPPED ov) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_READ_FAULT, ERROR_ACCESS_DENIED);
   (void)ov;  // host handles are synchronous; OVERLAPPED is opaque here
   if (read) *read = 0;
   auto file = FileOf(handle);
@@ -154,7 +154,7 @@ extern "C" BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDW
 
 extern "C" BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                                  LPOVERLAPPED ov) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_DISK_FULL, ERROR_ACCESS_DENIED);
   (void)ov;
   if (written) *written = 0;
   auto file = FileOf(handle);
@@ -178,7 +178,7 @@ extern "C" BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, L
 
 extern "C" DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh,
                                        DWORD method) {
-  WINSIM_FAULT_POINT(INVALID_SET_FILE_POINTER);
+  WINSIM_FAULT_POINT(INVALID_SET_FILE_POINTER, ERROR_NEGATIVE_SEEK, ERROR_ACCESS_DENIED);
   auto file = FileOf(handle);
   if (!file) return INVALID_SET_FILE_POINTER;
   int64_t move = distanceHigh
@@ -208,7 +208,7 @@ extern "C" DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG dista
 }
 
 extern "C" BOOL WINAPI SetEndOfFile(HANDLE handle) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_DISK_FULL, ERROR_ACCESS_DENIED);
   auto file = FileOf(handle);
   if (!file) return FALSE;
   if (file->isDir || !file->data.write) return Fail(ERROR_ACCESS_DENIED, FALSE);
@@ -222,7 +222,7 @@ extern "C" BOOL WINAPI SetEndOfFile(HANDLE handle) {
 }
 
 extern "C" DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
-  WINSIM_FAULT_POINT(INVALID_FILE_SIZE);
+  WINSIM_FAULT_POINT(INVALID_FILE_SIZE, ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED);
   auto file = FileOf(handle);
   if (!file) return INVALID_FILE_SIZE;
   struct stat st;
@@ -234,7 +234,7 @@ extern "C" DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
 }
 
 extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR name) {
-  WINSIM_FAULT_POINT(INVALID_FILE_ATTRIBUTES);
+  WINSIM_FAULT_POINT(INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED);
   ResolvedPath path;
   if (DWORD err = winsim::detail::ResolvePath(name, &path))
     return Fail(err, INVALID_FILE_ATTRIBUTES);
@@ -247,7 +247,7 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR name) {
 }
 
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED);
   ResolvedPath path;
   if (DWORD err = winsim::detail::ResolvePath(name, &path)) return Fail(err, FALSE);
   struct stat st;
@@ -262,7 +262,7 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR name, DWORD attributes) {
 }
 
 extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES sa) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_ALREADY_EXISTS, ERROR_DISK_FULL, ERROR_ACCESS_DENIED);
   (void)sa;
   ResolvedPath path;
   if (DWORD err = winsim::detail::ResolvePath(name, &path)) return Fail(err, FALSE);
@@ -272,7 +272,7 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES sa) {
 }
 
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR name) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED);
   ResolvedPath path;
   if (DWORD err = winsim::detail::ResolvePath(name, &path)) return Fail(err, FALSE);
   struct stat st;
@@ -320,7 +320,7 @@ void StoreFileTime(LPFILETIME out, const struct timespec& ts) {
 
 extern "C" BOOL WINAPI SetFileTime(HANDLE handle, const FILETIME* creation, const FILETIME* access,
                                    const FILETIME* write) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_ACCESS_DENIED);
   (void)creation;  // the host keeps no settable creation time
   auto file = FileOf(handle);
   if (!file) return FALSE;
@@ -336,7 +336,7 @@ extern "C" BOOL WINAPI SetFileTime(HANDLE handle, const FILETIME* creation, cons
 
 extern "C" BOOL WINAPI GetFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME access,
                                    LPFILETIME write) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_ACCESS_DENIED);
   auto file = FileOf(handle);
   if (!file) return FALSE;
   struct stat st;

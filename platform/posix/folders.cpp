@@ -115,7 +115,7 @@ bool WriteAll(int fd, const char* data, size_t size) {
 }  // namespace
 
 extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_DIR_NOT_EMPTY, ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED);
   ResolvedPath path;
   if (DWORD err = winsim::detail::ResolvePath(name, &path)) return Fail(err, FALSE);
   if (!path.exists) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
@@ -127,7 +127,7 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR name) {
 }
 
 extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
-  WINSIM_FAULT_POINT(INVALID_HANDLE_VALUE);
+  WINSIM_FAULT_POINT(INVALID_HANDLE_VALUE, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED);
   if (!pattern || !data) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   std::string all(pattern);
   size_t cut = all.find_last_of("\\/");
@@ -179,7 +179,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data)
 }
 
 extern "C" BOOL WINAPI FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA data) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_NOT_ENOUGH_MEMORY, ERROR_ACCESS_DENIED);
   auto find = winsim::detail::FindObject<FindObject>(handle);
   if (!find) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (!data) return Fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -189,14 +189,14 @@ extern "C" BOOL WINAPI FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA data) {
 }
 
 extern "C" BOOL WINAPI FindClose(HANDLE handle) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED);
   if (!winsim::detail::FindObject<FindObject>(handle)) return Fail(ERROR_INVALID_HANDLE, FALSE);
   winsim::detail::RemoveHandle(handle);
   return TRUE;
 }
 
 extern "C" BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_SHARING_VIOLATION, ERROR_DISK_FULL, ERROR_ACCESS_DENIED);
   ResolvedPath from, to;
   if (DWORD err = winsim::detail::ResolvePath(existing, &from)) return Fail(err, FALSE);
   if (!from.exists) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
@@ -247,7 +247,7 @@ extern "C" BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExis
 }
 
 extern "C" DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
-  WINSIM_FAULT_POINT(0u);
+  WINSIM_FAULT_POINT(0u, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED);
   std::string path = winsim::detail::Setting("windows", "temp", "C:\\WINDOWS\\TEMP");
   if (path.empty() || path.back() != '\\') path += '\\';
   if (!buffer || path.size() >= size) return (DWORD)path.size() + 1;
@@ -256,7 +256,7 @@ extern "C" DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
 }
 
 extern "C" UINT WINAPI GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique, LPSTR buffer) {
-  WINSIM_FAULT_POINT(0u);
+  WINSIM_FAULT_POINT(0u, ERROR_FILE_EXISTS, ERROR_DISK_FULL, ERROR_ACCESS_DENIED);
   if (!path || !buffer) return Fail(ERROR_INVALID_PARAMETER, 0u);
   // The name needs up to 14 more characters (backslash, prefix, four digits, ".tmp", NUL).
   if (std::strlen(path) > MAX_PATH - 14) return Fail(ERROR_BUFFER_OVERFLOW, 0u);

@@ -84,7 +84,7 @@ bool RemoveHandle(HANDLE handle) {
 }  // namespace winsim
 
 extern "C" BOOL WINAPI CloseHandle(HANDLE object) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED);
   // (HANDLE)-1 is the current process's pseudo-handle, which closes without complaint.
   if (object == INVALID_HANDLE_VALUE) return TRUE;
   if (!winsim::detail::RemoveHandle(object))

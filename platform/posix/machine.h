@@ -7,6 +7,7 @@
 #define PLATFORM_POSIX_MACHINE_H
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,16 @@ namespace detail {
 
 // Counts a call of function and says whether this call is one that must fail; when it is, the
 // chosen error is already the thread's last error. caller (the function's return address) only
-// goes into the trace, so that a call can be told from another of the same function.
-bool FaultHit(const char* function, const void* caller);
+// goes into the trace, so that a call can be told from another of the same function. plausible
+// lists the errors the function gives on a real machine when it fails for reasons of the
+// machine's own (a full disk, a file held open, a refused access); the trace carries them, so
+// that the fault sweep fails each call with each of them. A call that WINSIM_KILL names ends the
+// process here, with everything it started, and does not return.
+bool FaultHit(const char* function, const void* caller, std::initializer_list<DWORD> plausible);
+
+// Ends, without any cleanup, every process this one started that may still run: what a power
+// cut does to them (process.cpp).
+void KillStartedProcesses();
 
 // While one lives, this thread's Win32 calls are steps of a host function that was counted
 // itself: they are neither counted, traced nor made to fail (Windows makes no such calls).
@@ -35,11 +44,12 @@ class InternalCalls {
 // The caller of the Win32 function this is expanded in.
 #define WINSIM_CALLER() __builtin_return_address(0)
 
-// The first line of every faultable Win32 function: `WINSIM_FAULT_POINT(failure value);`.
+// The first line of every faultable Win32 function:
+// `WINSIM_FAULT_POINT(failure value, plausible errors...);` (see FaultHit).
 // __func__ of an extern "C" function is its Win32 name, which is what the knobs are keyed by.
-#define WINSIM_FAULT_POINT(failure)                                              \
-  do {                                                                           \
-    if (::winsim::detail::FaultHit(__func__, WINSIM_CALLER())) return failure; \
+#define WINSIM_FAULT_POINT(failure, ...)                                                       \
+  do {                                                                                         \
+    if (::winsim::detail::FaultHit(__func__, WINSIM_CALLER(), {__VA_ARGS__})) return failure; \
   } while (0)
 
 /* ---- Errors ---- */

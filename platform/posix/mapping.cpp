@@ -51,7 +51,7 @@ Views& TheViews() {
 
 extern "C" HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES sa, DWORD protect,
                                             DWORD sizeHigh, DWORD sizeLow, LPCSTR name) {
-  WINSIM_FAULT_POINT(nullptr);
+  WINSIM_FAULT_POINT(nullptr, ERROR_NOT_ENOUGH_MEMORY, ERROR_ACCESS_DENIED);
   (void)sa;
   // Named mappings are shared between processes; the host layer has no such table yet, and an
   // unnamed stand-in would silently give two processes different memory.
@@ -104,7 +104,7 @@ extern "C" HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES s
 
 extern "C" LPVOID WINAPI MapViewOfFile(HANDLE handle, DWORD access, DWORD offsetHigh,
                                        DWORD offsetLow, SIZE_T bytes) {
-  WINSIM_FAULT_POINT(nullptr);
+  WINSIM_FAULT_POINT(nullptr, ERROR_NOT_ENOUGH_MEMORY, ERROR_ACCESS_DENIED);
   auto mapping = winsim::detail::FindObject<MappingObject>(handle);
   if (!mapping) return Fail(ERROR_INVALID_HANDLE, (LPVOID) nullptr);
   // Without FILE_MAP_WRITE or FILE_MAP_COPY a view is for reading, FILE_MAP_READ or not.
@@ -129,7 +129,7 @@ extern "C" LPVOID WINAPI MapViewOfFile(HANDLE handle, DWORD access, DWORD offset
 }
 
 extern "C" BOOL WINAPI UnmapViewOfFile(LPCVOID address) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_INVALID_ADDRESS, ERROR_ACCESS_DENIED);
   std::shared_ptr<MappingObject> last;  // released after the lock: it may close the file
   Views& views = TheViews();
   std::lock_guard<std::mutex> guard(views.lock);

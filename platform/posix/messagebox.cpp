@@ -107,7 +107,7 @@ bool TakeScriptedAnswer(const std::string& file, int* answer) {
 }  // namespace
 
 extern "C" int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-  WINSIM_FAULT_POINT(0);
+  WINSIM_FAULT_POINT(0, ERROR_NOT_ENOUGH_MEMORY, ERROR_ACCESS_DENIED);
   (void)owner;
   const char* title = caption ? caption : "Error";
   int answer = DefaultButton(type);

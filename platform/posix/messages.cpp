@@ -88,7 +88,7 @@ const char* TextOf(DWORD id) {
 extern "C" DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId,
                                        DWORD languageId, LPSTR buffer, DWORD size,
                                        va_list* arguments) {
-  WINSIM_FAULT_POINT(0u);
+  WINSIM_FAULT_POINT(0u, ERROR_ACCESS_DENIED);
   (void)source;
   (void)languageId;  // the machine speaks English only
   (void)arguments;   // none of the system texts here has inserts

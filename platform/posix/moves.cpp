@@ -89,7 +89,7 @@ namespace winsim {
 namespace detail {
 
 BOOL WINAPI HostMoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
-  if (FaultHit("MoveFileExA", WINSIM_CALLER())) return FALSE;
+  if (FaultHit("MoveFileExA", WINSIM_CALLER(), {ERROR_SHARING_VIOLATION, ERROR_DISK_FULL, ERROR_ACCESS_DENIED})) return FALSE;
   winsim::detail::InternalCalls steps;
   if (!existing) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   ResolvedPath from, to;

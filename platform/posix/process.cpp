@@ -107,6 +107,20 @@ DWORD HoldName(const std::string& name, int* fd, bool* existed) {
 
 /* ---- Processes ---- */
 
+// The processes this one started and has not yet collected, for KillStartedProcesses (a
+// collected one's number may belong to another process by then).
+std::mutex g_startedLock;
+std::vector<pid_t>* g_started = new std::vector<pid_t>;
+
+void Collected(pid_t pid) {
+  std::lock_guard<std::mutex> guard(g_startedLock);
+  for (auto it = g_started->begin(); it != g_started->end(); ++it)
+    if (*it == pid) {
+      g_started->erase(it);
+      return;
+    }
+}
+
 struct ProcessObject : winsim::detail::KernelObject {
   std::mutex lock;
   pid_t pid = 0;
@@ -124,6 +138,7 @@ struct ProcessObject : winsim::detail::KernelObject {
       pid_t got = waitpid(pid, &status, block ? 0 : WNOHANG);
       if (got == pid) {
         reaped = true;
+        Collected(pid);
         return true;
       }
       if (got < 0 && errno == EINTR) continue;
@@ -242,7 +257,7 @@ std::atomic<unsigned> g_children{0};
 
 extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset, BOOL initialState,
                                       LPCSTR name) {
-  WINSIM_FAULT_POINT((HANDLE) nullptr);
+  WINSIM_FAULT_POINT((HANDLE) nullptr, ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED);
   (void)sa;
   auto object = std::make_shared<EventObject>();
   if (!name || !*name) {
@@ -275,7 +290,7 @@ extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manualReset
 }
 
 extern "C" BOOL WINAPI SetEvent(HANDLE event) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_ACCESS_DENIED);
   auto object = winsim::detail::FindObject<EventObject>(event);
   if (!object) return Fail(ERROR_INVALID_HANDLE, FALSE);
   std::lock_guard<std::mutex> guard(object->state->lock);
@@ -285,7 +300,7 @@ extern "C" BOOL WINAPI SetEvent(HANDLE event) {
 }
 
 extern "C" BOOL WINAPI ResetEvent(HANDLE event) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_ACCESS_DENIED);
   auto object = winsim::detail::FindObject<EventObject>(event);
   if (!object) return Fail(ERROR_INVALID_HANDLE, FALSE);
   std::lock_guard<std::mutex> guard(object->state->lock);
@@ -296,7 +311,7 @@ extern "C" BOOL WINAPI ResetEvent(HANDLE event) {
 /* ---- Waiting ---- */
 
 extern "C" DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
-  WINSIM_FAULT_POINT(WAIT_FAILED);
+  WINSIM_FAULT_POINT(WAIT_FAILED, ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED);
   auto handle = winsim::detail::FindHandle(object);
   if (auto event = std::dynamic_pointer_cast<EventObject>(handle)) {
     EventState& s = *event->state;
@@ -333,7 +348,7 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine,
                                       DWORD creationFlags, LPVOID environment,
                                       LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
                                       LPPROCESS_INFORMATION processInformation) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_FILE_NOT_FOUND, ERROR_NOT_ENOUGH_MEMORY, ERROR_ACCESS_DENIED);
   (void)processAttributes;
   (void)threadAttributes;
   (void)inheritHandles;  // host handles are never inherited: they live in the parent's table
@@ -446,6 +461,10 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine,
         childErr == ENOEXEC ? ERROR_BAD_EXE_FORMAT : winsim::detail::ErrorFromErrno(childErr),
         FALSE);
   }
+  {
+    std::lock_guard<std::mutex> guard(g_startedLock);
+    g_started->push_back(pid);
+  }
   auto process = std::make_shared<ProcessObject>();
   process->pid = pid;
   process->exitFile = exitFile;
@@ -459,7 +478,7 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine,
 }
 
 extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED);
   if (!exitCode) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   if (process == GetCurrentProcess()) {
     *exitCode = STILL_ACTIVE;
@@ -472,7 +491,7 @@ extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
 }
 
 extern "C" BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_ACCESS_DENIED);
   auto object = winsim::detail::FindObject<ProcessObject>(process);
   if (!object) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (object->Reap(false)) return Fail(ERROR_ACCESS_DENIED, FALSE);  // it has ended already
@@ -535,7 +554,7 @@ extern "C" LPSTR WINAPI GetCommandLineA(void) {
 }
 
 extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
-  WINSIM_FAULT_POINT(0u);
+  WINSIM_FAULT_POINT(0u, ERROR_ACCESS_DENIED);
   winsim::detail::ResolvedPath here;
   if (DWORD err = winsim::detail::ResolvePath(".", &here)) return Fail(err, 0u);
   const std::string& path = here.windows;
@@ -558,3 +577,14 @@ extern "C" DWORD WINAPI GetTickCount(void) {
   clock_gettime(CLOCK_MONOTONIC, &now);
   return (DWORD)((uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000);
 }
+
+namespace winsim {
+namespace detail {
+
+void KillStartedProcesses() {
+  std::lock_guard<std::mutex> guard(g_startedLock);
+  for (pid_t pid : *g_started) kill(pid, SIGKILL);
+}
+
+}  // namespace detail
+}  // namespace winsim

@@ -350,13 +350,14 @@ LONG FaultCode() { return (LONG)GetLastError(); }
 
 }  // namespace
 
-#define REG_FAULT_POINT() \
-  if (winsim::detail::FaultHit(__func__, WINSIM_CALLER())) return FaultCode()
+// As WINSIM_FAULT_POINT, with the error as the result, as the registry's functions give it.
+#define REG_FAULT_POINT(...) \
+  if (winsim::detail::FaultHit(__func__, WINSIM_CALLER(), {__VA_ARGS__})) return FaultCode()
 
 extern "C" LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className,
                                        DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES sa,
                                        PHKEY result, LPDWORD disposition) {
-  REG_FAULT_POINT();
+  REG_FAULT_POINT(ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED);
   (void)reserved;
   (void)className;
   (void)options;  // volatile keys are kept like the others
@@ -391,7 +392,7 @@ extern "C" LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, 
 
 extern "C" LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
                                      PHKEY result) {
-  REG_FAULT_POINT();
+  REG_FAULT_POINT(ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED);
   (void)options;
   if (!result) return ERROR_INVALID_PARAMETER;
   HiveId hive;
@@ -409,7 +410,7 @@ extern "C" LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REG
 
 extern "C" LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type,
                                         BYTE* data, LPDWORD size) {
-  REG_FAULT_POINT();
+  REG_FAULT_POINT(ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA, ERROR_ACCESS_DENIED);
   if (reserved) return ERROR_INVALID_PARAMETER;
   if (data && !size) return kErrorNoAccess;
   HiveId hive;
@@ -440,7 +441,7 @@ extern "C" LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved,
 
 extern "C" LONG WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type,
                                       const BYTE* data, DWORD size) {
-  REG_FAULT_POINT();
+  REG_FAULT_POINT(ERROR_DISK_FULL, ERROR_ACCESS_DENIED);
   (void)reserved;
   if (size && !data) return kErrorNoAccess;
   HiveId hive;
@@ -470,7 +471,7 @@ extern "C" LONG WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWO
 extern "C" LONG WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize,
                                      LPDWORD reserved, LPDWORD type, BYTE* data,
                                      LPDWORD dataSize) {
-  REG_FAULT_POINT();
+  REG_FAULT_POINT(ERROR_ACCESS_DENIED);
   if (reserved || !name || !nameSize) return ERROR_INVALID_PARAMETER;
   if (data && !dataSize) return ERROR_INVALID_PARAMETER;
   HiveId hive;
@@ -501,7 +502,7 @@ extern "C" LONG WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD 
 }
 
 extern "C" LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR name) {
-  REG_FAULT_POINT();
+  REG_FAULT_POINT(ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED);
   HiveId hive;
   std::string path;
   REGSAM access;
@@ -522,7 +523,7 @@ extern "C" LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR name) {
 }
 
 extern "C" LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
-  REG_FAULT_POINT();
+  REG_FAULT_POINT(ERROR_ACCESS_DENIED);
   HiveId hive;
   std::string base, path;
   REGSAM access;
@@ -542,7 +543,7 @@ extern "C" LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
 }
 
 extern "C" LONG WINAPI RegCloseKey(HKEY key) {
-  REG_FAULT_POINT();
+  REG_FAULT_POINT(ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED);
   if ((reinterpret_cast<uintptr_t>(key) & 0xFFFFFFF0u) == 0x80000000u) return ERROR_SUCCESS;
   if (!winsim::detail::FindObject<KeyObject>(key)) return ERROR_INVALID_HANDLE;
   winsim::detail::RemoveHandle(key);

@@ -123,7 +123,7 @@ const struct {
 }  // namespace
 
 extern "C" BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_ACCESS_DENIED);
   if (!info) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   DWORD size = info->dwOSVersionInfoSize;
   bool extended = size == sizeof(OSVERSIONINFOEXA);
@@ -156,7 +156,7 @@ extern "C" BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY author
                                                 DWORD sub0, DWORD sub1, DWORD sub2, DWORD sub3,
                                                 DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7,
                                                 PSID* sid) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_ACCESS_DENIED);
   if (!authority || !sid || count == 0 || count > 8) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   const DWORD all[8] = {sub0, sub1, sub2, sub3, sub4, sub5, sub6, sub7};
   std::string bytes = SidBytes(authority->Value, std::vector<DWORD>(all, all + count));
@@ -187,7 +187,7 @@ extern "C" BOOL WINAPI EqualSid(PSID a, PSID b) {
 
 extern "C" BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass,
                                            LPVOID info, DWORD size, PDWORD returned) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_ACCESS_DENIED);
   auto object = winsim::detail::FindObject<TokenObject>(token);
   if (!object) return Fail(ERROR_INVALID_HANDLE, FALSE);
   if (!(object->access & TOKEN_QUERY)) return Fail(ERROR_ACCESS_DENIED, FALSE);
@@ -213,7 +213,7 @@ extern "C" BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS
 }
 
 extern "C" BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_PRIVILEGE_NOT_HELD, ERROR_ACCESS_DENIED);
   DWORD refusal = 0;
   OSVERSIONINFOA info;
   info.dwOSVersionInfoSize = sizeof info;
@@ -244,7 +244,7 @@ namespace winsim {
 namespace detail {
 
 BOOL WINAPI HostCheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember) {
-  if (FaultHit("CheckTokenMembership", WINSIM_CALLER())) return FALSE;
+  if (FaultHit("CheckTokenMembership", WINSIM_CALLER(), {ERROR_ACCESS_DENIED})) return FALSE;
   if (!sid || !isMember) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   // Without a token the caller's own is used; a given one must be one of ours.
   if (token && !FindObject<TokenObject>(token)) return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -256,7 +256,7 @@ BOOL WINAPI HostCheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember) {
 }
 
 BOOL WINAPI HostOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
-  if (FaultHit("OpenProcessToken", WINSIM_CALLER())) return FALSE;
+  if (FaultHit("OpenProcessToken", WINSIM_CALLER(), {ERROR_ACCESS_DENIED})) return FALSE;
   if (!token) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   OSVERSIONINFOA info;
   info.dwOSVersionInfoSize = sizeof info;
@@ -270,7 +270,7 @@ BOOL WINAPI HostOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
 }
 
 BOOL WINAPI HostLookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
-  if (FaultHit("LookupPrivilegeValueA", WINSIM_CALLER())) return FALSE;
+  if (FaultHit("LookupPrivilegeValueA", WINSIM_CALLER(), {ERROR_ACCESS_DENIED})) return FALSE;
   if (system && *system) return Fail(ERROR_BAD_NETPATH, FALSE);  // the machine has no network
   if (!name || !luid) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   for (const auto& p : kPrivileges)
@@ -285,7 +285,7 @@ BOOL WINAPI HostLookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
 BOOL WINAPI HostAdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
                                       DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
                                       PDWORD returnLength) {
-  if (FaultHit("AdjustTokenPrivileges", WINSIM_CALLER())) return FALSE;
+  if (FaultHit("AdjustTokenPrivileges", WINSIM_CALLER(), {ERROR_ACCESS_DENIED})) return FALSE;
   (void)bufferLength;
   (void)previousState;
   (void)returnLength;

@@ -199,7 +199,7 @@ bool FindShortAlias(const std::string& hostDir, const std::string& alias, std::s
 }  // namespace winsim
 
 extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
-  WINSIM_FAULT_POINT(0u);
+  WINSIM_FAULT_POINT(0u, ERROR_ACCESS_DENIED);
   if (!longPath) return Fail(ERROR_INVALID_PARAMETER, 0u);
   if (!*longPath) return Fail(ERROR_BAD_PATHNAME, 0u);
   std::string out;

@@ -35,7 +35,7 @@ std::mutex g_daclLock;
 std::map<const void*, PACL>* g_dacls = new std::map<const void*, PACL>;
 
 BOOL WINAPI HostInitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision) {
-  if (winsim::detail::FaultHit("InitializeSecurityDescriptor", WINSIM_CALLER())) return FALSE;
+  if (winsim::detail::FaultHit("InitializeSecurityDescriptor", WINSIM_CALLER(), {ERROR_ACCESS_DENIED})) return FALSE;
   if (!descriptor) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   if (revision != SECURITY_DESCRIPTOR_REVISION) return Fail(ERROR_UNKNOWN_REVISION, FALSE);
   std::memset(descriptor, 0, SECURITY_DESCRIPTOR_MIN_LENGTH);
@@ -47,7 +47,7 @@ BOOL WINAPI HostInitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DW
 
 BOOL WINAPI HostSetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL daclPresent,
                                           PACL dacl, BOOL daclDefaulted) {
-  if (winsim::detail::FaultHit("SetSecurityDescriptorDacl", WINSIM_CALLER())) return FALSE;
+  if (winsim::detail::FaultHit("SetSecurityDescriptorDacl", WINSIM_CALLER(), {ERROR_ACCESS_DENIED})) return FALSE;
   if (!descriptor) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   BYTE* sd = static_cast<BYTE*>(descriptor);
   // What Windows checks: the revision that InitializeSecurityDescriptor writes, then the form.
@@ -95,7 +95,7 @@ FARPROC AsProc(Fn fn) {
 // The functions that callers look up by name. Each entry names the DLL that exports it.
 // The host has no DLL search path to restrict; it checks the flags as Windows does.
 BOOL WINAPI HostSetDefaultDllDirectories(DWORD flags) {
-  if (winsim::detail::FaultHit("SetDefaultDllDirectories", WINSIM_CALLER())) return FALSE;
+  if (winsim::detail::FaultHit("SetDefaultDllDirectories", WINSIM_CALLER(), {ERROR_ACCESS_DENIED})) return FALSE;
   const DWORD known = 0x00000100 | 0x00000200 | 0x00000400 | 0x00000800 | 0x00001000;
   if (flags == 0 || (flags & ~known) != 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   return TRUE;
@@ -161,18 +161,18 @@ std::set<void*>* g_blocks = new std::set<void*>;
 }  // namespace
 
 extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
-  WINSIM_FAULT_POINT(0u);
+  WINSIM_FAULT_POINT(0u, ERROR_INSUFFICIENT_BUFFER, ERROR_ACCESS_DENIED);
   return CopyOut(winsim::detail::Setting("windows", "directory", "C:\\WINDOWS"), buffer, size);
 }
 
 extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
-  WINSIM_FAULT_POINT(0u);
+  WINSIM_FAULT_POINT(0u, ERROR_INSUFFICIENT_BUFFER, ERROR_ACCESS_DENIED);
   return CopyOut(winsim::detail::Setting("windows", "directory", "C:\\WINDOWS") + "\\system32",
                  buffer, size);
 }
 
 extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
-  WINSIM_FAULT_POINT(0u);
+  WINSIM_FAULT_POINT(0u, ERROR_INSUFFICIENT_BUFFER, ERROR_ACCESS_DENIED);
   std::string path;
   if (module) {
     const Module* m = ModuleOfHandle(module);
@@ -213,12 +213,12 @@ HMODULE SystemModule(const char* name) {
 }  // namespace winsim
 
 extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR name) {
-  WINSIM_FAULT_POINT((HMODULE) nullptr);
+  WINSIM_FAULT_POINT((HMODULE) nullptr, ERROR_MOD_NOT_FOUND, ERROR_ACCESS_DENIED);
   return winsim::detail::SystemModule(name);
 }
 
 extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
-  WINSIM_FAULT_POINT((FARPROC) nullptr);
+  WINSIM_FAULT_POINT((FARPROC) nullptr, ERROR_PROC_NOT_FOUND, ERROR_ACCESS_DENIED);
   const Module* m = ModuleOfHandle(module);
   if (!m) return Fail(ERROR_MOD_NOT_FOUND, (FARPROC) nullptr);
   // An ordinal (a "name" below 0x10000) names no function the host layer exports.
@@ -231,13 +231,13 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 extern "C" BOOL WINAPI FreeLibrary(HMODULE module) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_ACCESS_DENIED);
   if (!ModuleOfHandle(module)) return Fail(ERROR_MOD_NOT_FOUND, FALSE);
   return TRUE;  // system DLLs stay loaded for the life of the process
 }
 
 extern "C" HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
-  WINSIM_FAULT_POINT((HLOCAL) nullptr);
+  WINSIM_FAULT_POINT((HLOCAL) nullptr, ERROR_NOT_ENOUGH_MEMORY, ERROR_ACCESS_DENIED);
   // Every block is fixed: LMEM_MOVEABLE callers get a pointer, which Windows also accepts as
   // the block's handle.
   void* block =
@@ -249,7 +249,7 @@ extern "C" HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
 }
 
 extern "C" HLOCAL WINAPI LocalFree(HLOCAL memory) {
-  WINSIM_FAULT_POINT(memory);
+  WINSIM_FAULT_POINT(memory, ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED);
   if (!memory) return nullptr;
   {
     // A pointer that LocalAlloc did not give is refused, not handed to free().

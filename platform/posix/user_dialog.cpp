@@ -167,7 +167,7 @@ LRESULT CALLBACK StaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace winsim
 
 extern "C" BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* init) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_ACCESS_DENIED);
   if (!init || init->dwSize != sizeof(INITCOMMONCONTROLSEX)) return FALSE;
   if (init->dwICC & ICC_PROGRESS_CLASS) g_progressRegistered = true;
   return TRUE;
@@ -207,7 +207,7 @@ extern "C" LRESULT WINAPI DefDlgProcA(HWND dialog, UINT message, WPARAM wParam, 
 
 extern "C" HWND WINAPI CreateDialogParamA(HINSTANCE instance, LPCSTR name, HWND parent,
                                           DLGPROC proc, LPARAM param) {
-  WINSIM_FAULT_POINT((HWND) nullptr);
+  WINSIM_FAULT_POINT((HWND) nullptr, ERROR_RESOURCE_NAME_NOT_FOUND, ERROR_ACCESS_DENIED);
   DWORD size = 0;
   const BYTE* data = winsim::detail::FindProgramResource(instance, RT_DIALOG, name, &size);
   if (!data) return nullptr;

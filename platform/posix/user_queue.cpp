@@ -65,7 +65,7 @@ void DropMessagesOf(HWND window) {
 }  // namespace winsim
 
 extern "C" BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_ACCESS_DENIED);
   std::thread::id thread = std::this_thread::get_id();
   if (window) {
     auto w = FindWindowObject(window);

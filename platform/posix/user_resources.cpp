@@ -163,14 +163,14 @@ const BYTE* FindProgramResource(HMODULE module, LPCSTR type, LPCSTR name, DWORD*
 }  // namespace winsim
 
 extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
-  WINSIM_FAULT_POINT((HMODULE) nullptr);
+  WINSIM_FAULT_POINT((HMODULE) nullptr, ERROR_ACCESS_DENIED);
   if (!name) return kProgram;
   // The host's system DLLs are always loaded; LoadLibraryA names them the same way.
   return winsim::detail::SystemModule(name);
 }
 
 extern "C" HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
-  WINSIM_FAULT_POINT((HRSRC) nullptr);
+  WINSIM_FAULT_POINT((HRSRC) nullptr, ERROR_ACCESS_DENIED);
   return (HRSRC)Lookup(module ? module : kProgram, type, name);
 }
 
@@ -190,7 +190,7 @@ extern "C" DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
 
 extern "C" HANDLE WINAPI LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy,
                                     UINT flags) {
-  WINSIM_FAULT_POINT((HANDLE) nullptr);
+  WINSIM_FAULT_POINT((HANDLE) nullptr, ERROR_RESOURCE_NAME_NOT_FOUND, ERROR_ACCESS_DENIED);
   (void)flags;  // colours are not drawn on the host
   if (type != IMAGE_ICON) return Fail(ERROR_INVALID_PARAMETER, (HANDLE) nullptr);
   // A null instance asks for the system's own images, which the host does not have.

@@ -234,7 +234,7 @@ extern "C" LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wPara
 }
 
 extern "C" BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_INVALID_WINDOW_HANDLE, ERROR_ACCESS_DENIED);
   if (!Find(window)) return FALSE;
   return (BOOL)SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
 }
@@ -296,7 +296,7 @@ extern "C" BOOL WINAPI IsWindowVisible(HWND window) {
 }
 
 extern "C" BOOL WINAPI DestroyWindow(HWND window) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_INVALID_WINDOW_HANDLE, ERROR_ACCESS_DENIED);
   auto w = Find(window);
   if (!w) return FALSE;
   if (w->thread != std::this_thread::get_id()) return Fail(ERROR_ACCESS_DENIED, FALSE);
@@ -335,7 +335,7 @@ extern "C" BOOL WINAPI GetClientRect(HWND window, LPRECT rect) {
 
 extern "C" BOOL WINAPI SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy,
                                     UINT flags) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_INVALID_WINDOW_HANDLE, ERROR_ACCESS_DENIED);
   (void)after;  // the host keeps no z-order
   auto w = Find(window);
   if (!w) return FALSE;
@@ -459,7 +459,7 @@ extern "C" int WINAPI MapWindowPoints(HWND from, HWND to, LPPOINT points, UINT c
 }
 
 extern "C" BOOL WINAPI SystemParametersInfoA(UINT action, UINT param, PVOID data, UINT winIni) {
-  WINSIM_FAULT_POINT(FALSE);
+  WINSIM_FAULT_POINT(FALSE, ERROR_ACCESS_DENIED);
   (void)param;
   (void)winIni;
   if (action != SPI_GETWORKAREA || !data) return Fail(ERROR_INVALID_PARAMETER, FALSE);

@@ -26,8 +26,13 @@
  * PROGRAM:FUNCTION#N=ERROR applies only in the processes of that program (setup.exe).
  *
  * Trace: WINSIM_TRACE=[PROGRAM:]HOSTFILE appends one line per counted call to HOSTFILE,
- * "FUNCTION +OFFSET", the caller's return address as an offset into its program, with " !ERROR"
- * behind a call that the knobs made fail.
+ * "FUNCTION +OFFSET ?E,E,...": the caller's return address as an offset into its program and the
+ * errors the function plausibly fails with (declared at its fault point), with " !ERROR" behind
+ * a call that the knobs made fail.
+ *
+ * Kill: WINSIM_KILL=[PROGRAM:]FUNCTION#N ends the process at the Nth call of FUNCTION, before the
+ * call does anything, and every process it started with it, without any cleanup: a power cut
+ * in the middle of a run.
  */
 #ifndef PLATFORM_POSIX_WINSIM_H
 #define PLATFORM_POSIX_WINSIM_H

@@ -151,10 +151,14 @@ std::vector<Lines> MovedBesideCache() {
   return files;
 }
 
-// TempFolder can't be removed while the folder "cache" is in it: that is logged, and it stays.
+// TempFolder can't be removed while the folder "cache" is in it: that is logged, and what is
+// left goes at the next start of Windows.
 const Lines kCacheStays = Lines{"[0] Cleanup folder  {T}"} +
                           Walk({{"[0] ActDelFile() - file  {T}\\cache"}}, false) +
-                          Lines{"[*] Cleanup files err  {T}"};
+                          Lines{"[*] Cleanup files err  {T}"} +
+                          Walk({{"[*] MoveFileOnRebootNT() - MoveFileEx  OK"}}) +
+                          Lines{"[*] MoveFileOnRebootNT() - MoveFileEx  OK"};
+const std::vector<std::string> kCacheScheduled = {"{T}\\cache -> ", "{T} -> "};
 
 // An update whose pondwick.dll is held open: found locked, not copied, left for the restart.
 Lines LockedPondwickLeftForTheRestart() {
@@ -794,7 +798,7 @@ const Row kRows[] = {
      kAllFiles,
      {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
      "-",
-     {},
+     kCacheScheduled,
      true,
      {Config("ii /silent")},
      {},
@@ -817,7 +821,7 @@ const Row kRows[] = {
      kAllFiles,
      {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolderPort={I}", "_PortableRootFolder={R}"},
      "-",
-     {},
+     kCacheScheduled,
      true,
      {Config("pp /silent")},
      {},

@@ -1,31 +1,26 @@
 /*
  * The fault sweep: every platform call that a whole installation makes is made to fail, one at a
- * time, with each error that call plausibly gives, and the installation must survive it.
+ * time, with each error that call plausibly gives, and the setup is ended at each of those calls
+ * as a power cut would end it; each run must keep the installer's promise.
  *
  * For each kind of installation a clean run is traced first (WINSIM_TRACE): the list of counted
- * calls in the order the setup made them, each with its call site. Then, for every call index
- * (or every Nth, see PW_SWEEP_STRIDE) and every error in Plausible(), a fresh machine runs the
- * same installation with only that call of setup.exe failing (WINSIM_FAULTS with the program
- * prefix, so the configuration program and the product are untouched), and the run is judged by
- * what any observer of the machine can see:
- *   - the setup ended on its own, within the bound, with no sanitizer report and no crash code;
- *   - its exit code is one the setup gives: 0, -1, -4, -5 or a failure HRESULT;
- *   - the log lines written before the failing call are the clean run's lines;
- *   - a failed run was reported (a message box, or the log line of the report when the box itself
- *     is what failed);
- *   - no folder or file of the private temporary folder is left in the temporary folders unless
- *     its deletion is scheduled or the log says that removing it failed;
- *   - nothing changed outside the folders an installation may change;
- *   - every file of the installation folder holds either the old or the new bytes (a copy made
- *     for a restart may sit beside it, when its replacement is scheduled), and a run that ends
- *     with 0 has every new file in place, scheduled, or named by a log line with an error code.
+ * calls in the order the setup made them, each with its call site and the errors its function
+ * declares plausible. Then, for every call index (or every Nth, see PW_SWEEP_STRIDE):
+ *   - faulted runs: for every plausible error, a fresh machine runs the same installation with
+ *     only that call of setup.exe failing (WINSIM_FAULTS with the program prefix, so the
+ *     configuration program and the product are untouched);
+ *   - a killed run: a fresh machine runs it with the setup ended at that call (WINSIM_KILL), then
+ *     Windows starts again (winsim boot), then the same setup runs again without faults.
+ * Each run is judged by named checks (see the Check functions), by what a user or a deployment
+ * script sees: the result and the boxes, the files, the pending replacements, the restart.
  *
  * Environment: PW_SWEEP_STRIDE=N tries every Nth call index (default 1, the full sweep);
- * PW_SWEEP_OFFSET=K starts at index K (default 0); PW_SWEEP_ONLY=FUNCTION#N=ERROR runs just
- * that fault and prints what the machine showed. The summary line says how many runs and
- * distinct call sites were tried.
+ * PW_SWEEP_OFFSET=K starts at index K (default 0); PW_SWEEP_MODE=faults or kills runs one half;
+ * PW_SWEEP_ONLY=FUNCTION#N=ERROR (or FUNCTION#N=kill) runs just that one and prints what the
+ * machine showed. The summary line gives runs, kills, failures and what killed runs left behind.
  */
 #include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +30,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -59,8 +55,9 @@ struct Kind {
   Machine machine;
 };
 
-// The three installations whose calls are swept: a fresh fixed install with nothing in the way,
-// an update with one file held open (the restart path, declined), and the portable edition.
+// The four installations whose calls are swept: a fresh fixed install with nothing in the way,
+// an update with one file held open (the restart path, declined) on the NT family and on the 95
+// family (wininit.ini), and the portable edition.
 const Kind kKinds[] = {
     {"Fixed",
      e2e::kAll,
@@ -74,74 +71,19 @@ const Kind kKinds[] = {
      e2e::kAll | e2e::kPortable,
      {"{I}", "0", nullptr, "yes", "{R}"},
      {false, nullptr, nullptr, false, false, IDNO, false, false, nullptr}},
+    {"Locked95",
+     e2e::kAll,
+     {"{I}", "1", nullptr, nullptr, nullptr},
+     {true, "pondwick.dll", nullptr, false, true, IDNO, false, false, nullptr}},
 };
-
-// ---- What the errors are ----
-
-// The errors a call of function plausibly fails with on a real machine: its typical error, a
-// refusal of access, and a full disk for writers and a sharing violation for openers.
-std::vector<DWORD> Plausible(const std::string& function) {
-  static const std::map<std::string, std::vector<DWORD>> kErrors = {
-      {"CreateFileA", {ERROR_FILE_NOT_FOUND, ERROR_SHARING_VIOLATION, ERROR_DISK_FULL}},
-      {"WriteFile", {ERROR_DISK_FULL}},
-      {"ReadFile", {ERROR_READ_FAULT}},
-      {"SetFilePointer", {ERROR_NEGATIVE_SEEK}},
-      {"CloseHandle", {ERROR_INVALID_HANDLE}},
-      {"CopyFileA", {ERROR_SHARING_VIOLATION, ERROR_DISK_FULL}},
-      {"MoveFileA", {ERROR_SHARING_VIOLATION, ERROR_DISK_FULL}},
-      {"MoveFileExA", {ERROR_SHARING_VIOLATION, ERROR_DISK_FULL}},
-      {"DeleteFileA", {ERROR_SHARING_VIOLATION}},
-      {"RemoveDirectoryA", {ERROR_DIR_NOT_EMPTY, ERROR_SHARING_VIOLATION}},
-      {"CreateDirectoryA", {ERROR_ALREADY_EXISTS, ERROR_DISK_FULL}},
-      {"GetFileAttributesA", {ERROR_FILE_NOT_FOUND}},
-      {"SetFileAttributesA", {ERROR_FILE_NOT_FOUND}},
-      {"FindFirstFileA", {ERROR_PATH_NOT_FOUND}},
-      {"FindNextFileA", {ERROR_NOT_ENOUGH_MEMORY}},
-      {"FindClose", {ERROR_INVALID_HANDLE}},
-      {"GetFileSize", {ERROR_INVALID_HANDLE}},
-      {"CreateFileMappingA", {ERROR_NOT_ENOUGH_MEMORY}},
-      {"MapViewOfFile", {ERROR_NOT_ENOUGH_MEMORY}},
-      {"UnmapViewOfFile", {ERROR_INVALID_ADDRESS}},
-      {"GetTempPathA", {ERROR_PATH_NOT_FOUND}},
-      {"GetTempFileNameA", {ERROR_FILE_EXISTS, ERROR_DISK_FULL}},
-      {"GetModuleFileNameA", {ERROR_INSUFFICIENT_BUFFER}},
-      {"GetWindowsDirectoryA", {ERROR_INSUFFICIENT_BUFFER}},
-      {"GetSystemDirectoryA", {ERROR_INSUFFICIENT_BUFFER}},
-      {"LoadLibraryA", {ERROR_MOD_NOT_FOUND}},
-      {"GetProcAddress", {ERROR_PROC_NOT_FOUND}},
-      {"CreateProcessA", {ERROR_FILE_NOT_FOUND, ERROR_NOT_ENOUGH_MEMORY}},
-      {"WaitForSingleObject", {ERROR_INVALID_HANDLE}},
-      {"GetExitCodeProcess", {ERROR_INVALID_HANDLE}},
-      {"CreateEventA", {ERROR_INVALID_HANDLE}},
-      {"RegCreateKeyExA", {ERROR_FILE_NOT_FOUND}},
-      {"RegOpenKeyExA", {ERROR_FILE_NOT_FOUND}},
-      {"RegQueryValueExA", {ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA}},
-      {"RegSetValueExA", {ERROR_DISK_FULL}},
-      {"RegDeleteValueA", {ERROR_FILE_NOT_FOUND}},
-      {"RegCloseKey", {ERROR_INVALID_HANDLE}},
-      {"LocalAlloc", {ERROR_NOT_ENOUGH_MEMORY}},
-      {"LocalFree", {ERROR_INVALID_HANDLE}},
-      {"CreateDialogParamA", {ERROR_RESOURCE_NAME_NOT_FOUND}},
-      {"LoadImageA", {ERROR_RESOURCE_NAME_NOT_FOUND}},
-      {"SetWindowTextA", {ERROR_INVALID_WINDOW_HANDLE}},
-      {"SetWindowPos", {ERROR_INVALID_WINDOW_HANDLE}},
-      {"DestroyWindow", {ERROR_INVALID_WINDOW_HANDLE}},
-      {"MessageBoxA", {ERROR_NOT_ENOUGH_MEMORY}},
-      {"ExitWindowsEx", {ERROR_PRIVILEGE_NOT_HELD}},
-  };
-  std::vector<DWORD> errors;
-  auto it = kErrors.find(function);
-  if (it != kErrors.end()) errors = it->second;
-  errors.push_back(ERROR_ACCESS_DENIED);
-  return errors;
-}
 
 // ---- The trace of a run ----
 
 struct Call {
   std::string function;
-  std::string site;  // "+0x..." within the setup program
-  bool failed = false;
+  std::string site;            // "+0x..." within the setup program
+  std::vector<DWORD> errors;   // the errors its function declares plausible
+  bool failed = false, killed = false;
 };
 
 std::vector<Call> ReadTrace(const std::string& path) {
@@ -152,8 +94,16 @@ std::vector<Call> ReadTrace(const std::string& path) {
     std::istringstream fields(line);
     Call call;
     std::string mark;
-    fields >> call.function >> call.site >> mark;
-    call.failed = !mark.empty() && mark[0] == '!';
+    fields >> call.function >> call.site;
+    while (fields >> mark) {
+      if (mark[0] == '!') call.failed = true;
+      if (mark == "KILLED") call.killed = true;
+      if (mark[0] != '?') continue;
+      std::istringstream list(mark.substr(1));
+      std::string error;
+      while (std::getline(list, error, ','))
+        call.errors.push_back((DWORD)std::strtoul(error.c_str(), nullptr, 10));
+    }
     if (!call.function.empty()) calls.push_back(call);
   }
   return calls;
@@ -243,12 +193,6 @@ bool Contains(const std::vector<std::string>& lines, const std::string& part) {
   return false;
 }
 
-// The code of a log line "[code] text", written in hexadecimal.
-unsigned long CodeOf(const std::string& line) {
-  if (line.empty() || line[0] != '[') return 0;
-  return std::strtoul(line.c_str() + 1, nullptr, 16);
-}
-
 // Whether the last message box of a failed run is the report of a step that ends the run with
 // that result ("caption|text"; the text starts with the report's message).
 bool ReportFits(LONG code, const std::string& box) {
@@ -285,11 +229,52 @@ bool InWininit(const std::vector<std::string>& pending, const std::string& path,
   return false;
 }
 
-// A failing look-up of a run-time function stands for a system without it, which the setup
-// meets quietly (no MoveFileExA: nothing is scheduled, and nothing is said).
-bool IsLookUp(const std::string& function) {
-  return function == "GetProcAddress" || function == "LoadLibraryA" ||
-         function == "GetModuleHandleA";
+// ---- The files of an installation ----
+
+// A tree as Installation::Tree lists it: name -> "" (the new bytes), "old", "/" (a folder), or
+// what else the file holds (another file's name, "?SIZE").
+std::map<std::string, std::string> Entries(const std::string& tree) {
+  std::map<std::string, std::string> entries;
+  std::istringstream items(tree == "-" ? std::string() : tree);
+  std::string item;
+  while (items >> item) {
+    size_t eq = item.find('=');
+    if (item.back() == '/') entries[item.substr(0, item.size() - 1)] = "/";
+    else if (eq == std::string::npos) entries[item] = "";
+    else entries[item.substr(0, eq)] = item.substr(eq + 1);
+  }
+  return entries;
+}
+
+// A numbered copy made beside its target for the restart: _pwN.pw_.
+bool IsRestartCopy(const std::string& name) {
+  return name.rfind("_pw", 0) == 0 && name.size() > 7 &&
+         name.compare(name.size() - 4, 4, ".pw_") == 0;
+}
+
+// The product's files, as the clean run installs them (in place, or as a copy's target).
+std::set<std::string> PayloadNames(const Observed& clean) {
+  std::set<std::string> names;
+  for (const auto& entry : Entries(clean.files))
+    if (entry.second == "/") continue;
+    else if (IsRestartCopy(entry.first)) names.insert(entry.second);
+    else names.insert(entry.first);
+  return names;
+}
+
+// A block whose failure the run tolerates, and reports in its log, brings none of its files:
+// "langs" (the run goes on as the English version) and "affid".
+bool ToleratedMissing(const std::string& name, const Observed& seen) {
+  bool lng = name.size() > 4 && name.compare(name.size() - 4, 4, ".lng") == 0;
+  return (lng && Contains(seen.wholeLog, "] ENGLISH Ver") &&
+          Contains(seen.wholeLog, "] Err unpack to")) ||
+         (name == "affid.txt" &&
+          (Contains(seen.wholeLog, "] Err save to ") || Contains(seen.wholeLog, "] Err write ")));
+}
+
+// Whether the copy is scheduled to replace the target at the next start.
+bool ScheduledOver(const Observed& seen, const std::string& copy, const std::string& target) {
+  return Contains(seen.pending, copy + " -> " + target) || InWininit(seen.pending, copy, false);
 }
 
 // ---- One run and its judgement ----
@@ -301,18 +286,302 @@ struct Clean {
   std::set<std::string> logFolder; // what the log folder holds after a clean run
 };
 
-std::string TracePath(const std::string& kind, const std::string& what) {
-  return SelfFolder() + "/../tmp/sweep-" + kind + "-" + what + ".trace";
-}
+// What one run showed, for the checks.
+struct Look {
+  const Kind& kind;
+  const Clean& clean;
+  Installation& install;
+  const Observed& seen;
+  const std::vector<Call>& calls;
+  const std::map<std::string, std::string>& before;
+  const std::map<std::string, std::string>& after;
+  std::string function;  // the failing call's function ("" for a run without faults)
+  std::string Folder() const { return install.Dir() + "\\Pondwick"; }
+};
+
+// What a run broke: one line per finding, led by the name of the promise it broke.
+struct Findings {
+  std::vector<std::string> lines;
+  void operator()(const char* check, const std::string& detail) {
+    lines.push_back(std::string(check) + ": " + detail);
+  }
+};
 
 std::string SanitizerPrefix(const std::string& kind) {
   return SelfFolder() + "/../tmp/sweep-" + kind + "-sanitizer";
 }
 
-// Runs the installation with the trace on and the given fault (or none); keeps the trace's calls.
-// The installation stays in *install for judging: its machine is gone with it.
-Observed RunInstall(const Kind& kind, const std::string& faults, std::vector<Call>* calls,
-                    std::map<std::string, std::string>* before,
+// The setup ended on its own, within the bound, with a result it gives.
+bool CheckEnded(const Observed& seen, Findings& bad) {
+  LONG code = (LONG)seen.exitCode;
+  bool known = code == 0 || code == -1 || code == -4 || code == -5 ||
+               (seen.exitCode & 0xF0000000u) == 0x80000000u;
+  if (seen.exitCode == STILL_ACTIVE) bad("ended", "the setup did not end within the bound");
+  else if (!known) bad("ended", "exit code " + std::to_string(seen.exitCode) + " is no result");
+  return known && seen.exitCode != STILL_ACTIVE;
+}
+
+void CheckNoSanitizerReport(const std::string& kind, Findings& bad) {
+  std::string prefix = SanitizerPrefix(kind);
+  std::string folder = prefix.substr(0, prefix.rfind('/'));
+  for (const char* suffix : {"asan", "ubsan"}) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) break;
+    std::string stem = prefix.substr(prefix.rfind('/') + 1) + "-" + suffix;
+    while (dirent* entry = readdir(dir))
+      if (std::string(entry->d_name).rfind(stem, 0) == 0) {
+        std::string path = folder + "/" + entry->d_name;
+        std::ifstream in(path);
+        std::string first;
+        std::getline(in, first);
+        std::getline(in, first);
+        bad("no sanitizer report", first);
+        unlink(path.c_str());
+      }
+    closedir(dir);
+  }
+}
+
+// The log lines written before the failing call are the clean run's.
+void CheckLogKept(const Look& look, size_t failedAt, Findings& bad) {
+  size_t written = 0;
+  for (size_t i = 0; i < failedAt && i < look.calls.size(); ++i)
+    if (look.calls[i].function == "WriteFile" && look.clean.logSites.count(look.calls[i].site))
+      ++written;
+  const auto &now = look.seen.wholeLog, &then = look.clean.seen.wholeLog;
+  for (size_t i = 0; i < written; ++i) {
+    if (i >= now.size() || i >= then.size()) {
+      bad("log kept", "line " + std::to_string(i + 1) + " written before the failure is gone");
+      return;
+    }
+    if (now[i] != then[i]) {
+      bad("log kept", "line " + std::to_string(i + 1) + " '" + now[i] + "' was '" + then[i] + "'");
+      return;
+    }
+  }
+}
+
+// A failed run says so with the report of its result: a box, or its log line when the box is
+// what failed.
+void CheckReported(const Look& look, Findings& bad) {
+  LONG code = (LONG)look.seen.exitCode;
+  if (code == 0) return;
+  if (look.function == "MessageBoxA") {
+    for (const std::string& line : look.seen.wholeLog) {
+      size_t text = line.find("] ");
+      if (text != std::string::npos && ReportFits(code, "|" + line.substr(text + 2))) return;
+    }
+    bad("failure reported", "exit code " + std::to_string(code) + ", no report in the log");
+  } else if (look.seen.boxes.empty()) {
+    bad("failure reported", "exit code " + std::to_string(code) + " without any box");
+  } else if (!ReportFits(code, look.seen.boxes.back())) {
+    bad("failure reported",
+        "exit code " + std::to_string(code) + " ends with '" + look.seen.boxes.back() + "'");
+  }
+}
+
+// Nothing of the private temporary folder stays in the temporary folders unless its deletion
+// is scheduled.
+void CheckTempGoneOrScheduled(const Look& look, Findings& bad) {
+  std::string systemTemp = Relative(look.install.Dir() + "\\tmp"), logFolder = "/_pw";
+  std::map<std::string, std::string> now;
+  Snapshot(winsim::HostPath("C:\\"), "", &now);
+  for (const auto& entry : now) {
+    bool inTemp = Under(entry.first, systemTemp) && entry.first != systemTemp;
+    bool inLog = Under(entry.first, logFolder) && entry.first != logFolder;
+    if (!inTemp && !inLog) continue;
+    std::string name = entry.first.substr((inTemp ? systemTemp : logFolder).size());
+    if (inLog && look.clean.logFolder.count(name)) continue;  // the log files
+    if (look.before.count(entry.first)) continue;  // there before this run
+    if (name.find('/', 1) != std::string::npos) continue;     // a whole leftover is one finding
+    std::string windows =
+        (inTemp ? look.install.Dir() + "\\tmp" : std::string("C:\\_pw")) + "\\" + name.substr(1);
+    bool isTemp = windows == look.install.TempFolder();
+    if (!Contains(look.seen.pending, (isTemp ? std::string("{T}") : windows) + " -> ") &&
+        !InWininit(look.seen.pending, windows, isTemp))
+      bad("temporary folder gone or scheduled", "left behind: " + windows);
+  }
+}
+
+// Only what the private temporary folder holds is scheduled for deletion. The log names that
+// folder {T}; when the log line naming it is what failed, it is known by its place and prefix.
+void CheckNothingNeededDeleted(const Look& look, Findings& bad) {
+  std::vector<std::string> temps = {"{T}", look.install.Dir() + "\\tmp\\PWS", "C:\\_pw\\PWS"};
+  for (const std::string& p : look.seen.pending) {
+    bool deletion = p.size() > 4 && p.compare(p.size() - 4, 4, " -> ") == 0;
+    bool nul = p.rfind("wininit: NUL=", 0) == 0;
+    if (!deletion && !nul) continue;
+    bool temp = false;
+    for (const std::string& t : temps) temp = temp || p.find(t) == (nul ? 13 : 0);
+    if (!temp) bad("nothing needed deleted", p);
+  }
+}
+
+// Nothing changed outside the folders an installation may change.
+void CheckNothingOutside(const Look& look, Findings& bad) {
+  const std::string& dir = look.install.Dir();
+  std::vector<std::string> allowed = {Relative(dir + "\\Pondwick"), Relative(dir + "\\Roamkit"),
+                                      Relative(dir + "\\records"), Relative(dir + "\\tmp"),
+                                      "/_pw"};
+  // A version that can't be read counts as the 95 family, which replaces files through
+  // wininit.ini.
+  if (look.function == "GetVersionExA" || look.kind.machine.win98)
+    allowed.push_back("/WINDOWS/wininit.ini");
+  std::set<std::string> changed;
+  for (const auto& entry : look.after) {
+    auto old = look.before.find(entry.first);
+    if (old == look.before.end() || old->second != entry.second) changed.insert(entry.first);
+  }
+  for (const auto& entry : look.before)
+    if (!look.after.count(entry.first)) changed.insert(entry.first);
+  for (const std::string& path : changed) {
+    bool ok = false;
+    for (const std::string& folder : allowed) ok = ok || Under(path, folder);
+    if (!ok) bad("nothing changed outside", "C:" + path);
+  }
+}
+
+// Every file of the installation folder holds the old or the new bytes; a numbered copy lies
+// beside its target only while it holds the target's new bytes and replaces it at the start.
+void CheckOldOrNew(const Look& look, Findings& bad) {
+  for (const auto& entry : Entries(look.seen.files)) {
+    const std::string &name = entry.first, &what = entry.second;
+    if (what.empty() || what == "old" || what == "/") continue;
+    // On the 95 family a new file's target is made empty, for its short name, and replaced at
+    // the start by its copy.
+    bool replaced = false;
+    for (const auto& other : Entries(look.seen.files))
+      replaced = replaced || (IsRestartCopy(other.first) && other.second == name &&
+                              ScheduledOver(look.seen, look.Folder() + "\\" + other.first,
+                                            look.Folder() + "\\" + name));
+    if (what == "?0" && replaced) continue;
+    if (IsRestartCopy(name) && what.find('?') == std::string::npos &&
+        what.rfind("old ", 0) != 0 &&
+        ScheduledOver(look.seen, look.Folder() + "\\" + name, look.Folder() + "\\" + what))
+      continue;
+    bad("old or new", "the installation folder holds " + name + "=" + what);
+  }
+}
+
+// Result 0: every product file is in place with its new bytes, or its numbered copy holds them
+// and replaces it at the next start.
+void CheckInstalledOrScheduled(const Look& look, Findings& bad) {
+  if (look.seen.exitCode != 0) return;
+  std::map<std::string, std::string> files = Entries(look.seen.files);
+  for (const std::string& name : PayloadNames(look.clean.seen)) {
+    auto it = files.find(name);
+    if (it != files.end() && it->second.empty()) continue;
+    bool scheduled = false;
+    for (const auto& entry : files)
+      scheduled = scheduled || (IsRestartCopy(entry.first) && entry.second == name &&
+                                ScheduledOver(look.seen, look.Folder() + "\\" + entry.first,
+                                              look.Folder() + "\\" + name));
+    if (!scheduled && !ToleratedMissing(name, look.seen))
+      bad("result 0 means installed", name + " is neither new nor scheduled");
+  }
+}
+
+// Result 0, then the next start of Windows: every product file holds its new bytes, no numbered
+// copy and no temporary folder is left, and a RunOnce value starts the installed product once.
+void CheckAfterRestart(const Look& look, Findings& bad) {
+  if (look.seen.exitCode != 0) return;
+  Observed after = look.install.Restart(0);
+  if (!look.install.Problem().empty()) {
+    bad("after the restart", look.install.Problem());
+    return;
+  }
+  std::map<std::string, std::string> files = Entries(after.files);
+  for (const std::string& name : PayloadNames(look.clean.seen)) {
+    auto it = files.find(name);
+    bool fresh = it != files.end() && it->second.empty();
+    if (!fresh && !ToleratedMissing(name, look.seen))
+      bad("after the restart", name + (it == files.end() ? " is missing" : "=" + it->second));
+  }
+  for (const auto& entry : files)
+    if (IsRestartCopy(entry.first)) bad("after the restart", "a copy is left: " + entry.first);
+  if (after.tempExists) bad("after the restart", "the temporary folder is left");
+  if (look.seen.runOnce == "-") return;
+  if (look.seen.runOnce.find(look.Folder() + "\\identities.exe") == std::string::npos)
+    bad("after the restart", "RunOnce names another program: " + look.seen.runOnce);
+  if (after.runOnce != "-") bad("after the restart", "RunOnce is still there");
+  if (after.productStarts.size() != look.seen.productStarts.size() + 1)
+    bad("after the restart", "the product started " +
+                                 std::to_string(after.productStarts.size() -
+                                                look.seen.productStarts.size()) +
+                                 " times at the logon");
+}
+
+// The pending replacements are well formed: PendingFileRenameOperations is pairs of strings
+// with a source each, closed by an empty string; wininit.ini is whole lines of text. wininit.ini
+// is edited in place through a mapping that first lengthens it with zeros, which the edit then
+// cuts off: a run ended in between (cutShort) may leave zeros behind whole lines.
+void CheckPendingWellFormed(const char* when, bool cutShort, Findings& bad) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                    KEY_READ, &key) == ERROR_SUCCESS) {
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, nullptr, &size) ==
+        ERROR_SUCCESS) {
+      std::string data(size, '\0');
+      RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
+                       reinterpret_cast<BYTE*>(&data[0]), &size);
+      std::vector<std::string> strings;
+      for (size_t at = 0; at < data.size();) {
+        size_t end = data.find('\0', at);
+        if (end == std::string::npos) end = data.size();
+        strings.push_back(data.substr(at, end - at));
+        at = end + 1;
+      }
+      bool ok = type == REG_MULTI_SZ && data.size() >= 2 && data.back() == '\0' &&
+                !strings.empty() && strings.back().empty();
+      if (ok) strings.pop_back();
+      ok = ok && strings.size() % 2 == 0;
+      for (size_t i = 0; ok && i < strings.size(); i += 2) ok = !strings[i].empty();
+      if (!ok) bad("pending replacements well formed", std::string(when) + ": the registry list");
+    }
+    RegCloseKey(key);
+  }
+  std::ifstream in(winsim::HostPath("C:\\WINDOWS\\wininit.ini"), std::ios::binary);
+  std::string ini((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (cutShort)
+    while (!ini.empty() && ini.back() == '\0') ini.pop_back();
+  bool ok = ini.find('\0') == std::string::npos &&
+            (ini.empty() || (ini.size() >= 2 && ini.compare(ini.size() - 2, 2, "\r\n") == 0));
+  if (!ok) bad("pending replacements well formed", std::string(when) + ": wininit.ini");
+}
+
+// The log is readable: every line is "[code] text", but for one cut line at most.
+void CheckLogReadable(const Observed& seen, Findings& bad) {
+  size_t unreadable = 0;
+  for (const std::string& line : seen.wholeLog) {
+    size_t close = line.find("] ");
+    bool readable = line.empty() || (line[0] == '[' && close != std::string::npos &&
+                                     line.find_first_not_of("0123456789ABCDEFabcdef-", 1) == close);
+    if (!readable && ++unreadable == 2) bad("log readable", line);
+  }
+}
+
+// The PWS*.tmp folders in the system temporary folder, and the bytes they hold.
+void CountLeftovers(const Installation& install, size_t* folders, unsigned long long* bytes) {
+  std::map<std::string, std::string> tree;
+  std::string temp = winsim::HostPath((install.Dir() + "\\tmp").c_str());
+  Snapshot(temp, "", &tree);
+  for (const auto& entry : tree) {
+    std::string top = entry.first.substr(1, entry.first.find('/', 1) - 1);
+    if (strncasecmp(top.c_str(), "PWS", 3) != 0) continue;
+    if (entry.second == "dir" && entry.first.find('/', 1) == std::string::npos) ++*folders;
+    else if (entry.second != "dir") *bytes += std::strtoull(entry.second.c_str(), nullptr, 10);
+  }
+}
+
+std::string TracePath(const std::string& kind, const std::string& what) {
+  return SelfFolder() + "/../tmp/sweep-" + kind + "-" + what + ".trace";
+}
+
+// Runs the installation with the trace on and the given fault or kill (or none); keeps the
+// trace's calls. The installation stays in *install for judging: its machine is gone with it.
+Observed RunInstall(const Kind& kind, const std::string& faults, const std::string& kill,
+                    std::vector<Call>* calls, std::map<std::string, std::string>* before,
                     std::map<std::string, std::string>* after, std::string* problem,
                     std::unique_ptr<Installation>* install) {
   Machine machine = kind.machine;
@@ -324,179 +593,76 @@ Observed RunInstall(const Kind& kind, const std::string& faults, std::vector<Cal
     *problem = "machine not ready: " + (*install)->Problem();
     return seen;
   }
-  std::string trace = TracePath(kind.name, faults.empty() ? "clean" : "fault");
+  std::string trace = TracePath(kind.name, faults.empty() && kill.empty() ? "clean" : "fault");
   unlink(trace.c_str());
-  std::string drive = winsim::HostPath("C:\\");
   before->clear();
-  Snapshot(drive, "", before);
+  Snapshot(winsim::HostPath("C:\\"), "", before);
   setenv("WINSIM_TRACE", ("setup.exe:" + trace).c_str(), 1);
+  if (!kill.empty()) setenv("WINSIM_KILL", kill.c_str(), 1);
   seen = (*install)->Install("");
   unsetenv("WINSIM_TRACE");
+  unsetenv("WINSIM_KILL");
   after->clear();
-  Snapshot(drive, "", after);
+  Snapshot(winsim::HostPath("C:\\"), "", after);
   *calls = ReadTrace(trace);
   if (!(*install)->Problem().empty()) *problem = (*install)->Problem();
   return seen;
 }
 
-// Everything wrong with one faulted run, one line each; empty when it survived.
-std::vector<std::string> Judge(const Kind& kind, const Clean& clean, Installation& install,
-                               const Observed& seen, const std::vector<Call>& calls,
-                               const std::map<std::string, std::string>& before,
-                               const std::map<std::string, std::string>& after,
-                               const std::string& function, DWORD error) {
-  std::vector<std::string> wrong;
-  auto bad = [&wrong](const std::string& what) { wrong.push_back(what); };
+// A run with one failing call.
+std::vector<std::string> JudgeFault(const Look& look) {
+  Findings bad;
+  bool ended = CheckEnded(look.seen, bad);
+  CheckNoSanitizerReport(look.kind.name, bad);
+  size_t failedAt = look.calls.size();
+  for (size_t i = 0; i < look.calls.size() && failedAt == look.calls.size(); ++i)
+    if (look.calls[i].failed) failedAt = i;
+  if (failedAt == look.calls.size())
+    bad("failing call reached", "the run took another way and never made it");
+  CheckLogKept(look, failedAt, bad);
+  if (ended) CheckReported(look, bad);
+  CheckTempGoneOrScheduled(look, bad);
+  CheckNothingNeededDeleted(look, bad);
+  CheckNothingOutside(look, bad);
+  CheckOldOrNew(look, bad);
+  CheckInstalledOrScheduled(look, bad);
+  if (bad.lines.empty()) CheckAfterRestart(look, bad);
+  return bad.lines;
+}
 
-  // Ended, and ended well enough.
-  LONG code = (LONG)seen.exitCode;
-  bool knownCode = code == 0 || code == -1 || code == -4 || code == -5 ||
-                   (seen.exitCode & 0xF0000000u) == 0x80000000u;
-  if (seen.exitCode == STILL_ACTIVE) bad("the setup did not end within the bound");
-  else if (!knownCode) bad("exit code " + std::to_string(seen.exitCode) + " is no result of the setup");
-  std::string sanitizer = SanitizerPrefix(kind.name);
-  for (const char* suffix : {"asan", "ubsan"}) {
-    DIR* dir = opendir((SelfFolder() + "/../tmp").c_str());
-    if (!dir) break;
-    std::string stem = sanitizer.substr(sanitizer.rfind('/') + 1) + "-" + suffix;
-    while (dirent* entry = readdir(dir))
-      if (std::string(entry->d_name).rfind(stem, 0) == 0) {
-        std::string path = SelfFolder() + "/../tmp/" + entry->d_name;
-        std::ifstream in(path);
-        std::string first;
-        std::getline(in, first);
-        std::getline(in, first);
-        bad(std::string("sanitizer report: ") + first);
-        unlink(path.c_str());
-      }
-    closedir(dir);
-  }
+// A run ended at one call; then the restart, then the same setup again without faults.
+std::vector<std::string> JudgeKill(const Look& killed, size_t* leftovers,
+                                   unsigned long long* leftoverBytes, Observed* rerunSeen) {
+  Findings bad;
+  CheckNoSanitizerReport(killed.kind.name, bad);
+  bool cut = false;
+  for (const Call& call : killed.calls) cut = cut || call.killed;
+  if (!cut) bad("killed", "the run took another way and never made the call");
+  CheckPendingWellFormed("after the cut", true, bad);
+  killed.install.Restart(0);
+  if (!killed.install.Problem().empty()) bad("restart after the cut", killed.install.Problem());
+  CheckPendingWellFormed("after the restart", false, bad);
+  if (!bad.lines.empty()) return bad.lines;
 
-  // The failing call must have happened.
-  size_t failedAt = calls.size();
-  for (size_t i = 0; i < calls.size(); ++i)
-    if (calls[i].failed) {
-      failedAt = i;
-      break;
-    }
-  if (failedAt == calls.size()) bad("the chosen call never failed: the run took another way");
-
-  // The log up to the failing call is the clean run's.
-  size_t written = 0;
-  for (size_t i = 0; i < failedAt && i < calls.size(); ++i)
-    if (calls[i].function == "WriteFile" && clean.logSites.count(calls[i].site)) ++written;
-  for (size_t i = 0; i < written; ++i) {
-    if (i >= seen.wholeLog.size() || i >= clean.seen.wholeLog.size()) {
-      bad("log line " + std::to_string(i + 1) + " written before the failure is gone");
-      break;
-    }
-    if (seen.wholeLog[i] != clean.seen.wholeLog[i]) {
-      bad("log line " + std::to_string(i + 1) + " differs: '" + seen.wholeLog[i] + "' against '" +
-          clean.seen.wholeLog[i] + "'");
-      break;
-    }
-  }
-
-  // A failed run says so, with the report that belongs to its result.
-  if (code != 0 && knownCode && function != "MessageBoxA") {
-    if (seen.boxes.empty())
-      bad("exit code " + std::to_string(code) + " without any report");
-    else if (!ReportFits(code, seen.boxes.back()))
-      bad("exit code " + std::to_string(code) + " ends with the report '" + seen.boxes.back() + "'");
-  }
-
-  // Leftovers in the temporary folders.
-  std::string systemTemp = Relative(install.Dir() + "\\tmp"), logFolder = "/_pw";
-  for (const auto& entry : after) {
-    bool inTemp = Under(entry.first, systemTemp) && entry.first != systemTemp;
-    bool inLog = Under(entry.first, logFolder) && entry.first != logFolder;
-    if (!inTemp && !inLog) continue;
-    std::string name = entry.first.substr(entry.first.find('/', 1) == std::string::npos
-                                              ? 0
-                                              : (inTemp ? systemTemp : logFolder).size());
-    if (inLog && clean.logFolder.count(name)) continue;  // the log files
-    // Only what lies directly in the folder: a whole leftover is one finding.
-    if (name.find('/', 1) != std::string::npos) continue;
-    std::string windows = (inTemp ? install.Dir() + "\\tmp" : std::string("C:\\_pw")) + "\\" +
-                          name.substr(1);
-    bool isTemp = windows == install.TempFolder();
-    bool scheduled = Contains(seen.pending, (isTemp ? std::string("{T}") : windows) + " -> ") ||
-                     InWininit(seen.pending, windows, isTemp) || IsLookUp(function);
-    // The word: a failed removal, a failed scheduling, or a failure line naming it.
-    bool reported = Contains(seen.wholeLog, "Cleanup files err ") ||
-                    Contains(seen.wholeLog, "Cleanup folder err ") ||
-                    (isTemp && Contains(seen.wholeLog, "MoveFileEx  FAIL"));
-    for (const std::string& line : seen.wholeLog)
-      reported = reported || (CodeOf(line) != 0 && line.find(windows) != std::string::npos);
-    if (!scheduled && !reported) bad("left behind without a word: " + windows);
-  }
-
-  // Nothing outside the folders an installation may change.
-  std::vector<std::string> allowed = {Relative(install.Dir() + "\\Pondwick"),
-                                      Relative(install.Dir() + "\\Roamkit"),
-                                      Relative(install.Dir() + "\\records"), systemTemp, logFolder};
-  // A version that can't be read counts as the 95 family, which replaces files through
-  // wininit.ini.
-  if (function == "GetVersionExA") allowed.push_back("/WINDOWS/wininit.ini");
-  std::set<std::string> changed;
-  for (const auto& entry : after) {
-    auto old = before.find(entry.first);
-    if (old == before.end() || old->second != entry.second) changed.insert(entry.first);
-  }
-  for (const auto& entry : before)
-    if (!after.count(entry.first)) changed.insert(entry.first);
-  for (const std::string& path : changed) {
-    bool ok = false;
-    for (const std::string& folder : allowed) ok = ok || Under(path, folder);
-    if (!ok) bad("changed outside the installation's folders: C:" + path);
-  }
-
-  // The installation folder: old or new bytes, never a mix; copies beside only when scheduled.
-  std::istringstream files(seen.files == "-" ? std::string() : seen.files);
-  std::string item;
-  std::set<std::string> newFiles;
-  while (files >> item) {
-    size_t eq = item.find('=');
-    std::string name = item.substr(0, eq);
-    if (item.back() == '/') continue;
-    if (eq == std::string::npos) {
-      newFiles.insert(name);
-      continue;
-    }
-    std::string what = item.substr(eq + 1);
-    if (what == "old") continue;
-    bool copy = name.rfind("_pw", 0) == 0 && name.size() > 7 &&
-                name.compare(name.size() - 4, 4, ".pw_") == 0;
-    std::string target = install.Dir() + "\\Pondwick\\" + what;
-    std::string path = install.Dir() + "\\Pondwick\\" + name;
-    if (copy && what.find('?') == std::string::npos &&
-        (Contains(seen.pending, path + " -> " + target) || InWininit(seen.pending, path, false)))
-      continue;
-    bad("installation folder holds " + item);
-  }
-  if (code == 0 && clean.seen.exitCode == 0) {
-    std::istringstream expected(clean.seen.files);
-    while (expected >> item) {
-      std::string name = item.substr(0, item.find('='));
-      if (name.rfind("_pw", 0) == 0 || newFiles.count(name)) continue;
-      bool scheduled = Contains(seen.pending, " -> " + install.Dir() + "\\Pondwick\\" + name);
-      bool logged = false;
-      for (const std::string& line : seen.wholeLog)
-        logged = logged || (line.find(name) != std::string::npos && CodeOf(line) != 0);
-      // A block whose failure the run tolerates and reports brings none of its files: "langs"
-      // (the run goes on as the English version) and "affid".
-      bool lng = name.size() > 4 && name.compare(name.size() - 4, 4, ".lng") == 0;
-      logged = logged || (lng && Contains(seen.wholeLog, "] ENGLISH Ver") &&
-                          Contains(seen.wholeLog, "] Err unpack to"));
-      logged = logged || (name == "affid.txt" && (Contains(seen.wholeLog, "] Err save to ") ||
-                                                  Contains(seen.wholeLog, "] Err write ")));
-      // The clean run's outcome may itself leave a file for the restart; so may this one.
-      if (!scheduled && !logged && !Contains(clean.seen.pending, "\\" + name))
-        bad("ended with 0, yet " + name + " is neither new, scheduled nor reported");
-    }
-  }
-  (void)error;
-  return wrong;
+  std::map<std::string, std::string> before, nothing;
+  Snapshot(winsim::HostPath("C:\\"), "", &before);
+  *rerunSeen = killed.install.Install("");
+  const Observed& seen = *rerunSeen;
+  std::vector<Call> none;
+  Look rerun{killed.kind, killed.clean, killed.install, seen, none, before, nothing, ""};
+  if (CheckEnded(seen, bad) && seen.exitCode != 0)
+    bad("the setup run again installs", "exit code " + std::to_string((LONG)seen.exitCode) +
+                                            (seen.boxes.empty() ? "" : ", " + seen.boxes.back()));
+  CheckNoSanitizerReport(killed.kind.name, bad);
+  CheckTempGoneOrScheduled(rerun, bad);
+  CheckNothingNeededDeleted(rerun, bad);
+  CheckOldOrNew(rerun, bad);
+  CheckInstalledOrScheduled(rerun, bad);
+  CheckPendingWellFormed("after the run again", false, bad);
+  CheckLogReadable(seen, bad);
+  if (bad.lines.empty()) CheckAfterRestart(rerun, bad);
+  CountLeftovers(killed.install, leftovers, leftoverBytes);
+  return bad.lines;
 }
 
 size_t EnvNumber(const char* name, size_t fallback) {
@@ -504,25 +670,36 @@ size_t EnvNumber(const char* name, size_t fallback) {
   return v && *v ? (size_t)std::strtoul(v, nullptr, 10) : fallback;
 }
 
+void PrintSeen(const Observed& seen) {
+  std::printf("exit %ld\n", (long)(LONG)seen.exitCode);
+  for (const std::string& line : seen.wholeLog) std::printf("log: %s\n", line.c_str());
+  for (const std::string& box : seen.boxes) std::printf("box: %s\n", box.c_str());
+  std::printf("files: %s\nrunOnce: %s\n", seen.files.c_str(), seen.runOnce.c_str());
+  for (const std::string& p : seen.pending) std::printf("pending: %s\n", p.c_str());
+}
+
 class FaultSweep : public ::testing::TestWithParam<Kind> {};
 
-TEST_P(FaultSweep, EveryFailingCallIsSurvived) {
+TEST_P(FaultSweep, EveryFailingOrKilledCallKeepsThePromise) {
   const Kind& kind = GetParam();
   std::string sanitizer = SanitizerPrefix(kind.name);
-  std::string options = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
-  setenv("ASAN_OPTIONS", (options + (options.empty() ? "" : ":") + "log_path=" + sanitizer + "-asan").c_str(), 1);
-  options = std::getenv("UBSAN_OPTIONS") ? std::getenv("UBSAN_OPTIONS") : "";
-  setenv("UBSAN_OPTIONS", (options + (options.empty() ? "" : ":") + "log_path=" + sanitizer + "-ubsan").c_str(), 1);
+  for (const char* tool : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    std::string options = std::getenv(tool) ? std::getenv(tool) : "";
+    std::string suffix = tool[0] == 'A' ? "-asan" : "-ubsan";
+    setenv(tool, (options + (options.empty() ? "" : ":") + "log_path=" + sanitizer + suffix).c_str(),
+           1);
+  }
 
   // The clean run.
   Clean clean;
   std::map<std::string, std::string> before, after;
   std::string problem;
   std::unique_ptr<Installation> install;
-  clean.seen = RunInstall(kind, "", &clean.calls, &before, &after, &problem, &install);
+  clean.seen = RunInstall(kind, "", "", &clean.calls, &before, &after, &problem, &install);
   install.reset();
   ASSERT_TRUE(problem.empty()) << problem;
   ASSERT_FALSE(clean.calls.empty()) << "no trace: is WINSIM_TRACE honoured?";
+  ASSERT_EQ(clean.seen.exitCode, 0u) << "the clean run failed";
   std::set<std::string> sites;
   for (const Call& call : clean.calls) sites.insert(call.site);
   std::map<std::string, std::string> names = NameSites(sites);
@@ -535,54 +712,72 @@ TEST_P(FaultSweep, EveryFailingCallIsSurvived) {
 
   size_t stride = EnvNumber("PW_SWEEP_STRIDE", 1), offset = EnvNumber("PW_SWEEP_OFFSET", 0);
   if (stride == 0) stride = 1;
+  std::string mode = std::getenv("PW_SWEEP_MODE") ? std::getenv("PW_SWEEP_MODE") : "";
   std::map<std::string, unsigned> ordinal;
   std::vector<unsigned> nth(clean.calls.size());
   for (size_t i = 0; i < clean.calls.size(); ++i) nth[i] = ++ordinal[clean.calls[i].function];
 
-  // PW_SWEEP_ONLY=FUNCTION#N=ERROR runs that one fault and shows what the machine saw.
+  // PW_SWEEP_ONLY=FUNCTION#N=ERROR (or =kill) runs that one and shows what the machine saw.
   const char* only = std::getenv("PW_SWEEP_ONLY");
-  size_t runs = 0, failures = 0;
+  size_t runs = 0, kills = 0, failures = 0, leftovers = 0;
+  unsigned long long leftoverBytes = 0;
   std::set<std::string> tried;
   std::string report;
+  auto record = [&](const std::string& what, size_t i, LONG code,
+                    const std::vector<std::string>& wrong) {
+    if (wrong.empty()) return;
+    if (++failures > 25) return;  // enough to go on with
+    report += "\n" + what + " at call " + std::to_string(i + 1) + " from " +
+              names[clean.calls[i].site] + " (exit " + std::to_string(code) + "):";
+    for (const std::string& w : wrong) report += "\n    " + w;
+  };
   for (size_t i = offset; i < clean.calls.size(); i += stride) {
     const Call& call = clean.calls[i];
-    for (DWORD error : Plausible(call.function)) {
-      std::string item = call.function + "#" + std::to_string(nth[i]) + "=" + std::to_string(error);
+    std::string at = call.function + "#" + std::to_string(nth[i]);
+    for (DWORD error : mode == "kills" ? std::vector<DWORD>() : call.errors) {
+      std::string item = at + "=" + std::to_string(error);
       if (only && *only && item != only) continue;
       tried.insert(call.function + " " + call.site);
       std::string fault = "setup.exe:" + item;
       std::vector<Call> calls;
       problem.clear();
-      Observed seen = RunInstall(kind, fault, &calls, &before, &after, &problem, &install);
+      Observed seen = RunInstall(kind, fault, "", &calls, &before, &after, &problem, &install);
       if (problem.rfind("machine not ready", 0) == 0) {  // a loaded machine: once more
         problem.clear();
-        seen = RunInstall(kind, fault, &calls, &before, &after, &problem, &install);
+        seen = RunInstall(kind, fault, "", &calls, &before, &after, &problem, &install);
       }
       ++runs;
       std::vector<std::string> wrong;
-      if (problem.empty())
-        wrong = Judge(kind, clean, *install, seen, calls, before, after, call.function, error);
-      else
-        wrong.push_back(problem);
+      Look look{kind, clean, *install, seen, calls, before, after, call.function};
+      if (problem.empty()) wrong = JudgeFault(look);
+      else wrong.push_back(problem);
+      if (only && *only) PrintSeen(seen);
       install.reset();
-      if (only && *only) {
-        std::printf("exit %ld\n", (long)(LONG)seen.exitCode);
-        for (const std::string& line : seen.wholeLog) std::printf("log: %s\n", line.c_str());
-        for (const std::string& box : seen.boxes) std::printf("box: %s\n", box.c_str());
-        std::printf("files: %s\n", seen.files.c_str());
-        for (const std::string& p : seen.pending) std::printf("pending: %s\n", p.c_str());
-      }
-      if (wrong.empty()) continue;
-      ++failures;
-      if (failures > 25) continue;  // enough to go on with
-      report += "\n" + fault + " at call " + std::to_string(i + 1) + " from " + names[call.site] +
-                " (exit " + std::to_string((LONG)seen.exitCode) + "):";
-      for (const std::string& w : wrong) report += "\n    " + w;
+      record(fault, i, (LONG)seen.exitCode, wrong);
     }
+    if (mode == "faults" || (only && *only && at + "=kill" != only)) continue;
+    std::string kill = "setup.exe:" + at;
+    std::vector<Call> calls;
+    problem.clear();
+    Observed seen = RunInstall(kind, "", kill, &calls, &before, &after, &problem, &install);
+    ++kills;
+    std::vector<std::string> wrong;
+    Observed rerun;
+    Look look{kind, clean, *install, seen, calls, before, after, call.function};
+    if (problem.empty()) wrong = JudgeKill(look, &leftovers, &leftoverBytes, &rerun);
+    else wrong.push_back(problem);
+    if (only && *only) {
+      PrintSeen(seen);
+      std::printf("-- run again\n");
+      PrintSeen(rerun);
+    }
+    install.reset();
+    record("killed at " + at, i, (LONG)rerun.exitCode, wrong);
   }
   std::printf("fault sweep %s: %zu calls traced, %zu distinct call sites (%zu tried), %zu runs, "
-              "%zu failed\n",
-              kind.name, clean.calls.size(), sites.size(), tried.size(), runs, failures);
+              "%zu kills, %zu failed; killed runs left %zu PWS*.tmp folders (%llu bytes)\n",
+              kind.name, clean.calls.size(), sites.size(), tried.size(), runs, kills, failures,
+              leftovers, leftoverBytes);
   EXPECT_EQ(failures, 0u) << report;
 }
 

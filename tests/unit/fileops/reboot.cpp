@@ -74,6 +74,25 @@ TEST_F(RebootTest, WithoutDestinationTheSourceIsScheduledForDeletion) {
   EXPECT_TRUE(TestMachine::Exists(folder));
 }
 
+// A copy left by a run cut short goes at the next start; one that an earlier run scheduled is
+// moved onto its target first, and other files are left alone.
+TEST_F(RebootTest, StaleCopiesGoAtTheNextStartAfterTheirOwnReplacement) {
+  std::string inst = Folder("inst");
+  for (const char* name : {"_pw1.pw_", "_pw7.pw_", "a.dll", "_pw1.pw_.txt"})
+    ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\" + name, name));
+  ASSERT_NE(MoveFileOnReboot((inst + "\\_pw1.pw_").c_str(), (inst + "\\a.dll").c_str()), 0);
+  ScheduleStaleCopiesRemoval(inst.c_str());
+  std::string added = pending.Added();
+  std::string moved = PendingPair(inst + "\\_pw1.pw_", inst + "\\a.dll");
+  EXPECT_EQ(added.find(moved), 0u) << "the earlier run's move stays first";
+  EXPECT_NE(added.find(PendingPair(inst + "\\_pw1.pw_", "")), std::string::npos);
+  EXPECT_NE(added.find(PendingPair(inst + "\\_pw7.pw_", "")), std::string::npos);
+  EXPECT_EQ(added.size(), moved.size() + PendingPair(inst + "\\_pw1.pw_", "").size() +
+                              PendingPair(inst + "\\_pw7.pw_", "").size() + 1)
+      << "nothing else is scheduled";
+  EXPECT_EQ(Read(inst + "\\_pw7.pw_"), "_pw7.pw_") << "deleted only at the next start";
+}
+
 TEST_F(RebootTest, WininitGetsItsRenameSectionWhereverItStands) {
   std::string inst = Folder("inst");
   std::string source = inst + "\\_pw1.pw_", target = inst + "\\a.dll";

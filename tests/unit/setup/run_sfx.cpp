@@ -20,6 +20,7 @@
 #include "support/log.h"
 #include "support/report.h"
 #include "tests/support/log_reader.h"
+#include "tests/support/restart_state.h"
 #include "tests/support/test_machine.h"
 #include "tools/pwpack/pack_writer.h"
 
@@ -192,6 +193,36 @@ TEST_F(RunSfxTest, HostAMoveWhoseListingBreaksOffIsFinishedByTheRestart) {
   EXPECT_FALSE(TempEntries().empty()) << "TempFolder stays until the restart deletes it";
 }
 
+// TempFolder never stays for good: one that can't be removed at the end goes at the next start;
+// on the restart path, one whose deletion can't be scheduled goes at once, since its files have
+// their copies beside their targets by then.
+TEST_F(RunSfxTest, HostTempFolderNeverStaysForGood) {
+  PendingList pending;
+  winsim::SetFault("RemoveDirectoryA", 1, ERROR_ACCESS_DENIED);
+  ASSERT_EQ(Run("/silent"), 0);
+  winsim::ClearFaults();
+  std::vector<std::string> left = TempEntries();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_TRUE(Logged("[5] Cleanup folder err  " + temp_ + "\\" + left[0]));
+  EXPECT_EQ(pending.Added(), PendingPair(temp_ + "\\" + left[0], "") + '\0');
+  EXPECT_EQ(Read("Install\\pondwick.dll"), "library");
+  RemoveDirectoryA((temp_ + "\\" + left[0]).c_str());
+
+  // pondwick.dll held open: its copy is scheduled (the first request), then TempFolder's file
+  // (the second); TempFolder's own request fails.
+  std::string held = install_ + "\\pondwick.dll";
+  HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  winsim::SetFault("MoveFileExA", 3, ERROR_ACCESS_DENIED);
+  ASSERT_EQ(Run("/silent"), 0);
+  winsim::ClearFaults();
+  CloseHandle(holder);
+  EXPECT_TRUE(Logged("[0] !!! REBOOT required "));
+  EXPECT_NE(pending.Added().find(PendingPair(install_ + "\\_pw1.pw_", held)), std::string::npos);
+  EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed at once";
+}
+
 // The portable edition runs the product from copies in the temporary path, and deletes them
 // once it has ended; without a root folder it stops with -5 after the files were moved.
 TEST_F(RunSfxTest, HostPortableEditionRunsFromCopiesInTheTemporaryPath) {
@@ -223,10 +254,11 @@ TEST_F(RunSfxTest, HostPortableEditionStopsWhenTheMoveIsLeftUnfinished) {
   std::string root = machine_.Path("Roam");
   CreateDirectoryA(root.c_str(), nullptr);
   SetValue("_PortableRootFolder", root);
-  // The first listing of TempFolder looks for the longest name, the second probes for locks;
-  // the third, the move, fails at once.
+  // The first listing of TempFolder looks for the longest name, then the installation folder is
+  // looked through for copies an earlier run left, then TempFolder is probed for locks; the
+  // fourth listing, the move, fails at once.
   winsim::ClearFaults();
-  winsim::SetFault("FindFirstFileA", 3, ERROR_PATH_NOT_FOUND);
+  winsim::SetFault("FindFirstFileA", 4, ERROR_PATH_NOT_FOUND);
   ASSERT_EQ(Run(""), -5);
   winsim::ClearFaults();
   bool listed = false;
