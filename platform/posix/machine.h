@@ -45,7 +45,8 @@ class InternalCalls {
 #define WINSIM_CALLER() __builtin_return_address(0)
 
 // The first line of every faultable Win32 function:
-// `WINSIM_FAULT_POINT(failure value, plausible errors...);` (see FaultHit).
+// `WINSIM_FAULT_POINT(failure value, plausible errors...);` (see FaultHit). A function that
+// declares none still counts its calls, and the sweep still ends a run at each of them.
 // __func__ of an extern "C" function is its Win32 name, which is what the knobs are keyed by.
 #define WINSIM_FAULT_POINT(failure, ...)                                                       \
   do {                                                                                         \

@@ -123,7 +123,9 @@ const struct {
 }  // namespace
 
 extern "C" BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
-  WINSIM_FAULT_POINT(FALSE, ERROR_ACCESS_DENIED);
+  // It fails only for a record it does not know (machine.ini's extended=no stands for that), and
+  // then for every call of a run alike: no single call of it fails on its own.
+  WINSIM_FAULT_POINT(FALSE);
   if (!info) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   DWORD size = info->dwOSVersionInfoSize;
   bool extended = size == sizeof(OSVERSIONINFOEXA);

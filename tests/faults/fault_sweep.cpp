@@ -428,9 +428,8 @@ void CheckNothingOutside(const Look& look, Findings& bad) {
   std::vector<std::string> allowed = {Relative(dir + "\\Pondwick"), Relative(dir + "\\Roamkit"),
                                       Relative(dir + "\\records"), Relative(dir + "\\tmp"),
                                       "/_pw"};
-  // A version that can't be read counts as the 95 family, which replaces files through
-  // wininit.ini.
-  if (look.function == "GetVersionExA" || look.kind.machine.win98)
+  // The 95 family replaces files through wininit.ini.
+  if (look.kind.machine.win98)
     allowed.push_back("/WINDOWS/wininit.ini");
   std::set<std::string> changed;
   for (const auto& entry : look.after) {
