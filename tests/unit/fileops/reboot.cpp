@@ -216,6 +216,11 @@ TEST_F(RebootTest, HostMappingFailuresGiveTheFileItsOldLength) {
   EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), nullptr), 0);
   EXPECT_TRUE(Logged("[8] MoveFileOnReboot9x() - failed to map view " + wininit.Path()));
   EXPECT_EQ(wininit.Text(), "[Other]\r\nk=v\r\n") << "no zeros left behind";
+  // The edit made but not cut to length: the zeros behind it make it nothing to count on.
+  winsim::SetFault("SetEndOfFile", winsim::CallCount("SetEndOfFile") + 1, ERROR_DISK_FULL);
+  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), nullptr), 0);
+  EXPECT_TRUE(Logged("[70] MoveFileOnReboot9x() - failed to cut " + wininit.Path()));
+  ASSERT_TRUE(wininit.Write("[Other]\r\nk=v\r\n"));
 
   winsim::SetFault("GetShortPathNameA", winsim::CallCount("GetShortPathNameA") + 1,
                    ERROR_NOT_ENOUGH_MEMORY);
