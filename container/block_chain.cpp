@@ -52,11 +52,13 @@ DWORD FirstOffset(const BYTE* view, DWORD size, const char** error) {
 
 // Whether the chain from the first block reaches target before (or at) the block at current.
 // Callers walk from the start, so the blocks up to current are exactly the ones visited; the
-// walk is bounded in case current is not on the chain at all.
+// walk is bounded in case current is not on the chain at all. Headers may overlap (one's
+// signature in the name of the one before), so the bound is every offset a header can start
+// at, not the number of whole headers the file holds.
 bool VisitedBefore(const BYTE* view, DWORD size, DWORD current, DWORD target) {
   const char* error = nullptr;
   DWORD offset = FirstOffset(view, size, &error);
-  for (DWORD steps = 0; offset != 0 && steps <= size / kSfxHeaderSize; ++steps) {
+  for (DWORD steps = 0; offset != 0 && steps <= size; ++steps) {
     if (offset == target) return true;
     if (offset == current || CheckCandidate(view, size, offset)) return false;
     offset = reinterpret_cast<const SfxBlockHeader*>(view + offset)->NextOffset();

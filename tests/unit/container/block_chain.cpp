@@ -246,6 +246,29 @@ TEST_F(ChainTest, ALongBackwardChainStillEnds) {
   EXPECT_TRUE(log.Entries().empty());
 }
 
+// Headers may overlap (each one's signature and size inside the name of the one before): a
+// chain of more of them than the file holds whole headers, linking back near its end, must
+// still be seen to come back.
+TEST_F(ChainTest, OverlappingHeadersThatLinkBackEndTheWalk) {
+  const DWORD first = 0x40, n = 100;
+  std::string bytes(first + 14 * (n - 1) + kSfxHeaderSize, '\0');
+  bytes[0] = 'M';
+  bytes[1] = 'Z';
+  for (DWORD word : {kSfxFirstOffsetWord, kSfxFirstOffsetCopyWord}) PutLe32(bytes, word, first);
+  for (DWORD word : {kSfxBlockCountWord, kSfxBlockCountCopyWord}) PutLe32(bytes, word, n);
+  for (DWORD i = 0; i < n; ++i) {
+    DWORD at = first + 14 * i;
+    bytes[at] = 'W';
+    bytes[at + 1] = 'P';
+    PutLe32(bytes, at + 2, kSfxHeaderSize);
+    PutLe32(bytes, at + 10, first + 14 * (i + 1 < n ? i + 1 : 90));
+  }
+  ASSERT_GT(n, (DWORD)bytes.size() / kSfxHeaderSize);
+  WalkResult r = Walk(bytes);
+  EXPECT_EQ(r.names.size(), n) << "each block once";
+  EXPECT_EQ(r.log, std::vector<std::string>({Line("Current section does not fit in SFX")}));
+}
+
 TEST_F(ChainTest, LookupIsAPrefixMatchOnAtMostEightBytes) {
   std::string bytes = SetupFileBuilder()
                           .Block("pondwick", "P")
