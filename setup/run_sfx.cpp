@@ -334,17 +334,21 @@ HRESULT ScheduleAfterRestart(Run& run) {
   if (!ScheduleTempFolderRemoval(run.tempFolder)) CleanupFolder(run.tempFolder);
 
   HKEY runOnce = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
-                      nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &runOnce,
-                      nullptr) != ERROR_SUCCESS)
-    runOnce = nullptr;
+  LONG written =
+      RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
+                      nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &runOnce, nullptr);
+  if (written != ERROR_SUCCESS) runOnce = nullptr;
   // The folder was checked to fit the command before anything was copied.
   char command[MAX_PATH];
   if (FormRunOnceCommand(command, run.installFolder)) {
     if (runOnce)
-      RegSetValueExA(runOnce, "Pondwick", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
-                     (DWORD)strlen(command) + 1);
+      written = RegSetValueExA(runOnce, "Pondwick", 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(command), (DWORD)strlen(command) + 1);
     WriteLog("Post-setup scheduled ", command, 0);
+    // The files are in place after the restart all the same, but the product will not start by
+    // itself then: the user is told rather than left waiting for it.
+    if (written != ERROR_SUCCESS)
+      ReportError("Pondwick will not start by itself after the restart: ", command, written);
   }
 
   AskForReboot(ForceReboot);

@@ -516,7 +516,13 @@ void CheckAfterRestart(const Look& look, Findings& bad) {
   for (const auto& entry : files)
     if (IsRestartCopy(entry.first)) bad("after the restart", "a copy is left: " + entry.first);
   if (after.tempExists) bad("after the restart", "the temporary folder is left");
-  if (look.seen.runOnce == "-") return;
+  if (look.seen.runOnce == "-") {
+    // The restart path starts the product through RunOnce, or says that it can't.
+    if (Contains(look.seen.wholeLog, "] !!! REBOOT required") &&
+        !Contains(look.seen.wholeLog, "] Pondwick will not start by itself after the restart: "))
+      bad("after the restart", "the restart path left no RunOnce value and said nothing");
+    return;
+  }
   if (look.seen.runOnce.find(look.Folder() + "\\identities.exe") == std::string::npos)
     bad("after the restart", "RunOnce names another program: " + look.seen.runOnce);
   if (after.runOnce != "-") bad("after the restart", "RunOnce is still there");

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fileops/file_actions.h"
+#include "fileops/reboot.h"
 #include "platform/posix/winsim.h"
 #include "setup/startup.h"
 #include "support/log.h"
@@ -215,12 +216,31 @@ TEST_F(RunSfxTest, HostTempFolderNeverStaysForGood) {
                               0, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   winsim::SetFault("MoveFileExA", 3, ERROR_ACCESS_DENIED);
+  RebootCopyCount = 0;  // copies are numbered through the process's runs
   ASSERT_EQ(Run("/silent"), 0);
   winsim::ClearFaults();
   CloseHandle(holder);
   EXPECT_TRUE(Logged("[0] !!! REBOOT required "));
   EXPECT_NE(pending.Added().find(PendingPair(install_ + "\\_pw1.pw_", held)), std::string::npos);
   EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed at once";
+
+  // The same restart, but the product's start after it can't be written: the files are
+  // scheduled all the same, and the user is told.
+  winsim::ClearFaults();
+  holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
+  ASSERT_EQ(Run("/silent"), 0);
+  unsigned writes = winsim::CallCount("RegSetValueExA");  // the RunOnce value is the last
+  winsim::ClearFaults();
+  winsim::SetFault("RegSetValueExA", writes, ERROR_ACCESS_DENIED);
+  ASSERT_EQ(Run("/silent"), 0);
+  winsim::ClearFaults();
+  CloseHandle(holder);
+  std::string told = "[5] Pondwick will not start by itself after the restart:  \"" + install_ +
+                     "\\identities.exe\" -fr: ";
+  bool reported = false;
+  for (const std::string& entry : log_.Entries()) reported = reported || entry.rfind(told, 0) == 0;
+  EXPECT_TRUE(reported);
 }
 
 // The portable edition runs the product from copies in the temporary path, and deletes them
