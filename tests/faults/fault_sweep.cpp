@@ -445,20 +445,27 @@ void CheckNothingOutside(const Look& look, Findings& bad) {
   }
 }
 
+// Whether a numbered copy in the installation folder holds name's new bytes and is scheduled to
+// replace it at the next start.
+bool CopyScheduledOver(const Look& look, const std::map<std::string, std::string>& files,
+                       const std::string& name) {
+  for (const auto& entry : files)
+    if (IsRestartCopy(entry.first) && entry.second == name &&
+        ScheduledOver(look.seen, look.Folder() + "\\" + entry.first, look.Folder() + "\\" + name))
+      return true;
+  return false;
+}
+
 // Every file of the installation folder holds the old or the new bytes; a numbered copy lies
 // beside its target only while it holds the target's new bytes and replaces it at the start.
 void CheckOldOrNew(const Look& look, Findings& bad) {
-  for (const auto& entry : Entries(look.seen.files)) {
+  std::map<std::string, std::string> files = Entries(look.seen.files);
+  for (const auto& entry : files) {
     const std::string &name = entry.first, &what = entry.second;
     if (what.empty() || what == "old" || what == "/") continue;
     // On the 95 family a new file's target is made empty, for its short name, and replaced at
     // the start by its copy.
-    bool replaced = false;
-    for (const auto& other : Entries(look.seen.files))
-      replaced = replaced || (IsRestartCopy(other.first) && other.second == name &&
-                              ScheduledOver(look.seen, look.Folder() + "\\" + other.first,
-                                            look.Folder() + "\\" + name));
-    if (what == "?0" && replaced) continue;
+    if (what == "?0" && CopyScheduledOver(look, files, name)) continue;
     std::string path = look.Folder() + "\\" + name;
     if (IsRestartCopy(name) && (Contains(look.seen.pending, path + " -> ") ||
                                 Contains(look.seen.pending, "wininit: NUL=" + path)))
@@ -479,12 +486,7 @@ void CheckInstalledOrScheduled(const Look& look, Findings& bad) {
   for (const std::string& name : PayloadNames(look.clean.seen)) {
     auto it = files.find(name);
     if (it != files.end() && it->second.empty()) continue;
-    bool scheduled = false;
-    for (const auto& entry : files)
-      scheduled = scheduled || (IsRestartCopy(entry.first) && entry.second == name &&
-                                ScheduledOver(look.seen, look.Folder() + "\\" + entry.first,
-                                              look.Folder() + "\\" + name));
-    if (!scheduled && !ToleratedMissing(name, look.seen))
+    if (!CopyScheduledOver(look, files, name) && !ToleratedMissing(name, look.seen))
       bad("result 0 means installed", name + " is neither new nor scheduled");
   }
 }
