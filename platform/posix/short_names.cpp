@@ -215,9 +215,12 @@ extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWOR
     p += 2;
   }
   // Each component in turn must exist; it is replaced by its short name, separators and the
-  // dot components stay as given.
+  // dot components stay as given. Components are looked up by the path as given: a short path
+  // may be longer than its long one ("+" is "_~1") and need not fit where the long one does.
+  std::string given = out;
   while (*p) {
     if (*p == '\\' || *p == '/') {
+      given += *p;
       out += *p++;
       continue;
     }
@@ -225,12 +228,13 @@ extern "C" DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWOR
     while (*end && *end != '\\' && *end != '/') ++end;
     std::string component(p, end);
     p = end;
+    given += component;
     if (component == "." || component == "..") {
       out += component;
       continue;
     }
     ResolvedPath resolved;
-    if (winsim::detail::ResolvePath((out + component).c_str(), &resolved) != 0 || !resolved.exists)
+    if (winsim::detail::ResolvePath(given.c_str(), &resolved) != 0 || !resolved.exists)
       return Fail(ERROR_FILE_NOT_FOUND, 0u);
     size_t slash = resolved.host.rfind('/');
     std::string shortName;

@@ -132,6 +132,13 @@ TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAbove) {
   }
   EXPECT_EQ(Read(machine.Path("f")), "x");
   EXPECT_FALSE(CreateFolderTree(""));
+
+  // A folder too long to name is refused whole, and a drive's root that isn't there is no folder.
+  EXPECT_FALSE(CreateFolderTree(machine.Path(std::string(300, 'l')).c_str()));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_FALSE(CreateFolderTree("Q:\\"));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(log.Entries().size(), 3u) << "nothing made";
 }
 
 TEST_F(FileActionsTest, CleanupLeavesAFolderWithASubfolderOrAReadOnlyFile) {

@@ -80,6 +80,7 @@ TEST_F(RebootTest, StaleCopiesGoAtTheNextStartAfterTheirOwnReplacement) {
   std::string inst = Folder("inst");
   for (const char* name : {"_pw1.pw_", "_pw7.pw_", "a.dll", "_pw1.pw_.txt"})
     ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\" + name, name));
+  ASSERT_TRUE(CreateDirectoryA((inst + "\\_pw3.pw_").c_str(), nullptr)) << "a folder is no copy";
   ASSERT_NE(MoveFileOnReboot((inst + "\\_pw1.pw_").c_str(), (inst + "\\a.dll").c_str()), 0);
   ScheduleStaleCopiesRemoval(inst.c_str());
   std::string added = pending.Added();
@@ -235,6 +236,17 @@ TEST_F(RebootTest, HostMappingFailuresGiveTheFileItsOldLength) {
                    ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), (inst + "\\old.dll").c_str()), 0);
   EXPECT_EQ(Read(inst + "\\old.dll"), "old");
+
+  // Short paths longer than their long ones ("+" becomes "_~1"): a line that would not fit is
+  // refused rather than cut into another rename.
+  std::string deep = "C:";
+  for (int i = 0; i < 127; ++i) deep += "\\+";
+  ASSERT_TRUE(CreateFolderTree(deep.c_str()));
+  ASSERT_TRUE(TestMachine::WriteBytes(deep + "\\s", "new"));
+  EXPECT_EQ(MoveFileOnReboot9x((deep + "\\s").c_str(), (deep + "\\d").c_str()), 0);
+  EXPECT_TRUE(Logged("[6F] MoveFileOnReboot9x() - ini line  " + ShortPath(deep + "\\s")));
+  EXPECT_FALSE(TestMachine::Exists(deep + "\\d")) << "the empty destination goes again";
+  EXPECT_EQ(wininit.Text(), "[Other]\r\nk=v\r\n");
 }
 
 #endif

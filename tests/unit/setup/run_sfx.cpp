@@ -331,6 +331,23 @@ TEST_F(RunSfxTest, HostPathsThatDoNotFitAreRefusedNotCut) {
   EXPECT_TRUE(Logged("[CE] Can't get temp path, will try " + machine_.Path("_pw")));
   EXPECT_TRUE(Logged("[0] GetTempPath:  " + machine_.Path("_pw")));
 
+  // A temporary folder so deep that no name of the payload fits in TempFolder: the unpack is
+  // refused, and TempFolder goes, at once or (when it is too deep to be listed) at the next start.
+  std::string deep = machine_.Dir() + "\\" + std::string(243 - machine_.Dir().size(), 'd');
+  ASSERT_TRUE(CreateFolderTree(deep.c_str()));
+  machine_.SetSetting("windows", "temp", deep);
+  PendingList pending;
+  EXPECT_EQ(Run(""), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+  std::swap(temp_, deep);
+  std::vector<std::string> left = TempEntries();
+  std::swap(temp_, deep);
+  std::string added = pending.Added();
+  if (left.empty())
+    EXPECT_EQ(added, "");
+  else
+    EXPECT_EQ(added, PendingPair(deep + "\\" + left[0], "") + '\0');
+  machine_.SetSetting("windows", "temp", temp_);
+
   // The deepest folder whose restart command still fits RunOnce's 260 characters: the locked
   // file is scheduled and the product starts after the restart. One character more, and the
   // folder is refused before anything is copied.

@@ -104,7 +104,7 @@ TEST(CommandLineTailTest, SkipsTheProgramNameAndTheBlanksAfterIt) {
 TEST(InternetExplorerVersionTest, TheLeadingNumberCounts) {
   for (const char* ok : {"5.00.2920.0000", "6.0.2900.2180", "9.11.9600.1", "10.0", "11.0.1", "5"})
     EXPECT_TRUE(InternetExplorerVersionPasses(ok)) << ok;
-  for (const char* no : {"4.72.3110.8", "", "x", "A.0", " 6.0", "0.5", "04.0", "00"})
+  for (const char* no : {"4.72.3110.8", "", "x", "A.0", " 6.0", "0.5", "04.0", "00", "4a.0"})
     EXPECT_FALSE(InternetExplorerVersionPasses(no)) << no;
 }
 
