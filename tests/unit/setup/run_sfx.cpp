@@ -410,6 +410,15 @@ TEST_F(RunSfxTest, HostRefusedCallsEndTheRunCleanly) {
     EXPECT_EQ(Read("product.txt"), "(missing)");
     ExpectSetupFileReleased();
   }
+
+  // A configuration program that leaves the folder empty, without any failure of its own.
+  WriteSetup(false);
+  SetValue("PondwickFolder", "");
+  EXPECT_EQ(Run(""), -4);
+  EXPECT_TRUE(Logged("[0] Installation folder is not specified. Please, run Setup again and "
+                     "report this error to support@pondwick.example "));
+  EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed";
+  EXPECT_FALSE(TestMachine::Exists(install_)) << "nothing made";
 }
 
 #endif

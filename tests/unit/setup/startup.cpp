@@ -180,7 +180,7 @@ TEST_F(StartupTest, ASecondSetupExitsAtOnceAndLeavesTheRunningOnesLogAlone) {
 
 TEST_F(StartupTest, HostInternetExplorerVersionsDecideTheRun) {
   struct Case {
-    const char* version;  // null: no key at all
+    const char* version;  // null: no value, and with REG_NONE no key at all
     DWORD type;
     int result;
     const char* logged;
@@ -189,20 +189,21 @@ TEST_F(StartupTest, HostInternetExplorerVersionsDecideTheRun) {
                {"11.0.9600.1", REG_SZ, (int)0x80070020, "11.0.9600.1"},
                {"6.0", REG_BINARY, (int)0x80070020, "6.0"},
                {nullptr, REG_SZ, -1, ""},
+               {nullptr, REG_NONE, -1, ""},
                {"", REG_SZ, -1, ""}};
   for (const Case& c : cases) {
     Reset();
     SilentMode = true;
-    RegDeleteValueA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer");
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer");
     HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", 0, nullptr, 0,
-                    KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    if (c.version)
-      RegSetValueExA(key, "Version", 0, c.type, reinterpret_cast<const BYTE*>(c.version),
-                     (DWORD)strlen(c.version) + 1);
-    else
-      RegDeleteValueA(key, "Version");
-    RegCloseKey(key);
+    if (c.type != REG_NONE &&
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", 0, nullptr,
+                        0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+      if (c.version)
+        RegSetValueExA(key, "Version", 0, c.type, reinterpret_cast<const BYTE*>(c.version),
+                       (DWORD)strlen(c.version) + 1);
+      RegCloseKey(key);
+    }
     buffer_ = "/silent";
     EXPECT_EQ(SetupMain(&buffer_[0], FakeRunSfx), c.result) << c.version;
     std::vector<std::string> lines = LogEntries(kLog);
@@ -264,6 +265,10 @@ TEST(DllSearch, IsRestrictedToSystem32WhereTheSystemCan) {
                    ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(LoadSystemLibrary("comctl32.dll"), nullptr) << "no path, no load";
   winsim::ClearFaults();
+  machine.SetSetting("windows", "directory", "C:\\" + std::string(240, 'W'));
+  EXPECT_FALSE(SystemLibraryPath("comctl32.dll", path)) << "a path that does not fit is none";
+  EXPECT_STREQ(path, "");
+  machine.SetSetting("windows", "directory", "C:\\WINDOWS");
   machine.SetSetting("functions", "missing", "");
   winsim::SetFault("SetDefaultDllDirectories", 1, ERROR_INVALID_PARAMETER);
   EXPECT_FALSE(RestrictDllSearch());

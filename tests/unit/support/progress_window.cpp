@@ -375,6 +375,14 @@ TEST_F(ProgressWindowTest, CenterWindowFollowsTheOwnerTheParentAndTheWorkArea) {
   ShowWindow(top, SW_MINIMIZE);
   EXPECT_TRUE(CenterWindow(window, nullptr));
   ExpectCentredIn(window, area, "a minimized owner gives way to the work area");
+  // An owner by the work area's bottom-right corner: the window ends on the area's edges.
+  ShowWindow(top, SW_RESTORE);
+  SetWindowPos(top, nullptr, area.right - 50, area.bottom - 40, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  EXPECT_TRUE(CenterWindow(window, nullptr));
+  EXPECT_EQ(ScreenRect(window).right, area.right);
+  EXPECT_EQ(ScreenRect(window).bottom, area.bottom);
+  ShowWindow(top, SW_MINIMIZE);
 
   // Wider and taller than the work area: the left and top edges go on the area's.
   SetWindowPos(window, nullptr, 0, 0, area.right - area.left + 200, area.bottom - area.top + 100,
