@@ -15,7 +15,8 @@
  * script sees: the result and the boxes, the files, the pending replacements, the restart.
  *
  * Environment: PW_SWEEP_STRIDE=N tries every Nth call index (default 1, the full sweep);
- * PW_SWEEP_OFFSET=K starts at index K (default 0); PW_SWEEP_MODE=faults or kills runs one half;
+ * PW_SWEEP_OFFSET=K starts at index K (default 0); PW_SWEEP_KILLS_EVERY=K kills at every Kth of
+ * the indices tried (default 1: at each); PW_SWEEP_MODE=faults or kills runs one half;
  * PW_SWEEP_ONLY=FUNCTION#N=ERROR (or FUNCTION#N=kill) runs just that one and prints what the
  * machine showed. The summary line gives runs, kills, failures and what killed runs left behind.
  */
@@ -736,6 +737,8 @@ TEST_P(FaultSweep, EveryFailingOrKilledCallKeepsThePromise) {
 
   size_t stride = EnvNumber("PW_SWEEP_STRIDE", 1), offset = EnvNumber("PW_SWEEP_OFFSET", 0);
   if (stride == 0) stride = 1;
+  size_t killsEvery = EnvNumber("PW_SWEEP_KILLS_EVERY", 1);
+  if (killsEvery == 0) killsEvery = 1;
   std::string mode = std::getenv("PW_SWEEP_MODE") ? std::getenv("PW_SWEEP_MODE") : "";
   std::map<std::string, unsigned> ordinal;
   std::vector<unsigned> nth(clean.calls.size());
@@ -780,6 +783,7 @@ TEST_P(FaultSweep, EveryFailingOrKilledCallKeepsThePromise) {
       record(fault, i, (LONG)seen.exitCode, wrong);
     }
     if (mode == "faults" || (only && *only && at + "=kill" != only)) continue;
+    if (!(only && *only) && (i - offset) / stride % killsEvery != 0) continue;
     std::string kill = "setup.exe:" + at;
     std::vector<Call> calls;
     problem.clear();
