@@ -1,12 +1,13 @@
 /* MappedFile: the whole file in one view, shared for reading, released on every way out. */
-#include <gtest/gtest.h>
+#include "container/mapped_file.h"
 
+#include <gtest/gtest.h>
 #include <string.h>
 
 #include <string>
 
-#include "container/mapped_file.h"
 #include "tests/support/test_machine.h"
+#include "tests/support/win32_checks.h"
 #ifndef _WIN32
 #include "platform/posix/winsim.h"
 #endif
@@ -73,10 +74,12 @@ TEST_F(MappedFileTest, FilesThatCannotBeMappedLeaveNothingHeld) {
   EXPECT_EQ(file.Size(), 0u);
   EXPECT_TRUE(DeleteFileA(empty.c_str())) << "the file was closed again";
 
-  EXPECT_FALSE(file.Open(machine.Path("missing.exe").c_str(), GENERIC_READ, OPEN_EXISTING));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(file.Open(machine.Path("no\\such.exe").c_str(), GENERIC_READ, OPEN_EXISTING));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+  EXPECT_TRUE(
+      FAILS_WITH(file.Open(machine.Path("missing.exe").c_str(), GENERIC_READ, OPEN_EXISTING), FALSE,
+                 ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(
+      FAILS_WITH(file.Open(machine.Path("no\\such.exe").c_str(), GENERIC_READ, OPEN_EXISTING),
+                 FALSE, ERROR_PATH_NOT_FOUND));
 
   // The same object opens a good file afterwards.
   std::string good = Make("good.exe", "MZ");

@@ -3,6 +3,7 @@
 
 #include "fixture.h"
 #include "tests/support/child_process.h"
+#include "tests/support/win32_checks.h"
 #ifndef _WIN32
 #include "platform/posix/winsim.h"
 #endif
@@ -127,15 +128,16 @@ TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAbove) {
   // A file in the way, as the folder or above it: the system's error, and the file stays.
   ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("f"), "x"));
   for (const char* folder : {"f", "f\\sub"}) {
-    EXPECT_FALSE(CreateFolderTree(machine.Path(folder).c_str())) << folder;
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS) << folder;
+    EXPECT_TRUE(
+        FAILS_WITH(CreateFolderTree(machine.Path(folder).c_str()), FALSE, ERROR_ALREADY_EXISTS))
+        << folder;
   }
   EXPECT_EQ(Read(machine.Path("f")), "x");
   EXPECT_FALSE(CreateFolderTree(""));
 
   // A folder too long to name is refused whole, and a drive's root that isn't there is no folder.
-  EXPECT_FALSE(CreateFolderTree(machine.Path(std::string(300, 'l')).c_str()));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_TRUE(FAILS_WITH(CreateFolderTree(machine.Path(std::string(300, 'l')).c_str()), FALSE,
+                         ERROR_FILENAME_EXCED_RANGE));
   EXPECT_FALSE(CreateFolderTree("Q:\\"));
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
   EXPECT_EQ(log.Entries().size(), 3u) << "nothing made";
@@ -277,8 +279,8 @@ TEST_F(FileActionsTest, HostSameTickNameAndFailingListingEnd) {
   // A folder tree that can't be made whole takes away the folders it made.
   winsim::SetFault("CreateDirectoryA", winsim::CallCount("CreateDirectoryA") + 3,
                    ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(CreateFolderTree(machine.Path("u\\v\\w").c_str()));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(
+      FAILS_WITH(CreateFolderTree(machine.Path("u\\v\\w").c_str()), FALSE, ERROR_ACCESS_DENIED));
   winsim::ClearFaults();
   EXPECT_FALSE(TestMachine::Exists(machine.Path("u")));
 }

@@ -5,6 +5,7 @@
 #include "support/paths.h"
 #include "tests/support/child_process.h"
 #include "tests/support/restart_state.h"
+#include "tests/support/win32_checks.h"
 #ifndef _WIN32
 #include "platform/posix/winsim.h"
 #endif
@@ -261,8 +262,9 @@ TEST_F(RebootTest, HostACopyWhoseReplacementCannotBeScheduledIsRemoved) {
   std::string target = inst + "\\a.dll";
   ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
   winsim::SetFault("MoveFileExA", winsim::CallCount("MoveFileExA") + 1, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED) << "the scheduling's error, for the caller";
+  EXPECT_TRUE(FAILS_WITH(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0,
+                         ERROR_ACCESS_DENIED))
+      << "the scheduling's error, for the caller";
   winsim::ClearFaults();
   EXPECT_TRUE(Logged("[5] MoveFileOnRebootNT() - MoveFileEx  FAIL"));
   EXPECT_FALSE(TestMachine::Exists(inst + "\\_pw1.pw_"));

@@ -10,6 +10,7 @@
 
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
+#include "tests/support/win32_checks.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -30,19 +31,18 @@ HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD dispositio
   return CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
 }
 
-// The last error after a call that must fail, with the result it gave.
-struct Failure {
-  bool failed;
-  DWORD error;
-};
-
-Failure OpenFailure(const std::string& path, DWORD access, DWORD share, DWORD disposition,
-                    DWORD flags = FILE_ATTRIBUTE_NORMAL) {
-  SetLastError(0xDEAD);
-  HANDLE h = Open(path, access, share, disposition, flags);
-  DWORD error = GetLastError();
+// That opening fails with the error; a handle it gave all the same is closed.
+::testing::AssertionResult OpenFails(const std::string& path, DWORD access, DWORD share,
+                                     DWORD disposition, DWORD flags, DWORD error) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  ::testing::AssertionResult result =
+      FAILS_WITH(h = Open(path, access, share, disposition, flags), INVALID_HANDLE_VALUE, error);
   if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  return Failure{h == INVALID_HANDLE_VALUE, error};
+  return result;
+}
+::testing::AssertionResult OpenFails(const std::string& path, DWORD access, DWORD share,
+                                     DWORD disposition, DWORD error) {
+  return OpenFails(path, access, share, disposition, FILE_ATTRIBUTE_NORMAL, error);
 }
 
 std::string Read(const std::string& path) {
@@ -80,81 +80,56 @@ bool ReadOnlyRefusesWriters(const TestMachine& machine) {
 
 }  // namespace
 
+// Each disposition on a file of 7 bytes and on a missing one: whether it opens, the last error
+// it leaves either way, and the size it leaves.
 TEST(Files, DispositionsAndTheirLastErrors) {
   TestMachine machine;
-  const std::string file = machine.Path("d.txt");
-
-  SetLastError(0xDEAD);
-  HANDLE h = Open(file, GENERIC_WRITE, 0, CREATE_NEW);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), 0u) << "CREATE_NEW of a new file";
-  DWORD written = 0;
-  EXPECT_TRUE(WriteFile(h, "content", 7, &written, nullptr));
-  EXPECT_EQ(written, 7u);
-  EXPECT_TRUE(CloseHandle(h));
-
-  Failure f = OpenFailure(file, GENERIC_WRITE, 0, CREATE_NEW);
-  EXPECT_TRUE(f.failed);
-  EXPECT_EQ(f.error, (DWORD)ERROR_FILE_EXISTS);
-
-  SetLastError(0xDEAD);
-  h = Open(file, GENERIC_READ, 0, OPEN_ALWAYS);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS) << "OPEN_ALWAYS of an existing file";
-  EXPECT_EQ(GetFileSize(h, nullptr), 7u) << "OPEN_ALWAYS keeps the content";
-  CloseHandle(h);
-
-  SetLastError(0xDEAD);
-  h = Open(file, GENERIC_WRITE, 0, CREATE_ALWAYS);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS) << "CREATE_ALWAYS of an existing file";
-  EXPECT_EQ(GetFileSize(h, nullptr), 0u) << "CREATE_ALWAYS empties the file";
-  WriteFile(h, "abc", 3, &written, nullptr);
-  CloseHandle(h);
-
-  SetLastError(0xDEAD);
-  h = Open(file, GENERIC_WRITE, 0, TRUNCATE_EXISTING);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), 0u);
-  EXPECT_EQ(GetFileSize(h, nullptr), 0u) << "TRUNCATE_EXISTING empties the file";
-  CloseHandle(h);
-
-  for (DWORD disposition : {(DWORD)OPEN_ALWAYS, (DWORD)CREATE_ALWAYS}) {
-    const std::string fresh = machine.Path("fresh" + std::to_string(disposition));
-    SetLastError(0xDEAD);
-    h = Open(fresh, GENERIC_WRITE, 0, disposition);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), 0u) << "disposition " << disposition << " creating a file";
-    CloseHandle(h);
-    EXPECT_TRUE(TestMachine::Exists(fresh));
+  const DWORD kRefused = 0xFFFF, kAny = 0xFFFE;
+  struct Case {
+    DWORD disposition;
+    bool exists;
+    DWORD error;
+    DWORD size;
+  } cases[] = {{CREATE_NEW, false, 0, 0},
+               {CREATE_NEW, true, ERROR_FILE_EXISTS, kRefused},
+               {OPEN_ALWAYS, false, 0, 0},
+               {OPEN_ALWAYS, true, ERROR_ALREADY_EXISTS, 7},
+               {CREATE_ALWAYS, false, 0, 0},
+               {CREATE_ALWAYS, true, ERROR_ALREADY_EXISTS, 0},
+               {TRUNCATE_EXISTING, false, ERROR_FILE_NOT_FOUND, kRefused},
+               {TRUNCATE_EXISTING, true, 0, 0},
+               {OPEN_EXISTING, false, ERROR_FILE_NOT_FOUND, kRefused},
+               {OPEN_EXISTING, true, kAny, 7},
+               {0, true, ERROR_INVALID_PARAMETER, kRefused}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "disposition " << c.disposition << (c.exists ? " of a file" : " of none"));
+    const std::string file = machine.Path("d" + std::to_string(n++));
+    ASSERT_TRUE(!c.exists || TestMachine::WriteBytes(file, "content"));
+    SetLastError(pwtest::kUnsetError);
+    HANDLE h = Open(file, GENERIC_WRITE, 0, c.disposition);
+    DWORD error = GetLastError();
+    EXPECT_TRUE(c.error == kAny || error == c.error) << error;
+    ASSERT_EQ(h != INVALID_HANDLE_VALUE, c.size != kRefused);
+    if (h != INVALID_HANDLE_VALUE) {
+      EXPECT_EQ(GetFileSize(h, nullptr), c.size);
+      CloseHandle(h);
+    }
+    EXPECT_EQ(TestMachine::Exists(file), c.exists || c.size != kRefused);
   }
-
-  const std::string missing = machine.Path("missing.txt");
-  f = OpenFailure(missing, GENERIC_READ, 0, OPEN_EXISTING);
-  EXPECT_TRUE(f.failed);
-  EXPECT_EQ(f.error, (DWORD)ERROR_FILE_NOT_FOUND);
-  f = OpenFailure(missing, GENERIC_WRITE, 0, TRUNCATE_EXISTING);
-  EXPECT_TRUE(f.failed);
-  EXPECT_EQ(f.error, (DWORD)ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(TestMachine::Exists(missing));
-
-  f = OpenFailure(machine.Path("nofolder\\x.txt"), GENERIC_READ, 0, OPEN_EXISTING);
-  EXPECT_TRUE(f.failed);
-  EXPECT_EQ(f.error, (DWORD)ERROR_PATH_NOT_FOUND);
-  f = OpenFailure(machine.Path("nofolder\\x.txt"), GENERIC_WRITE, 0, CREATE_ALWAYS);
-  EXPECT_TRUE(f.failed);
-  EXPECT_EQ(f.error, (DWORD)ERROR_PATH_NOT_FOUND);
-
-  f = OpenFailure(file, GENERIC_READ, 0, 0);
-  EXPECT_TRUE(f.failed);
-  EXPECT_EQ(f.error, (DWORD)ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(OpenFails(machine.Path("nofolder\\x.txt"), GENERIC_READ, 0, OPEN_EXISTING,
+                        ERROR_PATH_NOT_FOUND));
+  EXPECT_TRUE(OpenFails(machine.Path("nofolder\\x.txt"), GENERIC_WRITE, 0, CREATE_ALWAYS,
+                        ERROR_PATH_NOT_FOUND));
 
   // Any security record is accepted, an all-zero one included.
   SECURITY_ATTRIBUTES sa;
   std::memset(&sa, 0, sizeof sa);
-  h = CreateFileA(machine.Path("sa.txt").c_str(), GENERIC_WRITE, 0, &sa, CREATE_NEW,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+  HANDLE h = CreateFileA(machine.Path("sa.txt").c_str(), GENERIC_WRITE, 0, &sa, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
   EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
   EXPECT_TRUE(WriteFile(h, "x", 1, &written, nullptr));
   CloseHandle(h);
 }
@@ -184,12 +159,11 @@ TEST(Files, ReadWriteAndThePointer) {
   EXPECT_EQ(std::string(buf, n), "hello world");
 
   SetFilePointer(h, 3, nullptr, FILE_BEGIN);
-  SetLastError(0);
-  EXPECT_EQ(SetFilePointer(h, -4, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_NEGATIVE_SEEK);
+  EXPECT_TRUE(FAILS_WITH(SetFilePointer(h, -4, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER,
+                         ERROR_NEGATIVE_SEEK));
   EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_CURRENT), 3u) << "a refused seek does not move";
-  EXPECT_EQ(SetFilePointer(h, 0, nullptr, 7), INVALID_SET_FILE_POINTER);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(FAILS_WITH(SetFilePointer(h, 0, nullptr, 7), INVALID_SET_FILE_POINTER,
+                         ERROR_INVALID_PARAMETER));
 
   // The high part: past 4 GiB and back, with the file cut there and then cut back.
   LONG high = 1;
@@ -214,9 +188,7 @@ TEST(Files, ReadWriteAndThePointer) {
   // Handles refuse what they were not opened for.
   h = Open(file, GENERIC_READ, kShareAll, OPEN_EXISTING);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  SetLastError(0);
-  EXPECT_FALSE(WriteFile(h, "x", 1, &n, nullptr));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(FAILS_WITH(WriteFile(h, "x", 1, &n, nullptr), FALSE, ERROR_ACCESS_DENIED));
   EXPECT_FALSE(SetEndOfFile(h));
 #ifdef _WIN32
   // Wine passes the host's EINVAL on as ERROR_INVALID_PARAMETER; Windows checks the handle's
@@ -228,12 +200,9 @@ TEST(Files, ReadWriteAndThePointer) {
   CloseHandle(h);
   h = Open(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  SetLastError(0);
-  EXPECT_FALSE(ReadFile(h, buf, 1, &n, nullptr));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-  SetLastError(0);
-  EXPECT_FALSE(WriteFile(h, nullptr, 4, &n, nullptr)) << "no buffer";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_USER_BUFFER);
+  EXPECT_TRUE(FAILS_WITH(ReadFile(h, buf, 1, &n, nullptr), FALSE, ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(FAILS_WITH(WriteFile(h, nullptr, 4, &n, nullptr), FALSE, ERROR_INVALID_USER_BUFFER))
+      << "no buffer";
   CloseHandle(h);
 }
 
@@ -242,28 +211,17 @@ TEST(Files, HandlesThatAreNotOpen) {
   HANDLE h = Open(machine.Path("h.txt"), GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(CloseHandle(h));
-  SetLastError(0);
-  EXPECT_FALSE(CloseHandle(h)) << "a second close";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
-  SetLastError(0);
-  EXPECT_FALSE(CloseHandle(nullptr));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(FAILS_WITH(CloseHandle(h), FALSE, ERROR_INVALID_HANDLE)) << "a second close";
+  EXPECT_TRUE(FAILS_WITH(CloseHandle(nullptr), FALSE, ERROR_INVALID_HANDLE));
   EXPECT_TRUE(CloseHandle(INVALID_HANDLE_VALUE)) << "the current process's pseudo-handle";
 
   char buf[4];
   DWORD n = 0;
-  SetLastError(0);
-  EXPECT_FALSE(ReadFile(h, buf, sizeof buf, &n, nullptr));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
-  SetLastError(0);
-  EXPECT_FALSE(WriteFile(h, buf, sizeof buf, &n, nullptr));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
-  SetLastError(0);
-  EXPECT_EQ(GetFileSize(h, nullptr), INVALID_FILE_SIZE);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
-  SetLastError(0);
-  EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(FAILS_WITH(ReadFile(h, buf, sizeof buf, &n, nullptr), FALSE, ERROR_INVALID_HANDLE));
+  EXPECT_TRUE(FAILS_WITH(WriteFile(h, buf, sizeof buf, &n, nullptr), FALSE, ERROR_INVALID_HANDLE));
+  EXPECT_TRUE(FAILS_WITH(GetFileSize(h, nullptr), INVALID_FILE_SIZE, ERROR_INVALID_HANDLE));
+  EXPECT_TRUE(FAILS_WITH(SetFilePointer(h, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER,
+                         ERROR_INVALID_HANDLE));
 }
 
 TEST(Files, ShareModesBetweenOpenHandles) {
@@ -276,15 +234,12 @@ TEST(Files, ShareModesBetweenOpenHandles) {
   HANDLE reader2 = Open(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
   EXPECT_NE(reader2, INVALID_HANDLE_VALUE) << "readers that share reading";
 
-  Failure f = OpenFailure(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
-  EXPECT_TRUE(f.failed) << "a writer where the readers do not share writing";
-  EXPECT_EQ(f.error, (DWORD)ERROR_SHARING_VIOLATION);
-  f = OpenFailure(file, GENERIC_READ, FILE_SHARE_WRITE, OPEN_EXISTING);
-  EXPECT_TRUE(f.failed) << "a reader that does not share reading with the readers";
-  EXPECT_EQ(f.error, (DWORD)ERROR_SHARING_VIOLATION);
-  f = OpenFailure(file, GENERIC_WRITE, kShareAll, CREATE_ALWAYS);
-  EXPECT_TRUE(f.failed);
-  EXPECT_EQ(f.error, (DWORD)ERROR_SHARING_VIOLATION);
+  EXPECT_TRUE(OpenFails(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING, ERROR_SHARING_VIOLATION))
+      << "a writer where the readers do not share writing";
+  EXPECT_TRUE(
+      OpenFails(file, GENERIC_READ, FILE_SHARE_WRITE, OPEN_EXISTING, ERROR_SHARING_VIOLATION))
+      << "a reader that does not share reading with the readers";
+  EXPECT_TRUE(OpenFails(file, GENERIC_WRITE, kShareAll, CREATE_ALWAYS, ERROR_SHARING_VIOLATION));
   EXPECT_EQ(SizeOf(file), 7u) << "a refused CREATE_ALWAYS must not empty the file";
 
   HANDLE query = Open(file, 0, 0, OPEN_EXISTING);
@@ -293,8 +248,8 @@ TEST(Files, ShareModesBetweenOpenHandles) {
   CloseHandle(query);
 
   CloseHandle(reader);
-  f = OpenFailure(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
-  EXPECT_TRUE(f.failed) << "the second reader still refuses writers";
+  EXPECT_TRUE(OpenFails(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING, ERROR_SHARING_VIOLATION))
+      << "the second reader still refuses writers";
   CloseHandle(reader2);
   HANDLE writer = Open(file, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
   EXPECT_NE(writer, INVALID_HANDLE_VALUE) << "once the readers are gone";
@@ -308,23 +263,17 @@ TEST(Files, DeleteRules) {
   TestMachine machine;
   const std::string file = machine.Path("del.txt");
 
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileA(file.c_str()));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileA(machine.Path("nofolder\\del.txt").c_str()));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+  EXPECT_TRUE(FAILS_WITH(DeleteFileA(file.c_str()), FALSE, ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(FAILS_WITH(DeleteFileA(machine.Path("nofolder\\del.txt").c_str()), FALSE,
+                         ERROR_PATH_NOT_FOUND));
   ASSERT_TRUE(CreateDirectoryA(machine.Path("folder").c_str(), nullptr));
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileA(machine.Path("folder").c_str()));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(FAILS_WITH(DeleteFileA(machine.Path("folder").c_str()), FALSE, ERROR_ACCESS_DENIED));
 
   ASSERT_TRUE(TestMachine::WriteBytes(file, "x"));
   HANDLE h = Open(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileA(file.c_str())) << "open without FILE_SHARE_DELETE";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+  EXPECT_TRUE(FAILS_WITH(DeleteFileA(file.c_str()), FALSE, ERROR_SHARING_VIOLATION))
+      << "open without FILE_SHARE_DELETE";
   EXPECT_TRUE(TestMachine::Exists(file));
   CloseHandle(h);
 
@@ -336,14 +285,11 @@ TEST(Files, DeleteRules) {
 
   ASSERT_TRUE(TestMachine::WriteBytes(file, "x"));
   ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileA(file.c_str())) << "read-only";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(FAILS_WITH(DeleteFileA(file.c_str()), FALSE, ERROR_ACCESS_DENIED)) << "read-only";
   h = Open(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileA(file.c_str())) << "read-only and open: the share check comes first";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+  EXPECT_TRUE(FAILS_WITH(DeleteFileA(file.c_str()), FALSE, ERROR_SHARING_VIOLATION))
+      << "read-only and open: the share check comes first";
   CloseHandle(h);
   ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL));
   EXPECT_TRUE(DeleteFileA(file.c_str()));
@@ -360,14 +306,13 @@ TEST(Files, DeleteRules) {
   h = Open(machine.Path("temp.tmp"), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW,
            FILE_FLAG_DELETE_ON_CLOSE);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  Failure f = OpenFailure(machine.Path("temp.tmp"), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
-  EXPECT_EQ(f.error, (DWORD)ERROR_SHARING_VIOLATION);
+  EXPECT_TRUE(OpenFails(machine.Path("temp.tmp"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        OPEN_EXISTING, ERROR_SHARING_VIOLATION));
   CloseHandle(h);
   ASSERT_TRUE(TestMachine::WriteBytes(file, "precious"));
   h = Open(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-  f = OpenFailure(file, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE);
-  EXPECT_EQ(f.error, (DWORD)ERROR_SHARING_VIOLATION);
+  EXPECT_TRUE(OpenFails(file, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
+                        ERROR_SHARING_VIOLATION));
   CloseHandle(h);
   EXPECT_EQ(Read(file), "precious") << "a refused open deletes nothing";
 }
@@ -402,9 +347,9 @@ TEST(Files, ReadOnlyAttribute) {
   EXPECT_EQ(Read(born), "abc");
   SetFileAttributesA(born.c_str(), FILE_ATTRIBUTE_NORMAL);
 
-  SetLastError(0);
-  EXPECT_FALSE(SetFileAttributesA(machine.Path("none.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(
+      FAILS_WITH(SetFileAttributesA(machine.Path("none.txt").c_str(), FILE_ATTRIBUTE_NORMAL), FALSE,
+                 ERROR_FILE_NOT_FOUND));
 }
 
 TEST(Files, ReadOnlyAttributeRefusesWriters) {
@@ -416,13 +361,11 @@ TEST(Files, ReadOnlyAttributeRefusesWriters) {
 
   for (DWORD disposition :
        {(DWORD)OPEN_EXISTING, (DWORD)OPEN_ALWAYS, (DWORD)CREATE_ALWAYS, (DWORD)TRUNCATE_EXISTING}) {
-    Failure f = OpenFailure(file, GENERIC_WRITE, 0, disposition);
-    EXPECT_TRUE(f.failed) << "disposition " << disposition;
-    EXPECT_EQ(f.error, (DWORD)ERROR_ACCESS_DENIED) << "disposition " << disposition;
+    EXPECT_TRUE(OpenFails(file, GENERIC_WRITE, 0, disposition, ERROR_ACCESS_DENIED))
+        << "disposition " << disposition;
   }
-  Failure f = OpenFailure(file, GENERIC_READ, 0, CREATE_ALWAYS);
-  EXPECT_TRUE(f.failed) << "CREATE_ALWAYS would empty it, whatever the access";
-  EXPECT_EQ(f.error, (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(OpenFails(file, GENERIC_READ, 0, CREATE_ALWAYS, ERROR_ACCESS_DENIED))
+      << "CREATE_ALWAYS would empty it, whatever the access";
   EXPECT_EQ(Read(file), "original");
 
   ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL));
@@ -436,32 +379,24 @@ TEST(Files, FoldersAndAttributes) {
   EXPECT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
   EXPECT_EQ(GetFileAttributesA(dir.c_str()) & FILE_ATTRIBUTE_DIRECTORY,
             (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-  SetLastError(0);
-  EXPECT_FALSE(CreateDirectoryA(dir.c_str(), nullptr));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+  EXPECT_TRUE(FAILS_WITH(CreateDirectoryA(dir.c_str(), nullptr), FALSE, ERROR_ALREADY_EXISTS));
   ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("plain"), "x"));
-  SetLastError(0);
-  EXPECT_FALSE(CreateDirectoryA(machine.Path("plain").c_str(), nullptr)) << "a file is there";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
-  SetLastError(0);
-  EXPECT_FALSE(CreateDirectoryA(machine.Path("no\\such").c_str(), nullptr));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+  EXPECT_TRUE(FAILS_WITH(CreateDirectoryA(machine.Path("plain").c_str(), nullptr), FALSE,
+                         ERROR_ALREADY_EXISTS))
+      << "a file is there";
+  EXPECT_TRUE(FAILS_WITH(CreateDirectoryA(machine.Path("no\\such").c_str(), nullptr), FALSE,
+                         ERROR_PATH_NOT_FOUND));
 
-  SetLastError(0);
-  EXPECT_EQ(GetFileAttributesA(machine.Path("none").c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
-  SetLastError(0);
-  EXPECT_EQ(GetFileAttributesA(machine.Path("none\\x").c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
-  SetLastError(0);
-  EXPECT_EQ(GetFileAttributesA(machine.Path("plain\\x").c_str()), INVALID_FILE_ATTRIBUTES)
+  EXPECT_TRUE(FAILS_WITH(GetFileAttributesA(machine.Path("none").c_str()), INVALID_FILE_ATTRIBUTES,
+                         ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(FAILS_WITH(GetFileAttributesA(machine.Path("none\\x").c_str()),
+                         INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND));
+  EXPECT_TRUE(FAILS_WITH(GetFileAttributesA(machine.Path("plain\\x").c_str()),
+                         INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND))
       << "a file used as a folder";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
 
   // A folder opens only with backup semantics.
-  Failure f = OpenFailure(dir, GENERIC_READ, kShareAll, OPEN_EXISTING);
-  EXPECT_TRUE(f.failed);
-  EXPECT_EQ(f.error, (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(OpenFails(dir, GENERIC_READ, kShareAll, OPEN_EXISTING, ERROR_ACCESS_DENIED));
   HANDLE h = Open(dir, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   EXPECT_NE(h, INVALID_HANDLE_VALUE);
   if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
@@ -470,30 +405,25 @@ TEST(Files, FoldersAndAttributes) {
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
   char buf[4];
   DWORD n = 0;
-  SetLastError(0);
-  EXPECT_FALSE(ReadFile(h, buf, sizeof buf, &n, nullptr)) << "a folder has no data";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_FUNCTION);
+  EXPECT_TRUE(FAILS_WITH(ReadFile(h, buf, sizeof buf, &n, nullptr), FALSE, ERROR_INVALID_FUNCTION))
+      << "a folder has no data";
   if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   for (DWORD disposition : {(DWORD)CREATE_NEW, (DWORD)CREATE_ALWAYS, (DWORD)TRUNCATE_EXISTING}) {
-    f = OpenFailure(dir, GENERIC_WRITE, kShareAll, disposition, FILE_FLAG_BACKUP_SEMANTICS);
-    EXPECT_TRUE(f.failed) << disposition;
-    EXPECT_EQ(f.error, (DWORD)ERROR_FILE_EXISTS) << disposition;
+    EXPECT_TRUE(OpenFails(dir, GENERIC_WRITE, kShareAll, disposition, FILE_FLAG_BACKUP_SEMANTICS,
+                          ERROR_FILE_EXISTS))
+        << disposition;
   }
-  f = OpenFailure(dir, GENERIC_WRITE, kShareAll, OPEN_ALWAYS);
-  EXPECT_EQ(f.error, (DWORD)ERROR_ACCESS_DENIED) << "OPEN_ALWAYS of a folder, no backup semantics";
+  EXPECT_TRUE(OpenFails(dir, GENERIC_WRITE, kShareAll, OPEN_ALWAYS, ERROR_ACCESS_DENIED))
+      << "OPEN_ALWAYS of a folder, no backup semantics";
 
   // A trailing separator says "folder": a file named so is not found as one.
   const std::string plainSep = machine.Path("plain\\");
-  f = OpenFailure(plainSep, GENERIC_READ, kShareAll, OPEN_EXISTING);
-  EXPECT_EQ(f.error, (DWORD)ERROR_INVALID_NAME);
-  f = OpenFailure(machine.Path("new\\"), GENERIC_WRITE, kShareAll, CREATE_NEW);
-  EXPECT_EQ(f.error, (DWORD)ERROR_INVALID_NAME);
-  SetLastError(0);
-  EXPECT_EQ(GetFileAttributesA(plainSep.c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileA(plainSep.c_str()));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
+  EXPECT_TRUE(OpenFails(plainSep, GENERIC_READ, kShareAll, OPEN_EXISTING, ERROR_INVALID_NAME));
+  EXPECT_TRUE(
+      OpenFails(machine.Path("new\\"), GENERIC_WRITE, kShareAll, CREATE_NEW, ERROR_INVALID_NAME));
+  EXPECT_TRUE(FAILS_WITH(GetFileAttributesA(plainSep.c_str()), INVALID_FILE_ATTRIBUTES,
+                         ERROR_PATH_NOT_FOUND));
+  EXPECT_TRUE(FAILS_WITH(DeleteFileA(plainSep.c_str()), FALSE, ERROR_INVALID_NAME));
   EXPECT_TRUE(TestMachine::Exists(machine.Path("plain")));
   EXPECT_EQ(GetFileAttributesA((dir + "\\").c_str()), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
 }
@@ -517,25 +447,19 @@ TEST(Files, PathSpellings) {
   EXPECT_EQ(Read(machine.Path("SubDir\\MixedCase.TXT")), "rewritten");
 
   for (const char* bad : {"a<b", "a>b", "a|b", "a\"b", "a?b", "a*b"}) {
-    SetLastError(0);
-    EXPECT_EQ(GetFileAttributesA(machine.Path(bad).c_str()), INVALID_FILE_ATTRIBUTES) << bad;
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME) << bad;
-    Failure f = OpenFailure(machine.Path(bad), GENERIC_WRITE, 0, CREATE_ALWAYS);
-    EXPECT_TRUE(f.failed) << bad;
-    EXPECT_EQ(f.error, (DWORD)ERROR_INVALID_NAME) << bad;
+    EXPECT_TRUE(FAILS_WITH(GetFileAttributesA(machine.Path(bad).c_str()), INVALID_FILE_ATTRIBUTES,
+                           ERROR_INVALID_NAME))
+        << bad;
+    EXPECT_TRUE(OpenFails(machine.Path(bad), GENERIC_WRITE, 0, CREATE_ALWAYS, ERROR_INVALID_NAME))
+        << bad;
   }
 
   std::string longName = machine.Path(std::string(300, 'n'));
-  SetLastError(0);
-  EXPECT_EQ(GetFileAttributesA(longName.c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILENAME_EXCED_RANGE);
-  Failure f = OpenFailure(longName, GENERIC_WRITE, 0, CREATE_ALWAYS);
-  EXPECT_TRUE(f.failed);
-  EXPECT_EQ(f.error, (DWORD)ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_TRUE(FAILS_WITH(GetFileAttributesA(longName.c_str()), INVALID_FILE_ATTRIBUTES,
+                         ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_TRUE(OpenFails(longName, GENERIC_WRITE, 0, CREATE_ALWAYS, ERROR_FILENAME_EXCED_RANGE));
 
-  f = OpenFailure("", GENERIC_READ, 0, OPEN_EXISTING);
-  EXPECT_TRUE(f.failed);
-  EXPECT_EQ(f.error, (DWORD)ERROR_PATH_NOT_FOUND);
+  EXPECT_TRUE(OpenFails("", GENERIC_READ, 0, OPEN_EXISTING, ERROR_PATH_NOT_FOUND));
 }
 
 TEST(Files, FileTimes) {
@@ -572,9 +496,8 @@ TEST(Files, FileTimes) {
   EXPECT_EQ(value(written), stamp) << "the time is kept by the file";
 #ifndef _WIN32
   // Windows wants FILE_WRITE_ATTRIBUTES, which GENERIC_READ does not give; Wine does not check.
-  SetLastError(0);
-  EXPECT_FALSE(SetFileTime(h, nullptr, nullptr, &set)) << "a read-only handle";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(FAILS_WITH(SetFileTime(h, nullptr, nullptr, &set), FALSE, ERROR_ACCESS_DENIED))
+      << "a read-only handle";
 #endif
   CloseHandle(h);
 }
@@ -592,30 +515,28 @@ TEST(Files, MappingsAndViews) {
   const char* view = static_cast<const char*>(MapViewOfFile(m, FILE_MAP_READ, 0, 0, 0));
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(std::string(view, 10), "0123456789");
-  SetLastError(0);
-  EXPECT_EQ(MapViewOfFile(m, FILE_MAP_WRITE, 0, 0, 0), nullptr) << "writing a read-only mapping";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-  SetLastError(0);
-  EXPECT_EQ(MapViewOfFile(m, FILE_MAP_READ, 0, 100, 0), nullptr) << "a misaligned offset";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_MAPPED_ALIGNMENT);
-  SetLastError(0);
-  EXPECT_EQ(CreateFileMappingA(h, nullptr, PAGE_READWRITE, 0, 0, nullptr), nullptr)
+  EXPECT_TRUE(FAILS_WITH(MapViewOfFile(m, FILE_MAP_WRITE, 0, 0, 0), nullptr, ERROR_ACCESS_DENIED))
+      << "writing a read-only mapping";
+  EXPECT_TRUE(
+      FAILS_WITH(MapViewOfFile(m, FILE_MAP_READ, 0, 100, 0), nullptr, ERROR_MAPPED_ALIGNMENT))
+      << "a misaligned offset";
+  EXPECT_TRUE(FAILS_WITH(CreateFileMappingA(h, nullptr, PAGE_READWRITE, 0, 0, nullptr), nullptr,
+                         ERROR_ACCESS_DENIED))
       << "a writable mapping of a read-only handle";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
 
   // The mapping outlives its file handle; the file's share entry goes with the handle.
-  Failure f = OpenFailure(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
-  EXPECT_EQ(f.error, (DWORD)ERROR_SHARING_VIOLATION) << "the handle refuses writers";
+  EXPECT_TRUE(OpenFails(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING, ERROR_SHARING_VIOLATION))
+      << "the handle refuses writers";
   EXPECT_TRUE(CloseHandle(h));
   EXPECT_EQ(view[9], '9');
-  f = OpenFailure(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
-  EXPECT_FALSE(f.failed) << "with the handle closed, the mapping alone refuses no writer";
+  HANDLE writer = Open(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
+  EXPECT_NE(writer, INVALID_HANDLE_VALUE)
+      << "with the handle closed, the mapping alone refuses no writer";
+  CloseHandle(writer);
 #ifndef _WIN32
   // Windows refuses to delete a mapped file (the file system's "cannot delete"); Wine lets
   // the host unlink it.
-  SetLastError(0);
-  EXPECT_FALSE(DeleteFileA(file.c_str())) << "a mapped file";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(FAILS_WITH(DeleteFileA(file.c_str()), FALSE, ERROR_ACCESS_DENIED)) << "a mapped file";
 #endif
   EXPECT_TRUE(CloseHandle(m));
   EXPECT_EQ(view[0], '0') << "the view outlives the mapping handle";
@@ -623,18 +544,16 @@ TEST(Files, MappingsAndViews) {
   EXPECT_FALSE(DeleteFileA(file.c_str())) << "still mapped by the view";
 #endif
   EXPECT_TRUE(UnmapViewOfFile(view));
-  SetLastError(0);
-  EXPECT_FALSE(UnmapViewOfFile(view)) << "a view unmapped twice";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_ADDRESS);
+  EXPECT_TRUE(FAILS_WITH(UnmapViewOfFile(view), FALSE, ERROR_INVALID_ADDRESS))
+      << "a view unmapped twice";
   EXPECT_TRUE(DeleteFileA(file.c_str())) << "free once the views and the mapping are gone";
 
   // An empty file has nothing to map at its own size.
   ASSERT_TRUE(TestMachine::WriteBytes(file, ""));
   h = Open(file, GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_EXISTING);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  SetLastError(0);
-  EXPECT_EQ(CreateFileMappingA(h, nullptr, PAGE_READONLY, 0, 0, nullptr), nullptr);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_INVALID);
+  EXPECT_TRUE(FAILS_WITH(CreateFileMappingA(h, nullptr, PAGE_READONLY, 0, 0, nullptr), nullptr,
+                         ERROR_FILE_INVALID));
 
   // A writable mapping bigger than the file lengthens it; writes through the view reach it.
   m = CreateFileMappingA(h, nullptr, PAGE_READWRITE, 0, 70000, nullptr);
@@ -647,21 +566,19 @@ TEST(Files, MappingsAndViews) {
   const char* tail = static_cast<const char*>(MapViewOfFile(m, FILE_MAP_READ, 0, 65536, 0));
   ASSERT_NE(tail, nullptr) << "a view at an aligned offset, to the mapping's end";
   EXPECT_EQ(tail[69999 - 65536], 'Z') << "two views of one mapping share their pages";
-  SetLastError(0);
-  EXPECT_EQ(MapViewOfFile(m, FILE_MAP_READ, 0, 65536, 10000), nullptr) << "past the mapping";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
-  SetLastError(0);
-  EXPECT_EQ(MapViewOfFile(m, FILE_MAP_READ, 0, 131072, 0), nullptr) << "starting past it";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(
+      FAILS_WITH(MapViewOfFile(m, FILE_MAP_READ, 0, 65536, 10000), nullptr, ERROR_ACCESS_DENIED))
+      << "past the mapping";
+  EXPECT_TRUE(
+      FAILS_WITH(MapViewOfFile(m, FILE_MAP_READ, 0, 131072, 0), nullptr, ERROR_INVALID_PARAMETER))
+      << "starting past it";
   SetFilePointer(h, 100, nullptr, FILE_BEGIN);
-  SetLastError(0);
-  EXPECT_FALSE(SetEndOfFile(h)) << "cutting a mapped file";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_USER_MAPPED_FILE);
+  EXPECT_TRUE(FAILS_WITH(SetEndOfFile(h), FALSE, ERROR_USER_MAPPED_FILE))
+      << "cutting a mapped file";
   SetFilePointer(h, 80000, nullptr, FILE_BEGIN);
   EXPECT_TRUE(SetEndOfFile(h)) << "lengthening it is fine";
-  f = OpenFailure(file, GENERIC_WRITE, kShareAll, CREATE_ALWAYS);
-  EXPECT_TRUE(f.failed) << "a mapped file cannot be emptied";
-  EXPECT_EQ(f.error, (DWORD)ERROR_USER_MAPPED_FILE);
+  EXPECT_TRUE(OpenFails(file, GENERIC_WRITE, kShareAll, CREATE_ALWAYS, ERROR_USER_MAPPED_FILE))
+      << "a mapped file cannot be emptied";
   EXPECT_TRUE(UnmapViewOfFile(tail + 5)) << "any address inside the view names it";
   EXPECT_TRUE(UnmapViewOfFile(rw));
   EXPECT_TRUE(CloseHandle(m));
@@ -674,25 +591,21 @@ TEST(Files, MappingsAndViews) {
   // A read-only mapping cannot lengthen its file.
   h = Open(file, GENERIC_READ, kShareAll, OPEN_EXISTING);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  SetLastError(0);
-  EXPECT_EQ(CreateFileMappingA(h, nullptr, PAGE_READONLY, 0, 90000, nullptr), nullptr);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_TRUE(FAILS_WITH(CreateFileMappingA(h, nullptr, PAGE_READONLY, 0, 90000, nullptr), nullptr,
+                         ERROR_NOT_ENOUGH_MEMORY));
   CloseHandle(h);
 
-  SetLastError(0);
-  EXPECT_FALSE(UnmapViewOfFile(&bytes)) << "an address that is no view";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_ADDRESS);
-  SetLastError(0);
-  EXPECT_EQ(MapViewOfFile(nullptr, FILE_MAP_READ, 0, 0, 0), nullptr);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(FAILS_WITH(UnmapViewOfFile(&bytes), FALSE, ERROR_INVALID_ADDRESS))
+      << "an address that is no view";
+  EXPECT_TRUE(
+      FAILS_WITH(MapViewOfFile(nullptr, FILE_MAP_READ, 0, 0, 0), nullptr, ERROR_INVALID_HANDLE));
 }
 
 TEST(Files, PagingFileMappings) {
-  SetLastError(0);
-  EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, nullptr),
-            nullptr)
+  EXPECT_TRUE(
+      FAILS_WITH(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, nullptr),
+                 nullptr, ERROR_INVALID_PARAMETER))
       << "no size to take from a file";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
   HANDLE m = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100000, nullptr);
   ASSERT_NE(m, nullptr);
   char* a = static_cast<char*>(MapViewOfFile(m, FILE_MAP_WRITE, 0, 0, 0));
@@ -750,9 +663,8 @@ TEST(FilesHost, DrivesMapToFolders) {
   EXPECT_EQ(winsim::HostPath(machine.Path("a\\..\\b").c_str()),
             machine.Root() + "/drive_c/pwtest/b");
 
-  SetLastError(0);
-  EXPECT_FALSE(CreateDirectoryA("D:\\data", nullptr)) << "no drive D: yet";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+  EXPECT_TRUE(FAILS_WITH(CreateDirectoryA("D:\\data", nullptr), FALSE, ERROR_PATH_NOT_FOUND))
+      << "no drive D: yet";
   machine.AddDrive('D');
   EXPECT_TRUE(CreateDirectoryA("d:\\data", nullptr));
   struct stat st;
@@ -772,9 +684,8 @@ TEST(FilesHost, DrivesMapToFolders) {
 
 TEST(FilesHost, WithoutMachineOnlyZExists) {
   ScopedEnv noRoot("WINSIM_ROOT", nullptr);
-  SetLastError(0);
-  EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS"), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+  EXPECT_TRUE(
+      FAILS_WITH(GetFileAttributesA("C:\\WINDOWS"), INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(GetFileAttributesA("Z:\\tmp") & FILE_ATTRIBUTE_DIRECTORY,
             (DWORD)FILE_ATTRIBUTE_DIRECTORY);
 }
@@ -802,9 +713,8 @@ TEST(FilesHost, NamesTheLayerRefusesOrFolds) {
   TestMachine machine;
   for (const std::string& bad : {std::string("C:\\pwtest\\a:b"), std::string("C:\\pwtest\\a\x01"),
                                  std::string("C:\\pw\ttest\\x")}) {
-    SetLastError(0);
-    EXPECT_EQ(GetFileAttributesA(bad.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_NAME);
+    EXPECT_TRUE(
+        FAILS_WITH(GetFileAttributesA(bad.c_str()), INVALID_FILE_ATTRIBUTES, ERROR_INVALID_NAME));
   }
 
   // 259 characters in all is the longest full path; 260 is too long.
@@ -812,14 +722,12 @@ TEST(FilesHost, NamesTheLayerRefusesOrFolds) {
   std::string ok = prefix + std::string(259 - prefix.size(), 'x');
   std::string tooLong = prefix + std::string(260 - prefix.size(), 'y');
   EXPECT_TRUE(TestMachine::WriteBytes(ok, "edge"));
-  Failure f = OpenFailure(tooLong, GENERIC_WRITE, 0, CREATE_ALWAYS);
-  EXPECT_TRUE(f.failed);
-  EXPECT_EQ(f.error, (DWORD)ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_TRUE(OpenFails(tooLong, GENERIC_WRITE, 0, CREATE_ALWAYS, ERROR_FILENAME_EXCED_RANGE));
   // The limit is on the full path, however short the given one.
   {
     ScopedEnv cwd("WINSIM_CWD", machine.Dir().c_str());
-    f = OpenFailure(std::string(260 - prefix.size(), 'y'), GENERIC_WRITE, 0, CREATE_ALWAYS);
-    EXPECT_EQ(f.error, (DWORD)ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_TRUE(OpenFails(std::string(260 - prefix.size(), 'y'), GENERIC_WRITE, 0, CREATE_ALWAYS,
+                          ERROR_FILENAME_EXCED_RANGE));
   }
 
   // Windows-1252 letters fold too.
@@ -850,8 +758,7 @@ TEST(FilesHost, ReadOnlyIsTheOwnerWriteBit) {
   // A file made read-only on the host is refused to writers, even though we may be root.
   chmod(host.c_str(), 0444);
   EXPECT_TRUE(GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY);
-  Failure f = OpenFailure(file, GENERIC_WRITE, 0, OPEN_EXISTING);
-  EXPECT_EQ(f.error, (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(OpenFails(file, GENERIC_WRITE, 0, OPEN_EXISTING, ERROR_ACCESS_DENIED));
   EXPECT_FALSE(DeleteFileA(file.c_str()));
   EXPECT_EQ(HostRead(host), "x");
 }
@@ -862,9 +769,7 @@ TEST(FilesHost, HostWriteFailuresBecomeWindowsErrors) {
   HANDLE h = Open("Z:\\dev\\full", GENERIC_WRITE, kShareAll, OPEN_EXISTING);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   DWORD n = 99;
-  SetLastError(0);
-  EXPECT_FALSE(WriteFile(h, "data", 4, &n, nullptr));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_DISK_FULL);
+  EXPECT_TRUE(FAILS_WITH(WriteFile(h, "data", 4, &n, nullptr), FALSE, ERROR_DISK_FULL));
   EXPECT_EQ(n, 0u);
   CloseHandle(h);
 }
@@ -880,9 +785,8 @@ TEST(FilesHost, FaultKnobsFailTheChosenCall) {
   const std::string file = machine.Path("f.txt");
   winsim::SetFault("CreateFileA", 2, ERROR_DISK_FULL);
   EXPECT_TRUE(TestMachine::WriteBytes(file, "1"));
-  Failure f = OpenFailure(file, GENERIC_READ, kShareAll, OPEN_EXISTING);
-  EXPECT_TRUE(f.failed) << "the second call";
-  EXPECT_EQ(f.error, (DWORD)ERROR_DISK_FULL);
+  EXPECT_TRUE(OpenFails(file, GENERIC_READ, kShareAll, OPEN_EXISTING, ERROR_DISK_FULL))
+      << "the second call";
   EXPECT_EQ(Read(file), "1") << "the third call works again";
   EXPECT_EQ(winsim::CallCount("CreateFileA"), 3u);
 
@@ -891,9 +795,8 @@ TEST(FilesHost, FaultKnobsFailTheChosenCall) {
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   DWORD n = 0;
   for (int i = 0; i < 3; ++i) {
-    SetLastError(0);
-    EXPECT_FALSE(WriteFile(h, "x", 1, &n, nullptr)) << "call " << i + 1 << " and later";
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_WRITE_FAULT);
+    EXPECT_TRUE(FAILS_WITH(WriteFile(h, "x", 1, &n, nullptr), FALSE, ERROR_WRITE_FAULT))
+        << "call " << i + 1 << " and later";
   }
   CloseHandle(h);
 
@@ -906,9 +809,8 @@ TEST(FilesHost, FaultKnobsFailTheChosenCall) {
   FailNext("GetFileSize", ERROR_INVALID_PARAMETER);
   EXPECT_EQ(GetFileSize(h, nullptr), INVALID_FILE_SIZE);
   FailNext("CreateFileMappingA", ERROR_NOT_ENOUGH_MEMORY);
-  SetLastError(0);
-  EXPECT_EQ(CreateFileMappingA(h, nullptr, PAGE_READONLY, 0, 0, nullptr), nullptr);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_TRUE(FAILS_WITH(CreateFileMappingA(h, nullptr, PAGE_READONLY, 0, 0, nullptr), nullptr,
+                         ERROR_NOT_ENOUGH_MEMORY));
   FailNext("CloseHandle", ERROR_INVALID_HANDLE);
   EXPECT_FALSE(CloseHandle(h));
   EXPECT_TRUE(CloseHandle(h)) << "a refused close left the handle open";

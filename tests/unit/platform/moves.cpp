@@ -8,6 +8,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/restart_state.h"
 #include "tests/support/test_machine.h"
+#include "tests/support/win32_checks.h"
 #ifndef _WIN32
 #include "platform/posix/winsim.h"
 #endif
@@ -63,23 +64,20 @@ TEST_F(MovesTest, MovesNowFollowTheReplaceAndShareRules) {
   std::string a = machine.Path("a.txt"), b = machine.Path("b.txt"), c = machine.Path("c.txt");
   ASSERT_TRUE(TestMachine::WriteBytes(a, "a"));
   ASSERT_TRUE(TestMachine::WriteBytes(b, "b"));
-  EXPECT_FALSE(move(a.c_str(), b.c_str(), 0));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+  EXPECT_TRUE(FAILS_WITH(move(a.c_str(), b.c_str(), 0), FALSE, ERROR_ALREADY_EXISTS));
   EXPECT_TRUE(move(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
   EXPECT_FALSE(TestMachine::Exists(a));
   EXPECT_EQ(Read(b), "a");
   EXPECT_TRUE(move(b.c_str(), c.c_str(), 0));
   EXPECT_EQ(Read(c), "a");
-  EXPECT_FALSE(move(b.c_str(), c.c_str(), MOVEFILE_REPLACE_EXISTING));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(FAILS_WITH(move(b.c_str(), c.c_str(), MOVEFILE_REPLACE_EXISTING), FALSE,
+                         ERROR_FILE_NOT_FOUND));
   {
     // Held open without FILE_SHARE_DELETE: neither renamed nor deleted.
     HeldByChild held(machine.Dir(), "file \"" + c + "\" 0x80000000 3");
     ASSERT_EQ(held.Ready(), "ok");
-    EXPECT_FALSE(move(c.c_str(), a.c_str(), 0));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
-    EXPECT_FALSE(move(c.c_str(), nullptr, 0));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(FAILS_WITH(move(c.c_str(), a.c_str(), 0), FALSE, ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(FAILS_WITH(move(c.c_str(), nullptr, 0), FALSE, ERROR_SHARING_VIOLATION));
   }
   EXPECT_TRUE(move(c.c_str(), nullptr, 0)) << "no target: deleted";
   EXPECT_FALSE(TestMachine::Exists(c));
@@ -109,8 +107,8 @@ TEST_F(MovesTest, ShortNamesNameTheSameFiles) {
   char small[4] = "xyz";
   EXPECT_EQ(GetShortPathNameA(longName.c_str(), small, sizeof small), shortLong.size() + 1);
   EXPECT_STREQ(small, "xyz");
-  EXPECT_EQ(GetShortPathNameA(machine.Path("missing").c_str(), nullptr, 0), 0u);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(FAILS_WITH(GetShortPathNameA(machine.Path("missing").c_str(), nullptr, 0), 0u,
+                         ERROR_FILE_NOT_FOUND));
 }
 
 #ifndef _WIN32
@@ -133,10 +131,8 @@ TEST_F(MovesTest, HostShortNamesTakeWindowsFormAndLastWhileTheirFileDoes) {
   EXPECT_TRUE(DeleteFileA("C:\\pwtest\\PONDWI~1.TXT"));
   EXPECT_FALSE(TestMachine::Exists(one));
   EXPECT_FALSE(TestMachine::Exists("C:\\pwtest\\PONDWI~1.TXT")) << "the alias went with its file";
-  EXPECT_EQ(GetShortPathNameA(nullptr, nullptr, 0), 0u);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(GetShortPathNameA("", nullptr, 0), 0u);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_BAD_PATHNAME);
+  EXPECT_TRUE(FAILS_WITH(GetShortPathNameA(nullptr, nullptr, 0), 0u, ERROR_INVALID_PARAMETER));
+  EXPECT_TRUE(FAILS_WITH(GetShortPathNameA("", nullptr, 0), 0u, ERROR_BAD_PATHNAME));
 }
 
 TEST_F(MovesTest, HostRestartDoesPendingMovesThenWininitThenRunOnce) {

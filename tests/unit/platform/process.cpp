@@ -11,6 +11,7 @@
 #include "platform/win32.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_machine.h"
+#include "tests/support/win32_checks.h"
 #ifndef _WIN32
 #include "platform/posix/winsim.h"
 #endif
@@ -50,17 +51,18 @@ TEST_F(ProcessTest, StartFailuresGiveWindowsErrors) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
   std::string missing = Quoted(machine.Path("missing.exe"));
-  EXPECT_FALSE(CreateProcessA(nullptr, &missing[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                              &startup, &info));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(FAILS_WITH(CreateProcessA(nullptr, &missing[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                        nullptr, &startup, &info),
+                         FALSE, ERROR_FILE_NOT_FOUND));
   std::string inMissingFolder = Quoted(machine.Path("none\\missing.exe"));
-  EXPECT_FALSE(CreateProcessA(nullptr, &inMissingFolder[0], nullptr, nullptr, FALSE, 0, nullptr,
-                              nullptr, &startup, &info));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND) << "searched for, not opened";
+  EXPECT_TRUE(FAILS_WITH(CreateProcessA(nullptr, &inMissingFolder[0], nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup, &info),
+                         FALSE, ERROR_FILE_NOT_FOUND))
+      << "searched for, not opened";
   std::string child = Quoted(ChildProgram());
-  EXPECT_FALSE(CreateProcessA(nullptr, &child[0], nullptr, nullptr, FALSE, 0, nullptr,
-                              machine.Path("no folder").c_str(), &startup, &info));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_DIRECTORY);
+  EXPECT_TRUE(FAILS_WITH(CreateProcessA(nullptr, &child[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                        machine.Path("no folder").c_str(), &startup, &info),
+                         FALSE, ERROR_DIRECTORY));
 }
 
 TEST_F(ProcessTest, NamedEventExistsWhileAnyProcessHoldsIt) {
@@ -90,15 +92,14 @@ TEST_F(ProcessTest, ShareModesHoldAcrossProcesses) {
   {
     HeldByChild held(machine.Dir(), "file \"" + file + "\" 0x40000000 0");
     ASSERT_EQ(held.Ready(), "ok");
-    EXPECT_EQ(CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, 0, nullptr),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
-    EXPECT_FALSE(DeleteFileA(file.c_str()));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(
+        FAILS_WITH(CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr),
+                   INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(FAILS_WITH(DeleteFileA(file.c_str()), FALSE, ERROR_SHARING_VIOLATION));
     ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("new.dat"), "new"));
-    EXPECT_FALSE(CopyFileA(machine.Path("new.dat").c_str(), file.c_str(), FALSE));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(FAILS_WITH(CopyFileA(machine.Path("new.dat").c_str(), file.c_str(), FALSE), FALSE,
+                           ERROR_SHARING_VIOLATION));
   }
   std::string content;
   ASSERT_TRUE(TestMachine::ReadBytes(file, &content));
@@ -110,10 +111,9 @@ TEST_F(ProcessTest, ShareModesHoldAcrossProcesses) {
                            nullptr);
     EXPECT_NE(h, INVALID_HANDLE_VALUE) << "readers that share reading coexist";
     CloseHandle(h);
-    EXPECT_EQ(CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                          nullptr),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(FAILS_WITH(CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr),
+                           INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION));
   }
   EXPECT_TRUE(DeleteFileA(file.c_str())) << "free once the other process let go";
 }
@@ -122,13 +122,11 @@ TEST_F(ProcessTest, CopyFileRespectsExistingAndReadOnlyTargets) {
   std::string from = machine.Path("from.txt"), to = machine.Path("to.txt");
   ASSERT_TRUE(TestMachine::WriteBytes(from, "fresh"));
   ASSERT_TRUE(TestMachine::WriteBytes(to, "old"));
-  EXPECT_FALSE(CopyFileA(from.c_str(), to.c_str(), TRUE));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_EXISTS);
+  EXPECT_TRUE(FAILS_WITH(CopyFileA(from.c_str(), to.c_str(), TRUE), FALSE, ERROR_FILE_EXISTS));
   std::string content;
   if (ReadOnlyIsEnforced(machine.Dir())) {
     ASSERT_TRUE(SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_FALSE(CopyFileA(from.c_str(), to.c_str(), FALSE));
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(FAILS_WITH(CopyFileA(from.c_str(), to.c_str(), FALSE), FALSE, ERROR_ACCESS_DENIED));
     ASSERT_TRUE(TestMachine::ReadBytes(to, &content));
     EXPECT_EQ(content, "old");
     ASSERT_TRUE(SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL));
@@ -136,8 +134,8 @@ TEST_F(ProcessTest, CopyFileRespectsExistingAndReadOnlyTargets) {
   EXPECT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE));
   ASSERT_TRUE(TestMachine::ReadBytes(to, &content));
   EXPECT_EQ(content, "fresh");
-  EXPECT_FALSE(CopyFileA(machine.Path("missing").c_str(), to.c_str(), FALSE));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(FAILS_WITH(CopyFileA(machine.Path("missing").c_str(), to.c_str(), FALSE), FALSE,
+                         ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(ProcessTest, ListingsShowDotEntriesAndEndWithNoMoreFiles) {
@@ -162,20 +160,18 @@ TEST_F(ProcessTest, ListingsShowDotEntriesAndEndWithNoMoreFiles) {
   EXPECT_TRUE(FindClose(find));
   EXPECT_EQ(names, (std::set<std::string>{".", "..", "a.txt", "NoDot", "inner"}));
 
-  EXPECT_EQ(FindFirstFileA(machine.Path("sub\\*.zip").c_str(), &data), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(FindFirstFileA(machine.Path("none\\*.*").c_str(), &data), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
+  EXPECT_TRUE(FAILS_WITH(FindFirstFileA(machine.Path("sub\\*.zip").c_str(), &data),
+                         INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(FAILS_WITH(FindFirstFileA(machine.Path("none\\*.*").c_str(), &data),
+                         INVALID_HANDLE_VALUE, ERROR_PATH_NOT_FOUND));
 }
 
 TEST_F(ProcessTest, FoldersAreRemovedOnlyWhenEmpty) {
   std::string dir = machine.Path("d");
   ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
   ASSERT_TRUE(TestMachine::WriteBytes(dir + "\\f", "x"));
-  EXPECT_FALSE(RemoveDirectoryA(dir.c_str()));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_DIR_NOT_EMPTY);
-  EXPECT_FALSE(RemoveDirectoryA((dir + "\\f").c_str()));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_DIRECTORY);
+  EXPECT_TRUE(FAILS_WITH(RemoveDirectoryA(dir.c_str()), FALSE, ERROR_DIR_NOT_EMPTY));
+  EXPECT_TRUE(FAILS_WITH(RemoveDirectoryA((dir + "\\f").c_str()), FALSE, ERROR_DIRECTORY));
   ASSERT_TRUE(DeleteFileA((dir + "\\f").c_str()));
   EXPECT_TRUE(RemoveDirectoryA(dir.c_str()));
   EXPECT_FALSE(TestMachine::Exists(dir));
@@ -211,8 +207,7 @@ TEST_F(ProcessTest, HostVersionFollowsTheMachine) {
   plain.dwOSVersionInfoSize = sizeof plain;
   EXPECT_TRUE(GetVersionExA(&plain)) << "the plain record is still accepted";
   plain.dwOSVersionInfoSize = 100;
-  EXPECT_FALSE(GetVersionExA(&plain));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_TRUE(FAILS_WITH(GetVersionExA(&plain), FALSE, ERROR_INSUFFICIENT_BUFFER));
 }
 
 TEST_F(ProcessTest, HostTokenGroupsTellTheSizeTheyNeed) {
@@ -224,8 +219,8 @@ TEST_F(ProcessTest, HostTokenGroupsTellTheSizeTheyNeed) {
   ASSERT_TRUE(open(GetCurrentProcess(), TOKEN_QUERY, &token));
   BYTE small[1024];
   DWORD needed = 0;
-  EXPECT_FALSE(GetTokenInformation(token, TokenGroups, small, sizeof small, &needed));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_TRUE(FAILS_WITH(GetTokenInformation(token, TokenGroups, small, sizeof small, &needed),
+                         FALSE, ERROR_INSUFFICIENT_BUFFER));
   ASSERT_GT(needed, 1024u);
   std::string big(needed, '\0');
   ASSERT_TRUE(GetTokenInformation(token, TokenGroups, &big[0], needed, &needed));
@@ -234,8 +229,7 @@ TEST_F(ProcessTest, HostTokenGroupsTellTheSizeTheyNeed) {
 }
 
 TEST_F(ProcessTest, HostRestartNeedsThePrivilegeOnNtAndIsRecorded) {
-  EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT, 0));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PRIVILEGE_NOT_HELD);
+  EXPECT_TRUE(FAILS_WITH(ExitWindowsEx(EWX_REBOOT, 0), FALSE, ERROR_PRIVILEGE_NOT_HELD));
   machine.SetSetting("windows", "version", "98");
   EXPECT_TRUE(ExitWindowsEx(EWX_REBOOT, 0)) << "the 95 family has no privileges";
   machine.SetSetting("shutdown", "refuse", "1223");

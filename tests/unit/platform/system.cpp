@@ -10,6 +10,7 @@
 
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
+#include "tests/support/win32_checks.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -76,9 +77,8 @@ TEST(System, ModuleFileName) {
 
   char small[6];
   std::memset(small, 'x', sizeof small);
-  SetLastError(0);
-  EXPECT_EQ(GetModuleFileNameA(nullptr, small, 5), 5u) << "a cut path answers the buffer's size";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_TRUE(FAILS_WITH(GetModuleFileNameA(nullptr, small, 5), 5u, ERROR_INSUFFICIENT_BUFFER))
+      << "a cut path answers the buffer's size";
   EXPECT_EQ(std::string(small, 4), std::string(path, 4));
 #ifndef _WIN32
   // Windows (since Vista) ends the cut path with a NUL; Wine does not.
@@ -97,23 +97,18 @@ TEST(System, LibrariesAndLookedUpFunctions) {
     }
   }
   for (const char* missing : {"nosuchlibrary.dll", "kernel32.exe", (const char*)nullptr}) {
-    SetLastError(0);
-    EXPECT_EQ(LoadLibraryA(missing), nullptr) << (missing ? missing : "NULL");
-    EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND) << (missing ? missing : "NULL");
+    EXPECT_TRUE(FAILS_WITH(LoadLibraryA(missing), nullptr, ERROR_MOD_NOT_FOUND))
+        << (missing ? missing : "NULL");
   }
-  SetLastError(0);
-  EXPECT_FALSE(FreeLibrary(reinterpret_cast<HMODULE>(0x1230000)));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND);
+  EXPECT_TRUE(
+      FAILS_WITH(FreeLibrary(reinterpret_cast<HMODULE>(0x1230000)), FALSE, ERROR_MOD_NOT_FOUND));
 
   HMODULE advapi = LoadLibraryA("advapi32.dll");
   ASSERT_NE(advapi, nullptr);
-  SetLastError(0);
-  EXPECT_EQ(GetProcAddress(advapi, "NoSuchFunction"), nullptr);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND);
-  SetLastError(0);
-  EXPECT_EQ(GetProcAddress(advapi, "initializesecuritydescriptor"), nullptr)
+  EXPECT_TRUE(FAILS_WITH(GetProcAddress(advapi, "NoSuchFunction"), nullptr, ERROR_PROC_NOT_FOUND));
+  EXPECT_TRUE(FAILS_WITH(GetProcAddress(advapi, "initializesecuritydescriptor"), nullptr,
+                         ERROR_PROC_NOT_FOUND))
       << "function names are exact";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND);
 
   auto init = ProcAs<InitializeSecurityDescriptorFn>(
       GetProcAddress(advapi, "InitializeSecurityDescriptor"));
@@ -125,12 +120,9 @@ TEST(System, LibrariesAndLookedUpFunctions) {
   // Room for the descriptor of either world; the 32-bit form is 20 bytes.
   alignas(8) unsigned char sd[64];
   std::memset(sd, 0, sizeof sd);
-  SetLastError(0);
-  EXPECT_FALSE(setDacl(sd, TRUE, nullptr, FALSE)) << "not initialised";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_UNKNOWN_REVISION);
-  SetLastError(0);
-  EXPECT_FALSE(init(sd, 2)) << "an unknown revision";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_UNKNOWN_REVISION);
+  EXPECT_TRUE(FAILS_WITH(setDacl(sd, TRUE, nullptr, FALSE), FALSE, ERROR_UNKNOWN_REVISION))
+      << "not initialised";
+  EXPECT_TRUE(FAILS_WITH(init(sd, 2), FALSE, ERROR_UNKNOWN_REVISION)) << "an unknown revision";
 
   std::memset(sd, 0xAB, sizeof sd);
   ASSERT_TRUE(init(sd, SECURITY_DESCRIPTOR_REVISION));
@@ -212,9 +204,7 @@ TEST(SystemHost, SettingsOfTheMachine) {
 
   EXPECT_NE(LoadLibraryA("comctl32"), nullptr);
   machine.SetSetting("libraries", "missing", "COMCTL32.DLL, advapi32");
-  SetLastError(0);
-  EXPECT_EQ(LoadLibraryA("comctl32"), nullptr);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND);
+  EXPECT_TRUE(FAILS_WITH(LoadLibraryA("comctl32"), nullptr, ERROR_MOD_NOT_FOUND));
   EXPECT_EQ(LoadLibraryA("ADVAPI32.dll"), nullptr);
   EXPECT_NE(LoadLibraryA("kernel32"), nullptr);
   machine.SetSetting("libraries", "missing", "");
@@ -222,17 +212,14 @@ TEST(SystemHost, SettingsOfTheMachine) {
   HMODULE advapi = LoadLibraryA("advapi32");
   ASSERT_NE(advapi, nullptr);
   machine.SetSetting("functions", "missing", "SetSecurityDescriptorDacl");
-  SetLastError(0);
-  EXPECT_EQ(GetProcAddress(advapi, "SetSecurityDescriptorDacl"), nullptr);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND);
+  EXPECT_TRUE(FAILS_WITH(GetProcAddress(advapi, "SetSecurityDescriptorDacl"), nullptr,
+                         ERROR_PROC_NOT_FOUND));
   EXPECT_NE(GetProcAddress(advapi, "InitializeSecurityDescriptor"), nullptr);
-  SetLastError(0);
-  EXPECT_EQ(GetProcAddress(LoadLibraryA("kernel32"), "InitializeSecurityDescriptor"), nullptr)
+  EXPECT_TRUE(FAILS_WITH(GetProcAddress(LoadLibraryA("kernel32"), "InitializeSecurityDescriptor"),
+                         nullptr, ERROR_PROC_NOT_FOUND))
       << "found only in its own DLL";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND);
-  SetLastError(0);
-  EXPECT_EQ(GetProcAddress(nullptr, "InitializeSecurityDescriptor"), nullptr);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_MOD_NOT_FOUND);
+  EXPECT_TRUE(FAILS_WITH(GetProcAddress(nullptr, "InitializeSecurityDescriptor"), nullptr,
+                         ERROR_MOD_NOT_FOUND));
 }
 
 TEST(SystemHost, NewMachineNewSettings) {
@@ -318,9 +305,8 @@ TEST(SystemHost, FaultKnobs) {
   winsim::ClearFaults();
   winsim::SetFault("LoadLibraryA", 2, ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_NE(LoadLibraryA("kernel32"), nullptr);
-  SetLastError(0);
-  EXPECT_EQ(LoadLibraryA("kernel32"), nullptr) << "the second call";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_TRUE(FAILS_WITH(LoadLibraryA("kernel32"), nullptr, ERROR_NOT_ENOUGH_MEMORY))
+      << "the second call";
   EXPECT_NE(LoadLibraryA("kernel32"), nullptr) << "the third works again";
   EXPECT_EQ(winsim::CallCount("LoadLibraryA"), 3u);
 
@@ -330,13 +316,11 @@ TEST(SystemHost, FaultKnobs) {
   EXPECT_EQ(LocalAlloc(LPTR, 8), nullptr) << "and every later call";
   winsim::SetFault("GetWindowsDirectoryA", 1, ERROR_ACCESS_DENIED);
   char buf[MAX_PATH];
-  SetLastError(0);
-  EXPECT_EQ(GetWindowsDirectoryA(buf, sizeof buf), 0u);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(FAILS_WITH(GetWindowsDirectoryA(buf, sizeof buf), 0u, ERROR_ACCESS_DENIED));
   winsim::SetFault("FormatMessageA", 1, ERROR_OUTOFMEMORY);
-  EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 5, 0, buf, sizeof buf, nullptr),
-            0u);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_OUTOFMEMORY);
+  EXPECT_TRUE(FAILS_WITH(
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 5, 0, buf, sizeof buf, nullptr), 0u,
+      ERROR_OUTOFMEMORY));
   winsim::SetFault("MessageBoxA", 1, ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_OK), 0);
   EXPECT_EQ(HostRead(machine.Root() + "/state/messagebox.log"), "")
@@ -348,8 +332,8 @@ TEST(SystemHost, FaultKnobs) {
   ASSERT_NE(init, nullptr);
   winsim::SetFault("InitializeSecurityDescriptor", 1, ERROR_ACCESS_DENIED);
   unsigned char sd[64];
-  EXPECT_FALSE(init(sd, SECURITY_DESCRIPTOR_REVISION)) << "looked-up functions have knobs too";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(FAILS_WITH(init(sd, SECURITY_DESCRIPTOR_REVISION), FALSE, ERROR_ACCESS_DENIED))
+      << "looked-up functions have knobs too";
   EXPECT_TRUE(init(sd, SECURITY_DESCRIPTOR_REVISION));
   winsim::SetFault("GetProcAddress", winsim::CallCount("GetProcAddress") + 1, ERROR_PROC_NOT_FOUND);
   EXPECT_EQ(GetProcAddress(advapi, "InitializeSecurityDescriptor"), nullptr);
