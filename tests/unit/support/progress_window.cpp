@@ -118,7 +118,6 @@ struct Bytes {
     for (WORD c = Word(); c != 0 && at < size; c = Word()) s.push_back((char)c);
     return s;
   }
-  void Align() { at = (at + 3) & ~3u; }
 };
 
 const BYTE* Resource(LPCSTR type, int id, DWORD* size) {
@@ -130,42 +129,18 @@ const BYTE* Resource(LPCSTR type, int id, DWORD* size) {
 
 }  // namespace
 
+// What the dialog manager can't show once the window exists: the template's own font, and the
+// icon's format. The rest of the template is checked on the created window below.
 TEST_F(ProgressWindowTest, TheProgramCarriesTheDialogTemplateAndTheIcon) {
   DWORD size = 0;
   const BYTE* data = Resource(RT_DIALOG, IDD_PROGRESS, &size);
   ASSERT_NE(data, nullptr) << "error " << GetLastError();
   Bytes t{data, size};
   EXPECT_EQ(t.Dword(), 0x00C000C0u) << "WS_CAPTION | DS_MODALFRAME | DS_SETFONT, classic form";
-  EXPECT_EQ(t.Dword(), 0u) << "no extended style";
-  EXPECT_EQ(t.Word(), 2) << "controls";
-  EXPECT_EQ(std::vector<WORD>({t.Word(), t.Word(), t.Word(), t.Word()}),
-            std::vector<WORD>({0, 0, 185, 39}));
-  EXPECT_EQ(t.Word(), 0) << "no menu";
-  EXPECT_EQ(t.Word(), 0) << "the default dialog class";
+  t.at = 18 + 4;  // past the header's fixed part, the empty menu and class
   EXPECT_EQ(t.String(), "Pondwick Setup");
   EXPECT_EQ(t.Word(), 8) << "points";
   EXPECT_EQ(t.String(), "MS Sans Serif");
-
-  t.Align();
-  EXPECT_EQ(t.Dword(), 0x50000001u) << "WS_CHILD | WS_VISIBLE | PBS_SMOOTH";
-  EXPECT_EQ(t.Dword(), 0u);
-  EXPECT_EQ(std::vector<WORD>({t.Word(), t.Word(), t.Word(), t.Word(), t.Word()}),
-            std::vector<WORD>({7, 17, 171, 15, IDC_PROGRESS_BAR}));
-  std::string barClass = t.String();
-  EXPECT_EQ(lstrcmpiA(barClass.c_str(), "msctls_progress32"), 0) << barClass;
-  EXPECT_EQ(t.String(), "Progress2");
-  EXPECT_EQ(t.Word(), 0) << "no creation data";
-
-  t.Align();
-  EXPECT_EQ(t.Dword(), 0x50020000u) << "WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT";
-  EXPECT_EQ(t.Dword(), 0u);
-  EXPECT_EQ(std::vector<WORD>({t.Word(), t.Word(), t.Word(), t.Word(), t.Word()}),
-            std::vector<WORD>({7, 7, 171, 8, IDC_STATUS_TEXT}));
-  EXPECT_EQ(std::vector<WORD>({t.Word(), t.Word()}), std::vector<WORD>({0xFFFF, 0x0082}))
-      << "the predefined static class";
-  EXPECT_EQ(t.String(), "");
-  EXPECT_EQ(t.Word(), 0);
-  EXPECT_EQ(t.at, size) << "nothing follows the two controls";
 
   const BYTE* group = Resource(RT_GROUP_ICON, IDI_SETUP, &size);
   ASSERT_NE(group, nullptr);
