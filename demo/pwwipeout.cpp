@@ -26,10 +26,9 @@
 #include <string>
 
 #include "demo/demo_record.h"
+#include "setup/product_names.h"
 
 namespace {
-
-const char kProductKey[] = "Software\\Tarnwell Labs";
 
 void SetString(HKEY key, const char* name, const std::string& value) {
   RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -106,38 +105,38 @@ std::string ReadString(HKEY key, const char* name, bool* present) {
 
 int main() {
   HKEY key;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, names::kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
     return 1;
   bool portable = ModeWord() == "pp";
   bool present = false;
-  std::string installerDir = ReadString(key, "_InstallerDir", &present);
+  std::string installerDir = ReadString(key, names::kInstallerDir, &present);
   std::string record = demo::StartLines() +
                        "_InstallerDir: " + (present ? installerDir : std::string("(missing)")) +
                        "\r\n";
-  ReadString(key, "_WasFresh", &present);
+  ReadString(key, names::kWasFresh, &present);
   record += std::string("_WasFresh at start: ") + (present ? "present" : "gone") + "\r\n";
   demo::AppendRecord("pwwipeout.txt", record);
 
   std::string folder = "C:\\Program Files\\Pondwick", value;
   bool folderGiven = !getenv("PW_DEMO_FOLDER") || demo::Instruction("PW_DEMO_FOLDER", &folder);
   if (folderGiven) {
-    SetString(key, portable ? "PondwickFolderPort" : "PondwickFolder", folder);
+    SetString(key, portable ? names::kFolderPortable : names::kFolder, folder);
   }
 
   if (demo::Instruction("PW_DEMO_FRESH", &value)) {
-    SetNumber(key, "_WasFresh", value);
+    SetNumber(key, names::kWasFresh, value);
   } else if (!getenv("PW_DEMO_FRESH") && folderGiven) {
     // A product already in the folder is an update, which needs a restart to finish.
     std::string product = folder + "\\identities.exe";
-    SetNumber(key, "_WasFresh",
+    SetNumber(key, names::kWasFresh,
               GetFileAttributesA(product.c_str()) == INVALID_FILE_ATTRIBUTES ? "1" : "0");
   }
-  if (demo::Instruction("PW_DEMO_CANCEL", &value)) SetNumber(key, "_CancelInstall", value);
-  if (demo::Instruction("PW_DEMO_ADMIN", &value)) SetString(key, "_UseAdminFiles", value);
+  if (demo::Instruction("PW_DEMO_CANCEL", &value)) SetNumber(key, names::kCancelInstall, value);
+  if (demo::Instruction("PW_DEMO_ADMIN", &value)) SetString(key, names::kUseAdminFiles, value);
   std::string root = "C:\\Roamkit";
   if (portable && (!getenv("PW_DEMO_ROOT") || demo::Instruction("PW_DEMO_ROOT", &root))) {
-    SetString(key, "_PortableRootFolder", root);
+    SetString(key, names::kPortableRoot, root);
   }
   if (demo::Instruction("PW_DEMO_RAW", &value)) SetRawValues(key, value);
   if (demo::Instruction("PW_DEMO_LEAVE", &value)) CreateDirectoryA(value.c_str(), nullptr);

@@ -21,6 +21,7 @@
 #include "fileops/processes.h"
 #include "fileops/reboot.h"
 #include "setup/product_key.h"
+#include "setup/product_names.h"
 #include "setup/startup.h"
 #include "support/log.h"
 #include "support/paths.h"
@@ -167,7 +168,7 @@ HRESULT Prepare(Run& run) {
     snprintf(run.tempPath, sizeof run.tempPath, "%s", LogFolderPath);
     if (!CreateTempFolder(run.tempPath, run.tempFolder)) {
       ReportError("Can't create temp folder to unpack files", nullptr, 0);
-      return -1;
+      return kResultStopped;
     }
   }
 
@@ -208,8 +209,8 @@ HRESULT Prepare(Run& run) {
 // Steps 12 to 19: the configuration program is run and its choices are read back.
 HRESULT Configure(Run& run) {
   run.key.Open();
-  run.key.SetString("_InstallerDir", run.installerDir);
-  run.key.Delete("_WasFresh");
+  run.key.SetString(names::kInstallerDir, run.installerDir);
+  run.key.Delete(names::kWasFresh);
 
   // The tail is passed on whole or not at all: a cut option could mean something else.
   int n = snprintf(run.configArgs, sizeof run.configArgs, "%s %s", run.isPortable ? "pp" : "ii",
@@ -233,14 +234,14 @@ HRESULT Configure(Run& run) {
   }
 
   DWORD cancel = 0;
-  run.key.GetNumber("_CancelInstall", &cancel);
+  run.key.GetNumber(names::kCancelInstall, &cancel);
   if (cancel) {
     WriteLog("PwWipeout cancelled", nullptr, 0);
     Sleep(500);
-    return Abandon(run, -1);
+    return Abandon(run, kResultStopped);
   }
 
-  LONG error = run.key.GetString(run.isPortable ? "PondwickFolderPort" : "PondwickFolder",
+  LONG error = run.key.GetString(run.isPortable ? names::kFolderPortable : names::kFolder,
                                  run.installFolder, sizeof run.installFolder);
   WriteLog("PondwickFolder set to ", run.installFolder, 0);
   if (error != ERROR_SUCCESS || !run.installFolder[0]) {
@@ -248,7 +249,7 @@ HRESULT Configure(Run& run) {
         "Installation folder is not specified. Please, run Setup again and report this error to "
         "support@pondwick.example",
         nullptr, error);
-    return Abandon(run, -4);
+    return Abandon(run, kResultNoFolder);
   }
   StripTrailingBackslash(run.installFolder);
   // A folder too deep for the product is refused like a missing one, before anything is
@@ -258,18 +259,18 @@ HRESULT Configure(Run& run) {
         "Installation folder is not specified. Please, run Setup again and report this error to "
         "support@pondwick.example",
         nullptr, ERROR_FILENAME_EXCED_RANGE);
-    return Abandon(run, -4);
+    return Abandon(run, kResultNoFolder);
   }
 
   if (!run.isPortable) {
     char useAdmin[64] = "";
-    run.key.GetString("_UseAdminFiles", useAdmin, sizeof useAdmin);
+    run.key.GetString(names::kUseAdminFiles, useAdmin, sizeof useAdmin);
     WriteLog("_UseAdminFiles: ", useAdmin, 0);
     run.useAdmin = lstrcmpiA(useAdmin, "yes") == 0;
   }
 
   run.wasFresh = 1;
-  run.key.GetNumber("_WasFresh", &run.wasFresh);
+  run.key.GetNumber(names::kWasFresh, &run.wasFresh);
   WriteLog("WasFresh", run.wasFresh ? "YES" : "NO", 0);
   return 0;
 }
@@ -277,13 +278,13 @@ HRESULT Configure(Run& run) {
 // Step 26: the portable files go into the root folder, and the product gets copies in TempPath
 // to run from.
 HRESULT UnpackPortable(Run& run) {
-  LONG error = run.key.GetString("_PortableRootFolder", run.portableRoot, sizeof run.portableRoot);
+  LONG error = run.key.GetString(names::kPortableRoot, run.portableRoot, sizeof run.portableRoot);
   if (error != ERROR_SUCCESS || !run.portableRoot[0]) {
     ReportError(
         "Root folder for Roamkit is not specified. Please, run Setup again and report this "
         "error to support@pondwick.example",
         nullptr, error);
-    return Abandon(run, -5);
+    return Abandon(run, kResultFilesLocked);
   }
   StripTrailingBackslash(run.portableRoot);
 
@@ -327,7 +328,7 @@ HRESULT ScheduleAfterRestart(Run& run) {
   if (!ForEachFile(run.tempFolder, ScheduleReplacement, run.installFolder, nullptr) ||
       g_unscheduled) {
     ReportError("Some files remain locked in ", run.installFolder, (LONG)g_unscheduledError);
-    return Abandon(run, -5);
+    return Abandon(run, kResultFilesLocked);
   }
   // The files left in TempFolder have their copies beside their targets by now, so nothing in it
   // is needed any more: when its deletion can't be scheduled in full, it goes now.
@@ -335,14 +336,14 @@ HRESULT ScheduleAfterRestart(Run& run) {
 
   HKEY runOnce = nullptr;
   LONG written =
-      RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
-                      nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &runOnce, nullptr);
+      RegCreateKeyExA(HKEY_CURRENT_USER, names::kRunOnceKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_ALL_ACCESS, nullptr, &runOnce, nullptr);
   if (written != ERROR_SUCCESS) runOnce = nullptr;
   // The folder was checked to fit the command before anything was copied.
   char command[MAX_PATH];
   if (FormRunOnceCommand(command, run.installFolder)) {
     if (runOnce)
-      written = RegSetValueExA(runOnce, "Pondwick", 0, REG_SZ,
+      written = RegSetValueExA(runOnce, names::kRunOnceValue, 0, REG_SZ,
                                reinterpret_cast<const BYTE*>(command), (DWORD)strlen(command) + 1);
     WriteLog("Post-setup scheduled ", command, 0);
     // The files are in place after the restart all the same, but the product will not start by
@@ -382,7 +383,7 @@ HRESULT Deploy(Run& run) {
   run.window.Show(!SilentMode);
 
   // The configuration program names the folder; it need not have made it.
-  if (!run.useAdmin && !MakeFolder(run.installFolder)) return Abandon(run, -4);
+  if (!run.useAdmin && !MakeFolder(run.installFolder)) return Abandon(run, kResultNoFolder);
 
   LockedFileCount = 0;
   if (!run.useAdmin) {
@@ -396,7 +397,7 @@ HRESULT Deploy(Run& run) {
   // restart: it stops before anything is copied.
   if (run.isPortable && LockedFileCount != 0) {
     ReportError("Some files remain locked in ", run.installFolder, 0);
-    return Abandon(run, -5);
+    return Abandon(run, kResultFilesLocked);
   }
 
   // A failed copy is counted in LockedFileCount and finished by the restart. A listing that
@@ -414,7 +415,7 @@ HRESULT Deploy(Run& run) {
   // new files.
   if (run.isPortable && (movesLeftOver || copyFailed)) {
     ReportError("Some files remain locked in ", run.installFolder, 0);
-    return Abandon(run, -5);
+    return Abandon(run, kResultFilesLocked);
   }
 
   run.rebootRequired = !run.isPortable && !run.useAdmin &&

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "fileops/system_probes.h"
+#include "setup/product_names.h"
 #include "support/log.h"
 #include "support/paths.h"
 #include "support/report.h"
@@ -134,7 +135,7 @@ int SetupMain(char* tail, RunSfxFn runSfx) {
         version, 0);
     if (instance) CloseHandle(instance);
     if (ieKey) RegCloseKey(ieKey);
-    return -1;
+    return kResultStopped;
   }
 
   BOOL admin = 1;

@@ -17,21 +17,20 @@
 
 #ifndef _WIN32
 #include "platform/posix/winsim.h"
+#include "setup/product_names.h"
 #endif
 
 namespace e2e {
 
 namespace {
 
-const char kProductKey[] = "Software\\Tarnwell Labs";
-const char kRunOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char kLogFolder[] = "C:\\_pw";
 const char kLogFile[] = "C:\\_pw\\_pw.log";
 // The values the setup and the configuration program exchange, in the order they are shown.
-const char* const kValueNames[] = {"_InstallerDir",      "_WasFresh",          "_CancelInstall",
-                                   "PondwickFolder",     "PondwickFolderPort", "_UseAdminFiles",
-                                   "_PortableRootFolder"};
+const char* const kValueNames[] = {
+    names::kInstallerDir,   names::kWasFresh,      names::kCancelInstall, names::kFolder,
+    names::kFolderPortable, names::kUseAdminFiles, names::kPortableRoot};
 
 #ifdef _WIN32
 const char kExe[] = ".exe";
@@ -446,9 +445,9 @@ Installation::Installation(unsigned blocks, const Choices& choices, const Machin
   if (machine.staleCancel) {
     HKEY key;
     DWORD one = 1;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kProductKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) == ERROR_SUCCESS) {
-      RegSetValueExA(key, "_CancelInstall", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, names::kProductKey, 0, nullptr, 0, KEY_SET_VALUE,
+                        nullptr, &key, nullptr) == ERROR_SUCCESS) {
+      RegSetValueExA(key, names::kCancelInstall, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
                      sizeof one);
       RegCloseKey(key);
     }
@@ -561,11 +560,12 @@ Installation::~Installation() {
 // shares: each starts from, and leaves, a clean state. On the host each machine is new anyway.
 void Installation::CleanShared() {
   HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kProductKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, names::kProductKey, 0, KEY_ALL_ACCESS, &key) ==
+      ERROR_SUCCESS) {
     for (const char* name : kValueNames) RegDeleteValueA(key, name);
     RegCloseKey(key);
   }
-  DeleteValue(HKEY_CURRENT_USER, kRunOnceKey, "Pondwick");
+  DeleteValue(HKEY_CURRENT_USER, names::kRunOnceKey, names::kRunOnceValue);
   DeleteValue(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
   char windows[MAX_PATH] = "";
   GetWindowsDirectoryA(windows, sizeof windows);
@@ -656,8 +656,8 @@ Observed Installation::Restart(size_t productStartsExpected) {
   // Wine leaves HKCU RunOnce to the logon: do what it does, delete the value, then run it.
   DWORD type = 0;
   std::string command;
-  if (ReadValue(HKEY_CURRENT_USER, kRunOnceKey, "Pondwick", &type, &command)) {
-    DeleteValue(HKEY_CURRENT_USER, kRunOnceKey, "Pondwick");
+  if (ReadValue(HKEY_CURRENT_USER, names::kRunOnceKey, names::kRunOnceValue, &type, &command)) {
+    DeleteValue(HKEY_CURRENT_USER, names::kRunOnceKey, names::kRunOnceValue);
     ChildProcess product;
     if (product.Start(command.c_str())) product.Wait(60000);
   }
@@ -747,7 +747,7 @@ void Installation::Observe(Observed* seen) {
   for (const char* name : kValueNames) {
     DWORD type = 0;
     std::string data;
-    if (!ReadValue(HKEY_CURRENT_USER, kProductKey, name, &type, &data)) continue;
+    if (!ReadValue(HKEY_CURRENT_USER, names::kProductKey, name, &type, &data)) continue;
     seen->rawValues.push_back(std::string(name) + "=" + std::to_string(type) + ":" + Hex(data));
     if (type == REG_DWORD && data.size() == 4) {
       DWORD number =
@@ -759,9 +759,10 @@ void Installation::Observe(Observed* seen) {
   }
   DWORD type = 0;
   std::string runOnce;
-  seen->runOnce = ReadValue(HKEY_CURRENT_USER, kRunOnceKey, "Pondwick", &type, &runOnce)
-                      ? std::string(runOnce.c_str())
-                      : "-";
+  seen->runOnce =
+      ReadValue(HKEY_CURRENT_USER, names::kRunOnceKey, names::kRunOnceValue, &type, &runOnce)
+          ? std::string(runOnce.c_str())
+          : "-";
 
   seen->pending.clear();
   std::string list;

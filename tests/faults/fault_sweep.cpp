@@ -21,11 +21,10 @@
  * machine showed. The summary line gives runs, kills, failures and what killed runs left behind.
  */
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstdio>
@@ -41,6 +40,7 @@
 #include <vector>
 
 #include "platform/posix/winsim.h"
+#include "setup/product_names.h"
 #include "tests/e2e/install_runner.h"
 
 namespace {
@@ -199,9 +199,11 @@ bool Contains(const std::vector<std::string>& lines, const std::string& part) {
 // that result ("caption|text"; the text starts with the report's message).
 bool ReportFits(LONG code, const std::string& box) {
   static const std::map<LONG, std::vector<std::string>> kReports = {
-      {-1, {"Can't create temp folder to unpack files", "Pondwick requires Internet Explorer"}},
-      {-4, {"Installation folder is not specified.", "Can't create folder "}},
-      {-5, {"Some files remain locked in ", "Root folder for Roamkit is not specified."}},
+      {kResultStopped,
+       {"Can't create temp folder to unpack files", "Pondwick requires Internet Explorer"}},
+      {kResultNoFolder, {"Installation folder is not specified.", "Can't create folder "}},
+      {kResultFilesLocked,
+       {"Some files remain locked in ", "Root folder for Roamkit is not specified."}},
   };
   // Any other failure is a failure HRESULT of these steps.
   static const std::vector<std::string> kOthers = {
@@ -316,8 +318,8 @@ std::string SanitizerPrefix(const std::string& kind) {
 // The setup ended on its own, within the bound, with a result it gives.
 bool CheckEnded(const Observed& seen, Findings& bad) {
   LONG code = (LONG)seen.exitCode;
-  bool known = code == 0 || code == -1 || code == -4 || code == -5 ||
-               (seen.exitCode & 0xF0000000u) == 0x80000000u;
+  bool known = code == 0 || code == kResultStopped || code == kResultNoFolder ||
+               code == kResultFilesLocked || (seen.exitCode & 0xF0000000u) == 0x80000000u;
   if (seen.exitCode == STILL_ACTIVE) bad("ended", "the setup did not end within the bound");
   else if (!known) bad("ended", "exit code " + std::to_string(seen.exitCode) + " is no result");
   return known && seen.exitCode != STILL_ACTIVE;

@@ -17,6 +17,7 @@
 #include "fileops/file_actions.h"
 #include "fileops/reboot.h"
 #include "platform/posix/winsim.h"
+#include "setup/product_names.h"
 #include "setup/startup.h"
 #include "support/log.h"
 #include "support/report.h"
@@ -27,8 +28,6 @@
 
 namespace {
 
-const char kKey[] = "Software\\Tarnwell Labs";
-
 std::string Packed(const std::vector<pwpack::PackFile>& files) {
   std::string stream, data, error;
   EXPECT_TRUE(pwpack::MakeDecodedStream(files, &stream, &error)) << error;
@@ -38,8 +37,8 @@ std::string Packed(const std::vector<pwpack::PackFile>& files) {
 
 void SetValue(const char* name, const std::string& value) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, names::kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
             ERROR_SUCCESS);
   RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                  (DWORD)value.size() + 1);
@@ -70,7 +69,7 @@ class RunSfxTest : public ::testing::Test {
     snprintf(LogFolderPath, sizeof LogFolderPath, "%s", machine_.Path("_pw").c_str());
     setenv("WINSIM_MODULE", setup_.c_str(), 1);
     // The recorder only records: the setup makes the installation folder itself.
-    SetValue("PondwickFolder", install_ + "\\");
+    SetValue(names::kFolder, install_ + "\\");
     WriteSetup(false);
   }
   void TearDown() override {
@@ -151,7 +150,7 @@ TEST_F(RunSfxTest, HostFixedEditionInstallsAndStartsTheProduct) {
   EXPECT_EQ(Read("Install\\de.lng"), "deutsch");
   EXPECT_EQ(Read("Install\\affid.txt"), "affiliate 42");
   EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed";
-  EXPECT_EQ(GetValue(kKey, "_InstallerDir"), machine_.Dir());
+  EXPECT_EQ(GetValue(names::kProductKey, names::kInstallerDir), machine_.Dir());
   std::vector<std::string> lines = log_.Entries();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.front(), "[0] RunSfx() - START ");
@@ -178,7 +177,7 @@ TEST_F(RunSfxTest, HostAMoveWhoseListingBreaksOffIsFinishedByTheRestart) {
   EXPECT_TRUE(broke) << "the walk reports the broken listing";
   EXPECT_TRUE(restart);
   EXPECT_EQ(Read("product.txt"), "(missing)") << "the product waits for the restart";
-  EXPECT_EQ(GetValue("Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "Pondwick"),
+  EXPECT_EQ(GetValue(names::kRunOnceKey, names::kRunOnceValue),
             "\"" + install_ + "\\identities.exe\" -fr");
   // Whatever was not moved now has a copy beside its target, scheduled to replace it.
   std::vector<std::string> installed;
@@ -247,9 +246,9 @@ TEST_F(RunSfxTest, HostTempFolderNeverStaysForGood) {
 // once it has ended; without a root folder it stops with -5 after the files were moved.
 TEST_F(RunSfxTest, HostPortableEditionRunsFromCopiesInTheTemporaryPath) {
   WriteSetup(true);
-  SetValue("PondwickFolderPort", install_);
+  SetValue(names::kFolderPortable, install_);
   std::string root = machine_.Path("Roam");  // made by the setup
-  SetValue("_PortableRootFolder", root + "\\");
+  SetValue(names::kPortableRoot, root + "\\");
   ASSERT_EQ(Run(""), 0);
   EXPECT_NE(Read("config.txt").find("\\pwwipeout.exe\" pp \n"), std::string::npos);
   EXPECT_EQ(Read("product.txt"), "\"" + temp_ + "\\identities.exe\" -frs\n" + temp_ + "\n");
@@ -257,8 +256,8 @@ TEST_F(RunSfxTest, HostPortableEditionRunsFromCopiesInTheTemporaryPath) {
   EXPECT_EQ(Read("Install\\pondwick.dll"), "library");
   EXPECT_TRUE(TempEntries().empty()) << "TempFolder and the copies are gone";
 
-  SetValue("_PortableRootFolder", "");
-  ASSERT_EQ(Run(""), -5);
+  SetValue(names::kPortableRoot, "");
+  ASSERT_EQ(Run(""), kResultFilesLocked);
   EXPECT_TRUE(Logged(
       "[0] Root folder for Roamkit is not specified. Please, run Setup again and report this "
       "error to support@pondwick.example "));
@@ -270,16 +269,16 @@ TEST_F(RunSfxTest, HostPortableEditionRunsFromCopiesInTheTemporaryPath) {
 // instead of running an incomplete product. A copy it can't delete afterwards is logged.
 TEST_F(RunSfxTest, HostPortableEditionStopsWhenTheMoveIsLeftUnfinished) {
   WriteSetup(true);
-  SetValue("PondwickFolderPort", install_);
+  SetValue(names::kFolderPortable, install_);
   std::string root = machine_.Path("Roam");
   CreateDirectoryA(root.c_str(), nullptr);
-  SetValue("_PortableRootFolder", root);
+  SetValue(names::kPortableRoot, root);
   // The first listing of TempFolder looks for the longest name, then the installation folder is
   // looked through for copies an earlier run left, then TempFolder is probed for locks; the
   // fourth listing, the move, fails at once.
   winsim::ClearFaults();
   winsim::SetFault("FindFirstFileA", 4, ERROR_PATH_NOT_FOUND);
-  ASSERT_EQ(Run(""), -5);
+  ASSERT_EQ(Run(""), kResultFilesLocked);
   winsim::ClearFaults();
   bool listed = false;
   for (const std::string& entry : log_.Entries())
@@ -354,26 +353,26 @@ TEST_F(RunSfxTest, HostPathsThatDoNotFitAreRefusedNotCut) {
   std::string folder = install_ + "\\" + std::string(238 - install_.size() - 1, 'f');
   ASSERT_TRUE(CreateFolderTree(folder.c_str()));
   ASSERT_TRUE(TestMachine::WriteBytes(folder + "\\pondwick.dll", "old"));
-  SetValue("PondwickFolder", folder);
+  SetValue(names::kFolder, folder);
   HANDLE locked = CreateFileA((folder + "\\pondwick.dll").c_str(), GENERIC_READ, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(locked, INVALID_HANDLE_VALUE);
   ASSERT_EQ(Run(""), 0);
   CloseHandle(locked);
   EXPECT_TRUE(Logged("[0] !!! REBOOT required "));
-  EXPECT_EQ(GetValue("Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", "Pondwick"),
+  EXPECT_EQ(GetValue(names::kRunOnceKey, names::kRunOnceValue),
             "\"" + folder + "\\identities.exe\" -fr");
   EXPECT_EQ(log_.Entries().back(), "[0] RunSfx() - END ");
 
-  SetValue("PondwickFolder", folder + "g");
-  ASSERT_EQ(Run(""), -4);
+  SetValue(names::kFolder, folder + "g");
+  ASSERT_EQ(Run(""), kResultNoFolder);
   EXPECT_TRUE(Logged("[CE] RunSfx() - path too long in  " + folder + "g"));
   EXPECT_FALSE(TestMachine::Exists(folder + "g")) << "refused before anything is made";
 
   // The longest name unpacked decides, not the product's program: 238 + 1 + 21 is too long.
   WriteSetup(false, "deutsch-schweiz-1.lng");
-  SetValue("PondwickFolder", folder);
-  ASSERT_EQ(Run(""), -4);
+  SetValue(names::kFolder, folder);
+  ASSERT_EQ(Run(""), kResultNoFolder);
   EXPECT_TRUE(Logged("[CE] RunSfx() - path too long in  " + folder));
 }
 
@@ -388,10 +387,12 @@ TEST_F(RunSfxTest, HostRefusedCallsEndTheRunCleanly) {
     const char* line;  // a log line the failure leaves
   } cases[] = {
       {"MapViewOfFile", 1, ERROR_NOT_ENOUGH_MEMORY, E_FAIL, "Can't extract from SFX "},
-      {"CreateDirectoryA", 1, ERROR_ACCESS_DENIED, -1, "Can't create temp folder to unpack files"},
-      {"CreateDirectoryA", 2, ERROR_ACCESS_DENIED, -4, "Can't create folder "},
+      {"CreateDirectoryA", 1, ERROR_ACCESS_DENIED, kResultStopped,
+       "Can't create temp folder to unpack files"},
+      {"CreateDirectoryA", 2, ERROR_ACCESS_DENIED, kResultNoFolder, "Can't create folder "},
       {"CreateProcessA", 1, ERROR_ACCESS_DENIED, (HRESULT)0x80070005, "failed to run "},
-      {"RegCreateKeyExA", 1, ERROR_ACCESS_DENIED, -4, "Installation folder is not specified."},
+      {"RegCreateKeyExA", 1, ERROR_ACCESS_DENIED, kResultNoFolder,
+       "Installation folder is not specified."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.function);
@@ -413,8 +414,8 @@ TEST_F(RunSfxTest, HostRefusedCallsEndTheRunCleanly) {
 
   // A configuration program that leaves the folder empty, without any failure of its own.
   WriteSetup(false);
-  SetValue("PondwickFolder", "");
-  EXPECT_EQ(Run(""), -4);
+  SetValue(names::kFolder, "");
+  EXPECT_EQ(Run(""), kResultNoFolder);
   EXPECT_TRUE(Logged("[0] Installation folder is not specified. Please, run Setup again and "
                      "report this error to support@pondwick.example "));
   EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed";

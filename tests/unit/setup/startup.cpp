@@ -184,13 +184,13 @@ TEST_F(StartupTest, HostInternetExplorerVersionsDecideTheRun) {
     DWORD type;
     int result;
     const char* logged;
-  } cases[] = {{"4.72.3110.8", REG_SZ, -1, "4.72.3110.8"},
+  } cases[] = {{"4.72.3110.8", REG_SZ, kResultStopped, "4.72.3110.8"},
                {"5.00.2920.0000", REG_SZ, (int)0x80070020, "5.00.2920.0000"},
                {"11.0.9600.1", REG_SZ, (int)0x80070020, "11.0.9600.1"},
                {"6.0", REG_BINARY, (int)0x80070020, "6.0"},
-               {nullptr, REG_SZ, -1, ""},
-               {nullptr, REG_NONE, -1, ""},
-               {"", REG_SZ, -1, ""}};
+               {nullptr, REG_SZ, kResultStopped, ""},
+               {nullptr, REG_NONE, kResultStopped, ""},
+               {"", REG_SZ, kResultStopped, ""}};
   for (const Case& c : cases) {
     Reset();
     SilentMode = true;
@@ -209,7 +209,7 @@ TEST_F(StartupTest, HostInternetExplorerVersionsDecideTheRun) {
     std::vector<std::string> lines = LogEntries(kLog);
     ASSERT_GE(lines.size(), 1u);
     EXPECT_EQ(lines[0], std::string("[0] IE ") + c.logged);
-    if (c.result == -1) {
+    if (c.result == kResultStopped) {
       EXPECT_EQ(lines[1], std::string("[0] Pondwick requires Internet Explorer 5.0 or higher. "
                                       "Please, update IE and run Setup again. ") +
                               c.logged);
@@ -226,7 +226,7 @@ TEST_F(StartupTest, HostInternetExplorerVersionsDecideTheRun) {
   RegSetValueExA(key, "Version", 0, REG_BINARY, reinterpret_cast<const BYTE*>(full.data()), 128);
   RegCloseKey(key);
   buffer_ = "";
-  EXPECT_EQ(SetupMain(&buffer_[0], FakeRunSfx), -1);
+  EXPECT_EQ(SetupMain(&buffer_[0], FakeRunSfx), kResultStopped);
   EXPECT_EQ(LogEntries(kLog)[0], "[0] IE ");
 }
 
