@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <memory>
+#include <functional>
+#include <initializer_list>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -19,53 +19,24 @@
 namespace {
 
 using e2e::Choices;
+using e2e::Extras;
 using e2e::Machine;
 using e2e::Observed;
 using Lines = std::vector<std::string>;
 
-struct Row {
-  const char* name;
-  unsigned blocks;
-  const char* tail;
-  Choices choices;
-  Machine machine;
-  // Right after the run.
-  int exitCode;
-  Lines log;
-  Lines boxes;
-  const char* files;    // the tree of {I}: names in byte order; "=old" an older file's bytes,
-                        // "=NAME" the payload file NAME's bytes
-  Lines values;         // the product key
-  const char* runOnce;  // "-" when missing
-  Lines pending;
-  bool tempExists;
-  Lines configStarts;
-  Lines productStarts;
-  // After the restart, when the run left work for it.
-  const char* restartedFiles;
-  Lines restartedProductStarts;
-  const char* portableFiles;
-};
-
-const Choices kChoose = {"{I}", "1", nullptr, nullptr, nullptr};
-const Choices kUpdate = {"{I}", "0", nullptr, nullptr, nullptr};
-const Machine kClean = {false, nullptr, nullptr, false, false, IDNO, false, false, nullptr};
-
-// The lines without the last n.
-Lines operator-(Lines a, size_t n) {
-  a.resize(a.size() > n ? a.size() - n : 0);
-  return a;
-}
+const int kFail = (int)0x80004005;        // E_FAIL
+const int kInvalidArg = (int)0x80070057;  // E_INVALIDARG
 
 Lines operator+(Lines a, const Lines& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
 
-// The configuration program's record of one start with the given arguments.
-std::string Config(const std::string& args) {
+// The configuration program's record of one start with the given arguments, the setup run from
+// installerDir.
+std::string Config(const std::string& args, const std::string& installerDir) {
   return "command line: \"{T}\\pwwipeout.exe\" " + args + "\r\nfolder: {T}\r\n" +
-         "_InstallerDir: {D}\r\n_WasFresh at start: gone\r\n";
+         "_InstallerDir: " + installerDir + "\r\n_WasFresh at start: gone\r\n";
 }
 
 // The product's record of one start from folder with the given arguments.
@@ -76,38 +47,57 @@ std::string Product(const std::string& folder, const std::string& args, const st
 
 const char kAllFiles[] =
     "affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeout.exe readme.txt";
-const char* const kNames[] = {"affid.txt",    "de.lng",        "en.lng",    "identities.exe",
-                              "pondwick.dll", "pwwipeout.exe", "readme.txt"};
+
+// The payload's files that a setup of these blocks unpacks, in byte order.
+Lines Names(unsigned blocks) {
+  Lines names;
+  for (std::string name : {"affid.txt", "de.lng", "en.lng", "identities.exe", "pondwick.dll",
+                           "pwwipeout.exe", "readme.txt"})
+    if (!(name == "affid.txt" && !(blocks & e2e::kAffid)) &&
+        !(name.find(".lng") != std::string::npos && !(blocks & e2e::kLangs)) &&
+        !(name == "pwwipeout.exe" && (blocks & e2e::kNoConfig)))
+      names.push_back(name);
+  return names;
+}
+
+// A tree of these files with the new bytes, but old's with an older file's.
+std::string Tree(const Lines& names, const std::string& old = "") {
+  std::string tree;
+  for (const std::string& name : names)
+    tree += (tree.empty() ? "" : " ") + name + (name == old ? "=old" : "");
+  return tree;
+}
 
 // ---- The log, piece by piece ----
-// From the start to the configuration program's end: the container as given, the tail as given.
-Lines Prepared(unsigned blocks, const std::string& args, bool badTemp = false) {
+// From the start to the private temporary folder made ({L} after the fall-back).
+Lines TempMade(bool badTemp) {
   Lines l = {"[0] RunSfx() - START ", "[0] TestSFX() -  OK", "[0] GetTempPath:  {D}\\tmp",
              "[*] CreateTempFolder: in {D}\\tmp"};
   if (badTemp)  // the folder is missing: no temporary name in it (ERROR_DIRECTORY)
     l = l + Lines{"[10B] CreateTempFolder: Can't get temp name ",
                   "[0] Bad TEMP! Try to create temp folder near {L}\\_pw.log",
                   "[*] CreateTempFolder: in {L}"};
-  l = l + Lines{"[*] CreateTempFolder: {T}", "[0] UnpackSFX()  pondwick",
-                "[0]  ... Unpacked to {T}", "[0] UnpackSFX()  langs"};
-  l = l + (blocks & e2e::kLangs ? Lines{"[0]  ... Unpacked to {T}", "[0] MULTILANGUAGE Ver "}
-                                : Lines{"[0] Err open  langs", "[0] ENGLISH Ver "});
-  l = l + Lines{"[0] SaveSFX()  affid"};
-  l = l + (blocks & e2e::kAffid ? Lines{"[0]  ... saved to  {T}\\affid.txt"}
-                                : Lines{"[0] Err open  affid"});
-  return l + Lines{blocks & e2e::kPortable ? "[0] PORTABLE Ver " : "[0] FIXED Ver ",
-                   "[0] RunProcess() -  \"{T}\\pwwipeout.exe\" " + args,
-                   "[0]  ... running, wait for it ", "[0]  ... finished "};
+  return l + Lines{"[*] CreateTempFolder: {T}"};
 }
 
-// The choices read back in the fixed edition; then, when files are to be copied, the folders
-// of {I} that the setup makes ("{MADE I}" stands for their lines, none where {I} exists).
-Lines Chosen(const char* admin, bool fresh, bool copies = true) {
-  Lines l = {"[0] PondwickFolder set to  {I}", std::string("[0] _UseAdminFiles:  ") + admin,
-             fresh ? "[0] WasFresh YES" : "[0] WasFresh NO"};
-  if (copies) l.push_back("{MADE I}");
-  return l;
+// A report of what went wrong, with the system's text for the error unless its code is 0.
+Lines Report(const std::string& code, const std::string& text, const std::string& error = "") {
+  if (code == "0") return {"[0] " + text, " "};
+  return {"[" + code + "] " + text + ": {E" + (error.empty() ? code : error) + "}", "", " "};
 }
+
+// The box of such a report.
+std::string Box(const std::string& caption, const std::string& text, const std::string& code) {
+  return caption + "|" + text + ": {E" + code + "}\r\n\r\n";
+}
+
+const char kNoFolder[] =
+    "Installation folder is not specified. Please, run Setup again and report this error to "
+    "support@pondwick.example ";
+const char kNoRoot[] =
+    "Root folder for Roamkit is not specified. Please, run Setup again and report this error to "
+    "support@pondwick.example ";
+const char kStillLocked[] = "Some files remain locked in  {I}";
 
 // A walk of {T}, with the lines of each file.
 Lines Walk(const std::vector<Lines>& files, bool ok = true) {
@@ -116,39 +106,22 @@ Lines Walk(const std::vector<Lines>& files, bool ok = true) {
   return l + Lines{ok ? "[0] ForEachFile() -  OK" : "[0] ForEachFile() -  FAIL"};
 }
 
-std::vector<Lines> Each(Lines (*lines)(const std::string&), const char* const* names = kNames,
-                        size_t count = 7) {
-  std::vector<Lines> all;
-  for (size_t i = 0; i < count; ++i) all.push_back(lines(names[i]));
-  return all;
-}
-
-Lines Moved(const std::string& name) {
-  return {"[0] ActMoveFile() - move  {T}\\" + name, "[0] ActMoveFile() - moved to {I}\\" + name};
-}
-// Copied over an older file: the code is whatever the copy left (ERROR_ALREADY_EXISTS or none).
-Lines Replaced(const std::string& name) {
-  return {"[0] ActMoveFile() - move  {T}\\" + name, "[*] ActMoveFile() - moved to {I}\\" + name};
-}
-Lines NotLocked(const std::string& name) {
-  return {"[0] ActCheckLocked() - not locked {I}\\" + name};
-}
 Lines Deleted(const std::string& name) { return {"[0] ActDelFile() - file  {T}\\" + name}; }
 
-// The direct end: temp folder removed (with what is left in it), product started.
-Lines Direct(const Lines& left, const std::string& args) {
-  return Lines{"[0] Cleanup folder  {T}"} + left +
-         Lines{"[0] RunProcess() -  \"{I}\\identities.exe\" " + args,
-               "[0]  ... running, wait for it ", "[0]  ... finished ", "[0] RunSfx() - END "};
+// The temporary folder goes, emptied by the moves.
+const Lines kTempGone = Lines{"[0] Cleanup folder  {T}"} + Walk({});
+
+// The move walk decided that the files it could not copy into place are to be replaced at the
+// next start of Windows (the code is whatever the walk left last).
+Lines RebootRequired(const std::string& code) {
+  return {"[0] !!! REBOOT required ", "[" + code + "] RunSfx() - configuring post-reboot "};
 }
 
-// The files as the move walk leaves them, with the folder "cache" that the configuration
-// program left in {T}: a folder can't be copied, so it stays for the restart.
-std::vector<Lines> MovedBesideCache() {
-  std::vector<Lines> files = Each(Moved);
-  files.push_back(
-      {"[0] ActMoveFile() - move  {T}\\cache", "[5] ActMoveFile() - after reboot {I}\\cache"});
-  return files;
+// A packed block whose properties no decoder accepts, unpacked into folder.
+Lines BadProperties(const std::string& block, const std::string& folder) {
+  return Report("80070057", "SetDecoderProperties error ") +
+         Report("80070057", "Err unpack to " + folder) +
+         Report("80070057", "Can't unpack " + block + ".bin to  " + folder);
 }
 
 // TempFolder can't be removed while the folder "cache" is in it: that is logged, and what is
@@ -158,744 +131,469 @@ const Lines kCacheStays = Lines{"[0] Cleanup folder  {T}"} +
                           Lines{"[*] Cleanup files err  {T}"} +
                           Walk({{"[*] MoveFileOnRebootNT() - MoveFileEx  OK"}}) +
                           Lines{"[*] MoveFileOnRebootNT() - MoveFileEx  OK"};
-const std::vector<std::string> kCacheScheduled = {"{T}\\cache -> ", "{T} -> "};
-
-// An update whose pondwick.dll is held open: found locked, not copied, left for the restart.
-Lines LockedPondwickLeftForTheRestart() {
-  return Walk({NotLocked("identities.exe"), {"[20] ActCheckLocked() - locked {I}\\pondwick.dll"}}) +
-         Walk({Moved("affid.txt"),
-               Moved("de.lng"),
-               Moved("en.lng"),
-               Replaced("identities.exe"),
-               {"[0] ActMoveFile() - move  {T}\\pondwick.dll",
-                "[20] ActMoveFile() - after reboot {I}\\pondwick.dll"},
-               Moved("pwwipeout.exe"),
-               Moved("readme.txt")}) +
-         Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
-               "[2] RunSfx() - configuring post-reboot "};
-}
+const Lines kCacheScheduled = {"{T}\\cache -> ", "{T} -> "};
 
 const char kRestartQuestion[] =
     "Pondwick Setup|Pondwick Setup requires you to reboot your computer.\n"
     "Do you want to reboot now?";
 const char kRunOnce[] = "\"{I}\\identities.exe\" -fr";
 
-// A run that stops before anything is copied: its log up to the report, then {T} goes with
-// everything unpacked; nothing in {I}, no RunOnce, nothing pending, no product started.
-Row Stopped(const char* name, const char* tail, const Choices& choices, int exitCode,
-            const Lines& log, const Lines& boxes, const Lines& values, const Lines& configStarts) {
-  return {name,
-          e2e::kAll,
-          tail,
-          choices,
-          kClean,
-          exitCode,
-          log + Lines{"[0] Cleanup folder  {T}"} + Walk(Each(Deleted)),
-          boxes,
-          "-",
-          values,
-          "-",
-          {},
-          false,
-          configStarts,
-          {},
-          nullptr,
-          {},
-          nullptr};
+const Lines kUpdated = {"_InstallerDir={D}", "_WasFresh=0", "PondwickFolder={I}"};
+const Lines kCancelled = {"_InstallerDir={D}", "_WasFresh=1", "_CancelInstall=1",
+                          "PondwickFolder={I}"};
+const Lines kPortableValues = {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolderPort={I}",
+                               "_PortableRootFolder={R}"};
+
+const std::string kTail256 = "/silent /lang=" + std::string(256 - 14, 'x');
+const std::string kTail257 = "/silent /lang=" + std::string(257 - 14, 'x');
+const std::string kTailHuge = "/silent /lang=" + std::string(30000 - 14, 'x');
+
+// One installation: what is run on what machine, and everything it is expected to leave.
+struct Row {
+  const char* name = nullptr;
+  unsigned blocks = e2e::kAll;
+  std::string tail;
+  Choices choices = {"{I}", "1", nullptr, nullptr, nullptr};
+  Machine machine = {false, nullptr, nullptr, false, false, IDNO, false, false, nullptr};
+  Extras extras;
+  // Right after the run.
+  int exitCode = 0;
+  Lines log, boxes;
+  std::string files = "-";  // the tree of {I}: names in byte order; "=old" an older file's bytes,
+                            // "=NAME" the payload file NAME's bytes
+  Lines values = {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"};  // the product key
+  std::string runOnce = "-";                                                  // "-" when missing
+  Lines pending;
+  bool tempExists = false;
+  Lines configStarts, productStarts;
+  // After the restart, when the run left work for it.
+  const char* restartedFiles = nullptr;
+  Lines restartedProductStarts;
+  const char* portableFiles = nullptr;  // the tree of {R}, when it is checked
+
+  bool Has(const char* option) const { return tail.find(option) != std::string::npos; }
+  std::string Args() const { return (blocks & e2e::kPortable ? "pp " : "ii ") + tail; }
+  std::string ProductArgs() const { return Has("/silent") ? "-frs" : "-fr"; }
+  std::string ConfigStart() const {
+    return Config(Args(), extras.setupFolder ? extras.setupFolder : "{D}");
+  }
+  // The file of {I} that can't be written now: held open, or read-only. And its code.
+  std::string Stuck() const {
+    return machine.locked ? machine.locked : machine.readOnly ? machine.readOnly : "";
+  }
+  std::string StuckCode() const { return machine.locked ? "20" : "5"; }
+  bool Old(const std::string& file) const {
+    return machine.installed &&
+           (file == "identities.exe" || file == "pondwick.dll" || file == Stuck());
+  }
+  Lines Prepared() const;
+  Lines Chosen(const char* admin, bool copies = true) const;
+  Lines Checked() const;
+  Lines Copied() const;
+  Lines Cleaned() const;
+};
+
+// From the start to the configuration program's end: the container as given, the tail as given.
+Lines Row::Prepared() const {
+  Lines l = TempMade(machine.badTemp) + Lines{"[0] UnpackSFX()  pondwick",
+                                              "[0]  ... Unpacked to {T}", "[0] UnpackSFX()  langs"};
+  l = l + (blocks & e2e::kLangs ? Lines{"[0]  ... Unpacked to {T}", "[0] MULTILANGUAGE Ver "}
+                                : Lines{"[0] Err open  langs", "[0] ENGLISH Ver "});
+  l = l + Lines{"[0] SaveSFX()  affid"};
+  l = l + (blocks & e2e::kAffid ? Lines{"[0]  ... saved to  {T}\\affid.txt"}
+                                : Lines{"[0] Err open  affid"});
+  return l + Lines{blocks & e2e::kPortable ? "[0] PORTABLE Ver " : "[0] FIXED Ver ",
+                   "[0] RunProcess() -  \"{T}\\pwwipeout.exe\" " + Args(),
+                   "[0]  ... running, wait for it ", "[0]  ... finished "};
 }
 
+// The choices read back ("_UseAdminFiles" only in the fixed edition); then, when files are to
+// be copied, the folders of {I} that the setup makes ("{MADE I}" stands for their lines, none
+// where {I} exists).
+Lines Row::Chosen(const char* admin, bool copies) const {
+  Lines l = {"[0] PondwickFolder set to  {I}"};
+  if (admin) l.push_back(std::string("[0] _UseAdminFiles:  ") + admin);
+  l.push_back(choices.fresh && std::string(choices.fresh) == "0" ? "[0] WasFresh NO"
+                                                                 : "[0] WasFresh YES");
+  if (copies) l.push_back("{MADE I}");
+  return l;
+}
+
+// The walk that looks for files of {I} in use.
+Lines Row::Checked() const {
+  std::vector<Lines> files;
+  for (const std::string& f : Names(blocks))
+    if (Old(f))
+      files.push_back({f == Stuck() ? "[" + StuckCode() + "] ActCheckLocked() - locked {I}\\" + f
+                                    : "[0] ActCheckLocked() - not locked {I}\\" + f});
+  return Walk(files);
+}
+
+// That walk, then the one that moves every file into place: a file in use, and a folder left
+// in {T}, stay for the restart. Copied over an older file, the code is whatever the copy left
+// (ERROR_ALREADY_EXISTS or none).
+Lines Row::Copied() const {
+  std::vector<Lines> files;
+  for (const std::string& f : Names(blocks)) {
+    std::string code = f == Stuck() ? StuckCode() : Old(f) ? "*" : "0";
+    std::string to = f == Stuck() ? "after reboot {I}\\" : "moved to {I}\\";
+    files.push_back(
+        {"[0] ActMoveFile() - move  {T}\\" + f, "[" + code + "] ActMoveFile() - " + to + f});
+  }
+  if (choices.leave)
+    files.push_back({std::string("[0] ActMoveFile() - move  {T}\\") + choices.leave,
+                     std::string("[5] ActMoveFile() - after reboot {I}\\") + choices.leave});
+  return Checked() + Walk(files) + Lines{"[0] Files moved to  {I}"};
+}
+
+// The temporary folder goes with everything unpacked.
+Lines Row::Cleaned() const {
+  std::vector<Lines> files;
+  for (const std::string& f : Names(blocks)) files.push_back(Deleted(f));
+  return Lines{"[0] Cleanup folder  {T}"} + Walk(files);
+}
+
+// ---- Rows, step by step ----
+// A row starts as a fixed-edition setup of every block run on a clean machine, whose
+// configuration program chooses {I} for a fresh installation; its steps are applied in order.
+// A step changes one input, or writes the expected log, boxes, files and starts of a common
+// ending (Installs, Restarts, Stops, ...) from the inputs set before it, or changes one thing
+// expected after that. The product key's values are each row's own: by default what a fresh
+// choice of {I} leaves.
+using Step = std::function<void(Row&)>;
+
+Row R(const char* name, const std::string& tail, std::initializer_list<Step> steps) {
+  Row row;
+  row.name = name;
+  row.tail = tail;
+  for (const Step& step : steps) step(row);
+  return row;
+}
+
+// A step that sets one field of a row, or of one part of it.
+template <typename T, typename V>
+Step Set(T Row::*field, V value) {
+  return [=](Row& r) { r.*field = value; };
+}
+template <typename P, typename T, typename V>
+Step Set(P Row::*part, T P::*field, V value) {
+  return [=](Row& r) { (r.*part).*field = value; };
+}
+
+// The setup and where it is placed.
+Step Blocks(unsigned b) { return Set(&Row::blocks, b); }
+Step SetupAt(const char* folder, const char* file) {
+  return [=](Row& r) { r.extras.setupFolder = folder, r.extras.setupName = file; };
+}
+Step InstallTo(const char* folder) { return Set(&Row::extras, &Extras::installFolder, folder); }
+// What the configuration program leaves (see e2e::Choices), raw values after the rest.
+Step Folder(const char* v) { return Set(&Row::choices, &Choices::folder, v); }
+Step WasFresh(const char* v) { return Set(&Row::choices, &Choices::fresh, v); }
+Step Cancel(const char* v) { return Set(&Row::choices, &Choices::cancel, v); }
+Step Admin(const char* v) { return Set(&Row::choices, &Choices::admin, v); }
+Step Leave(const char* v) { return Set(&Row::choices, &Choices::leave, v); }
+Step Raw(const std::vector<e2e::RawValue>& v) { return Set(&Row::extras, &Extras::raw, v); }
+Step Portable(const char* root) {  // the portable edition, whose root the program chooses
+  return [=](Row& r) { r.blocks |= e2e::kPortable, r.choices.root = root; };
+}
+// The machine (see e2e::Machine).
+Step Installed() { return Set(&Row::machine, &Machine::installed, true); }
+Step Locked(const char* file) {
+  return [=](Row& r) { r.machine.installed = true, r.machine.locked = file; };
+}
+Step ReadOnly(const char* file) {
+  return [=](Row& r) { r.machine.installed = true, r.machine.readOnly = file; };
+}
+Step BadTemp() { return Set(&Row::machine, &Machine::badTemp, true); }
+Step Win98() { return Set(&Row::machine, &Machine::win98, true); }
+Step Answer(int answer) { return Set(&Row::machine, &Machine::answer, answer); }
+Step StaleCancel() { return Set(&Row::machine, &Machine::staleCancel, true); }
+Step Signed() { return Set(&Row::machine, &Machine::signedSetup, true); }
+Step Faults(const char* faults) { return Set(&Row::machine, &Machine::faults, faults); }
+// What is expected.
+Step Exit(int code) { return Set(&Row::exitCode, code); }
+Step Log(const Lines& l) { return Set(&Row::log, l); }
+Step Then(const Lines& l) {
+  return [=](Row& r) { r.log = r.log + l; };
+}
+Step Boxes(const Lines& b) { return Set(&Row::boxes, b); }
+Step Files(const std::string& tree) { return Set(&Row::files, tree); }
+Step Values(const Lines& v) { return Set(&Row::values, v); }
+Step Pending(const Lines& p) { return Set(&Row::pending, p); }
+Step TempStays() { return Set(&Row::tempExists, true); }
+Step ProductStarts(const Lines& s) { return Set(&Row::productStarts, s); }
+Step PortableFiles(const char* tree) { return Set(&Row::portableFiles, tree); }
+
+// ---- Common endings ----
+// Every file moved into {I} (or left for the restart); the configuration program ran.
+Step Copies(const char* admin) {
+  return [=](Row& r) {
+    r.log = r.Prepared() + r.Chosen(admin) + r.Copied();
+    r.files = Tree(Names(r.blocks), r.Stuck());
+    r.configStarts = {r.ConfigStart()};
+  };
+}
+
+// A fixed-edition run that installs everything into {I} and starts the product.
+Step Installs(const std::string& admin = "") {
+  return [=](Row& r) {
+    Copies(admin.c_str())(r);
+    r.log = r.log + kTempGone +
+            Lines{"[0] RunProcess() -  \"{I}\\identities.exe\" " + r.ProductArgs(),
+                  "[0]  ... running, wait for it ", "[0]  ... finished ", "[0] RunSfx() - END "};
+    r.productStarts = {Product("{I}", r.ProductArgs(), r.files)};
+  };
+}
+
+// An update, or a file of {I} that can't be written now: every other file is moved into place
+// and the stuck one's copy is scheduled over it, the restart asked for (or started at once with
+// /reboot or a Yes), the product scheduled to start after it; the restart finishes the work.
+Step Restarts() {
+  return [](Row& r) {
+    std::string stuck = r.Stuck();
+    bool win98 = r.machine.win98;
+    std::vector<std::pair<std::string, std::string>> scheduled;  // from, to ("" deletes)
+    if (!stuck.empty()) scheduled = {{"{I}\\_pw1.pw_", "{I}\\" + stuck}, {"{T}\\" + stuck, ""}};
+    scheduled.push_back({"{T}", ""});
+    // Each as logged, and as left in PendingFileRenameOperations or, on the 95 family, in
+    // wininit.ini's [Rename].
+    std::vector<Lines> logged;
+    r.pending = win98 ? Lines{"wininit: [Rename]"} : Lines{};
+    for (const auto& s : scheduled) {
+      std::string to = s.second.empty() ? "NUL" : s.second;
+      logged.push_back(win98
+                           ? Lines{"[0] MoveFileOnReboot9x() - from  " + s.first,
+                                   "[0]                      to  " + s.second,
+                                   "[0] MoveFileOnReboot9x() - ini line  " + to + "=" + s.first, ""}
+                           : Lines{"[*] MoveFileOnRebootNT() - MoveFileEx  OK"});
+      r.pending.push_back(win98 ? "wininit: " + to + "=" + s.first : s.first + " -> " + s.second);
+    }
+    std::vector<Lines> copy, clean;
+    if (!stuck.empty()) {
+      copy = {Lines{"[0] ActMoveFileOnReboot() - move  {T}\\" + stuck,
+                    "[0]                           to  {I}"} +
+              logged[0]};
+      clean = {logged[1]};
+    }
+    bool now = r.Has("/reboot") || r.machine.answer == IDYES;
+    Copies("")(r);
+    r.log = r.log + RebootRequired(stuck.empty() ? "0" : "2") + Walk(copy) + Walk(clean) +
+            logged.back() +
+            Lines{std::string("[0] Post-setup scheduled  ") + kRunOnce,
+                  now ? "[0] AskForReboot() - rebooting " : "[0] AskForReboot() - cancelled ",
+                  "[0] RunSfx() - END "};
+    r.boxes = r.Has("/reboot") ? Lines{} : Lines{kRestartQuestion};
+    if (!stuck.empty()) r.files = "_pw1.pw_=" + stuck + " " + r.files;
+    r.runOnce = kRunOnce;
+    r.tempExists = true;
+    r.restartedFiles = kAllFiles;
+    r.restartedProductStarts = {Product("{I}", "-fr", kAllFiles)};
+  };
+}
+
+// A run whose "_UseAdminFiles" is taken as "yes": nothing is copied, everything unpacked goes
+// with the temporary folder, and {I}, which nobody made, holds no product to start.
+Step CopiesNothing(const char* admin) {
+  return [=](Row& r) {
+    std::string product = "\"{I}\\identities.exe\" " + r.ProductArgs();
+    r.log = r.Prepared() + r.Chosen(admin, false) +
+            Lines{"[0] !!! Copying files skipped by bUseAdmin ", "[0] Files moved to  {I}"} +
+            r.Cleaned() + Lines{"[0] RunProcess() -  " + product} +
+            Report("2", " ... Can't run  " + product) + Lines{"[0] RunSfx() - END "};
+    if (!r.Has("/silent")) r.boxes = {Box(product, " ... Can't run  " + product, "2")};
+    r.configStarts = {r.ConfigStart()};
+  };
+}
+
+// A run that stops before anything is copied: its log up to the configuration program's end
+// (without its last cut lines: then the program did not run), the report, then {T} goes with
+// everything unpacked; nothing in {I}, no RunOnce, nothing pending, no product started.
+Step Stops(int exit, const Lines& report, size_t cut = 0) {
+  return [=](Row& r) {
+    r.exitCode = exit;
+    r.log = r.Prepared();
+    r.log = Lines(r.log.begin(), r.log.end() - cut) + report + r.Cleaned();
+    if (!cut) r.configStarts = {r.ConfigStart()};
+  };
+}
+
+Step Cancels() { return Stops(-1, {"[0] PwWipeout cancelled "}); }
+
+// No usable installation folder: the report (a box unless silent) with the read's error.
+Step NoFolder(const std::string& code) {
+  return [=](Row& r) {
+    Stops(-4, Lines{"[0] PondwickFolder set to  "} + Report(code, kNoFolder))(r);
+    if (!r.Has("/silent")) r.boxes = {Box("Error", kNoFolder, code)};
+  };
+}
+
+// An installation folder that leaves no room for the product's program in it.
+Step TooDeep() {
+  return Stops(-4,
+               Lines{"[0] PondwickFolder set to  {I}", "[CE] RunSfx() - path too long in  {I}"} +
+                   Report("CE", kNoFolder));
+}
+
+// The installation folder can't be made: the report (a box unless silent) with the system's
+// error.
+Step FolderNotMade() {
+  return [](Row& r) {
+    Stops(-4, r.Chosen("", false) + Report("B7", "Can't create folder  {I}"))(r);
+    if (!r.Has("/silent")) r.boxes = {Box("{I}", "Can't create folder  {I}", "B7")};
+  };
+}
+
+// Refused before the configuration program starts: the tail would not reach it whole.
+Step TailRefused() {
+  return Stops(kInvalidArg,
+               Report("0",
+                      "The command line is too long: Setup can pass at most 256 characters on to "
+                      "the configuration program. Please, run Setup again with fewer options. "),
+               3);
+}
+
+// The portable edition finds a file of {I} in use: nothing is moved, -5.
+Step StaysLocked() {
+  return [](Row& r) {
+    Stops(-5, r.Chosen(nullptr) + r.Checked() + Report("0", kStillLocked))(r);
+    r.portableFiles = "-";
+  };
+}
+
+// ---- The rows ----
 const Row kRows[] = {
-    {"FixedFreshNothingLocked",
-     e2e::kAll,
-     "",
-     kChoose,
-     kClean,
-     0,
-     Prepared(e2e::kAll, "ii ") + Chosen("", true) + Walk({}) + Walk(Each(Moved)) +
-         Lines{"[0] Files moved to  {I}"} + Direct(Walk({}), "-fr"),
-     {},
-     kAllFiles,
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
-     "-",
-     {},
-     false,
-     {Config("ii ")},
-     {Product("{I}", "-fr", kAllFiles)},
-     nullptr,
-     {},
-     nullptr},
-    {"FixedFreshSilent",
-     e2e::kAll,
-     "/silent /lang=de-german",
-     kChoose,
-     kClean,
-     0,
-     Prepared(e2e::kAll, "ii /silent /lang=de-german") + Chosen("", true) + Walk({}) +
-         Walk(Each(Moved)) + Lines{"[0] Files moved to  {I}"} + Direct(Walk({}), "-frs"),
-     {},
-     kAllFiles,
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
-     "-",
-     {},
-     false,
-     {Config("ii /silent /lang=de-german")},
-     {Product("{I}", "-frs", kAllFiles)},
-     nullptr,
-     {},
-     nullptr},
-    {"FixedEnglishWithoutAffid",
-     0,
-     "/silent",
-     kChoose,
-     kClean,
-     0,
-     Prepared(0, "ii /silent") + Chosen("", true) + Walk({}) +
-         Walk({Moved("identities.exe"), Moved("pondwick.dll"), Moved("pwwipeout.exe"),
-               Moved("readme.txt")}) +
-         Lines{"[0] Files moved to  {I}"} + Direct(Walk({}), "-frs"),
-     {},
-     "identities.exe pondwick.dll pwwipeout.exe readme.txt",
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
-     "-",
-     {},
-     false,
-     {Config("ii /silent")},
-     {Product("{I}", "-frs", "identities.exe pondwick.dll pwwipeout.exe readme.txt")},
-     nullptr,
-     {},
-     nullptr},
-    {"FixedAdminFilesCopyNothing",
-     e2e::kAll,
-     "",
-     {"{I}", "1", nullptr, "Yes", nullptr},
-     kClean,
-     0,
-     Prepared(e2e::kAll, "ii ") + Chosen("Yes", true, false) +
-         Lines{"[0] !!! Copying files skipped by bUseAdmin ", "[0] Files moved to  {I}",
-               "[0] Cleanup folder  {T}"} +
-         Walk(Each(Deleted)) +
-         Lines{"[0] RunProcess() -  \"{I}\\identities.exe\" -fr",
-               "[2]  ... Can't run  \"{I}\\identities.exe\" -fr: {E2}", "", " ",
-               "[0] RunSfx() - END "},
-     {"\"{I}\\identities.exe\" -fr| ... Can't run  \"{I}\\identities.exe\" -fr: {E2}\r\n\r\n"},
-     "-",
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}", "_UseAdminFiles=Yes"},
-     "-",
-     {},
-     false,
-     {Config("ii ")},
-     {},
-     nullptr,
-     {},
-     nullptr},
-    {"FixedNotFreshRestartDeclined",
-     e2e::kAll,
-     "",
-     kUpdate,
-     {true, nullptr, nullptr, false, false, IDNO, false, false, nullptr},
-     0,
-     Prepared(e2e::kAll, "ii ") + Chosen("", false) +
-         Walk({NotLocked("identities.exe"), NotLocked("pondwick.dll")}) +
-         Walk({Moved("affid.txt"), Moved("de.lng"), Moved("en.lng"), Replaced("identities.exe"),
-               Replaced("pondwick.dll"), Moved("pwwipeout.exe"), Moved("readme.txt")}) +
-         Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
-               "[0] RunSfx() - configuring post-reboot "} +
-         Walk({}) + Walk({}) +
-         Lines{"[*] MoveFileOnRebootNT() - MoveFileEx  OK",
-               "[0] Post-setup scheduled  \"{I}\\identities.exe\" -fr",
-               "[0] AskForReboot() - cancelled ", "[0] RunSfx() - END "},
-     {kRestartQuestion},
-     kAllFiles,
-     {"_InstallerDir={D}", "_WasFresh=0", "PondwickFolder={I}"},
-     kRunOnce,
-     {"{T} -> "},
-     true,
-     {Config("ii ")},
-     {},
-     kAllFiles,
-     {Product("{I}", "-fr", kAllFiles)},
-     nullptr},
-    {"FixedLockedRestartDeclined",
-     e2e::kAll,
-     "",
-     kChoose,
-     {true, "pondwick.dll", nullptr, false, false, IDNO, false, false, nullptr},
-     0,
-     Prepared(e2e::kAll, "ii ") + Chosen("", true) + LockedPondwickLeftForTheRestart() +
-         Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\pondwick.dll",
-                "[0]                           to  {I}",
-                "[*] MoveFileOnRebootNT() - MoveFileEx  OK"}}) +
-         Walk({{"[*] MoveFileOnRebootNT() - MoveFileEx  OK"}}) +
-         Lines{"[*] MoveFileOnRebootNT() - MoveFileEx  OK",
-               "[0] Post-setup scheduled  \"{I}\\identities.exe\" -fr",
-               "[0] AskForReboot() - cancelled ", "[0] RunSfx() - END "},
-     {kRestartQuestion},
-     "_pw1.pw_=pondwick.dll affid.txt de.lng en.lng identities.exe pondwick.dll=old "
-     "pwwipeout.exe readme.txt",
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
-     kRunOnce,
-     {"{I}\\_pw1.pw_ -> {I}\\pondwick.dll", "{T}\\pondwick.dll -> ", "{T} -> "},
-     true,
-     {Config("ii ")},
-     {},
-     kAllFiles,
-     {Product("{I}", "-fr", kAllFiles)},
-     nullptr},
-    Stopped("CancelledByTheConfiguration", "", {"{I}", "1", "1", nullptr, nullptr}, -1,
-            Prepared(e2e::kAll, "ii ") + Lines{"[0] PwWipeout cancelled "}, {},
-            {"_InstallerDir={D}", "_WasFresh=1", "_CancelInstall=1", "PondwickFolder={I}"},
-            {Config("ii ")}),
-    Stopped("NoInstallationFolder", "/silent", {nullptr, "1", nullptr, nullptr, nullptr}, -4,
-            Prepared(e2e::kAll, "ii /silent") +
-                Lines{"[0] PondwickFolder set to  ",
-                      "[2] Installation folder is not specified. Please, run Setup again and report "
-                      "this error to support@pondwick.example : {E2}",
-                      "", " "},
-            {}, {"_InstallerDir={D}", "_WasFresh=1"}, {Config("ii /silent")}),
-    {"CorruptedPackedBlock",
-     e2e::kAll | e2e::kCorrupt,
-     "",
-     kChoose,
-     kClean,
-     (int)0x80004005,
-     {"[0] RunSfx() - START ", "[0] TestSFX - Bad CRC ", "[0] Corrupted Setup File  {S}", " "},
-     {"{S}|Corrupted Setup File  {S}\r\n"},
-     "-",
-     {},
-     "-",
-     {},
-     false,
-     {},
-     {},
-     nullptr,
-     {},
-     nullptr},
-    // The portable edition reads neither "_UseAdminFiles" nor, for the restart, "_WasFresh".
-    {"PortableNothingLocked",
-     e2e::kAll | e2e::kPortable,
-     "",
-     {"{I}", "0", nullptr, "yes", "{R}"},
-     kClean,
-     0,
-     Prepared(e2e::kAll | e2e::kPortable, "pp ") +
-         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh NO", "{MADE I}"} + Walk({}) +
-         Walk(Each(Moved)) +
-         Lines{"[0] Files moved to  {I}", "{MADE R}", "[0] UnpackSFX()  portable",
-               "[0]  ... Unpacked to {R}", "[0] ActCopyFile() - from  {I}\\identities.exe",
-               "[0]                   to  {P}\\identities.exe",
-               "[0] ActCopyFile() - from  {I}\\pondwick.dll",
-               "[0]                   to  {P}\\pondwick.dll",
-               "[0] ActCopyFile() - from  {I}\\affid.txt",
-               "[0]                   to  {P}\\affid.txt", "[0] Cleanup folder  {T}"} +
-         Walk({}) +
-         Lines{"[0] RunProcess() -  \"{P}\\identities.exe\" -fr", "[0]  ... running, wait for it ",
-               "[0]  ... finished ", "[0] ActDelFile() - file  {P}\\identities.exe",
-               "[0] ActDelFile() - file  {P}\\pondwick.dll",
-               "[0] ActDelFile() - file  {P}\\affid.txt", "[0] RunSfx() - END "},
-     {},
-     kAllFiles,
-     {"_InstallerDir={D}", "_WasFresh=0", "PondwickFolderPort={I}", "_UseAdminFiles=yes",
-      "_PortableRootFolder={R}"},
-     "-",
-     {},
-     false,
-     {Config("pp ")},
-     {Product("{P}", "-fr", "affid.txt identities.exe pondwick.dll")},
-     nullptr,
-     {},
-     "roamkit.ini"},
-    {"PortableLocked",
-     e2e::kAll | e2e::kPortable,
-     "/silent",
-     {"{I}", "1", nullptr, nullptr, "{R}"},
-     {true, "pondwick.dll", nullptr, false, false, IDNO, false, false, nullptr},
-     -5,
-     Prepared(e2e::kAll | e2e::kPortable, "pp /silent") +
-         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES", "{MADE I}"} +
-         Walk({NotLocked("identities.exe"), {"[20] ActCheckLocked() - locked {I}\\pondwick.dll"}}) +
-         Lines{"[0] Some files remain locked in  {I}", " ", "[0] Cleanup folder  {T}"} +
-         Walk(Each(Deleted)),
-     {},
-     "identities.exe=old pondwick.dll=old",
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolderPort={I}", "_PortableRootFolder={R}"},
-     "-",
-     {},
-     false,
-     {Config("pp /silent")},
-     {},
-     nullptr,
-     {},
-     "-"},
-    {"PortableWithoutRoot",
-     e2e::kAll | e2e::kPortable,
-     "/silent",
-     {"{I}", "1", nullptr, nullptr, "(empty)"},
-     kClean,
-     -5,
-     Prepared(e2e::kAll | e2e::kPortable, "pp /silent") +
-         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES", "{MADE I}"} + Walk({}) +
-         Walk(Each(Moved)) +
-         Lines{"[0] Files moved to  {I}",
-               "[0] Root folder for Roamkit is not specified. Please, run Setup again and report "
-               "this error to support@pondwick.example ",
-               " ", "[0] Cleanup folder  {T}"} +
-         Walk({}),
-     {},
-     kAllFiles,
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolderPort={I}", "_PortableRootFolder="},
-     "-",
-     {},
-     false,
-     {Config("pp /silent")},
-     {},
-     nullptr,
-     {},
-     "-"},
+    R("FixedFreshNothingLocked", "", {Installs()}),
+    R("FixedFreshSilent", "/silent /lang=de-german", {Installs()}),
+    R("FixedEnglishWithoutAffid", "/silent", {Blocks(0), Installs()}),
+    R("FixedAdminFilesCopyNothing", "",
+      {Admin("Yes"), CopiesNothing("Yes"),
+       Values({"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}", "_UseAdminFiles=Yes"})}),
+    R("FixedNotFreshRestartDeclined", "",
+      {WasFresh("0"), Installed(), Restarts(), Values(kUpdated)}),
+    R("FixedLockedRestartDeclined", "", {Locked("pondwick.dll"), Restarts()}),
+    R("CancelledByTheConfiguration", "", {Cancel("1"), Cancels(), Values(kCancelled)}),
+    R("NoInstallationFolder", "/silent",
+      {Folder(nullptr), NoFolder("2"), Values({"_InstallerDir={D}", "_WasFresh=1"})}),
+    R("CorruptedPackedBlock", "",
+      {Blocks(e2e::kAll | e2e::kCorrupt), Exit(kFail),
+       Log(Lines{"[0] RunSfx() - START ", "[0] TestSFX - Bad CRC "} +
+           Report("0", "Corrupted Setup File  {S}")),
+       Boxes({"{S}|Corrupted Setup File  {S}\r\n"}), Values({})}),
+    // The portable edition reads neither "_UseAdminFiles" nor, for the restart, "_WasFresh":
+    // it copies the product's programs to {P}, runs them from there and deletes them after.
+    R("PortableNothingLocked", "",
+      {Portable("{R}"), WasFresh("0"), Admin("yes"), Copies(nullptr),
+       Then(Lines{"{MADE R}", "[0] UnpackSFX()  portable", "[0]  ... Unpacked to {R}",
+                  "[0] ActCopyFile() - from  {I}\\identities.exe",
+                  "[0]                   to  {P}\\identities.exe",
+                  "[0] ActCopyFile() - from  {I}\\pondwick.dll",
+                  "[0]                   to  {P}\\pondwick.dll",
+                  "[0] ActCopyFile() - from  {I}\\affid.txt",
+                  "[0]                   to  {P}\\affid.txt"} +
+            kTempGone +
+            Lines{"[0] RunProcess() -  \"{P}\\identities.exe\" -fr",
+                  "[0]  ... running, wait for it ", "[0]  ... finished ",
+                  "[0] ActDelFile() - file  {P}\\identities.exe",
+                  "[0] ActDelFile() - file  {P}\\pondwick.dll",
+                  "[0] ActDelFile() - file  {P}\\affid.txt", "[0] RunSfx() - END "}),
+       Values({"_InstallerDir={D}", "_WasFresh=0", "PondwickFolderPort={I}", "_UseAdminFiles=yes",
+               "_PortableRootFolder={R}"}),
+       ProductStarts({Product("{P}", "-fr", "affid.txt identities.exe pondwick.dll")}),
+       PortableFiles("roamkit.ini")}),
+    R("PortableLocked", "/silent",
+      {Portable("{R}"), Locked("pondwick.dll"), StaysLocked(),
+       Files("identities.exe=old pondwick.dll=old"), Values(kPortableValues)}),
+    R("PortableWithoutRoot", "/silent",
+      {Portable("(empty)"), Copies(nullptr), Then(Report("0", kNoRoot) + kTempGone), Exit(-5),
+       Values(
+           {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolderPort={I}", "_PortableRootFolder="}),
+       PortableFiles("-")}),
     // The system's temp folder is missing: the private folder is made beside the log.
-    {"NoUsableTempFolder",
-     e2e::kLangs,
-     "/silent",
-     kChoose,
-     {false, nullptr, nullptr, true, false, IDNO, false, false, nullptr},
-     0,
-     Prepared(e2e::kLangs, "ii /silent", true) + Chosen("", true) + Walk({}) +
-         Walk({Moved("de.lng"), Moved("en.lng"), Moved("identities.exe"), Moved("pondwick.dll"),
-               Moved("pwwipeout.exe"), Moved("readme.txt")}) +
-         Lines{"[0] Files moved to  {I}"} + Direct(Walk({}), "-frs"),
-     {},
-     "de.lng en.lng identities.exe pondwick.dll pwwipeout.exe readme.txt",
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
-     "-",
-     {},
-     false,
-     {Config("ii /silent")},
-     {Product("{I}", "-frs", "de.lng en.lng identities.exe pondwick.dll pwwipeout.exe readme.txt")},
-     nullptr,
-     {},
-     nullptr},
+    R("NoUsableTempFolder", "/silent", {Blocks(e2e::kLangs), BadTemp(), Installs()}),
     // With /silent /reboot nothing is shown, and Windows is asked to restart at once.
-    {"SilentForcedRestart",
-     e2e::kAll,
-     "/silent /reboot",
-     kChoose,
-     {true, "pondwick.dll", nullptr, false, false, 0, false, false, nullptr},
-     0,
-     Prepared(e2e::kAll, "ii /silent /reboot") + Chosen("", true) +
-         LockedPondwickLeftForTheRestart() +
-         Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\pondwick.dll",
-                "[0]                           to  {I}",
-                "[*] MoveFileOnRebootNT() - MoveFileEx  OK"}}) +
-         Walk({{"[*] MoveFileOnRebootNT() - MoveFileEx  OK"}}) +
-         Lines{"[*] MoveFileOnRebootNT() - MoveFileEx  OK",
-               "[0] Post-setup scheduled  \"{I}\\identities.exe\" -fr",
-               "[0] AskForReboot() - rebooting ", "[0] RunSfx() - END "},
-     {},
-     "_pw1.pw_=pondwick.dll affid.txt de.lng en.lng identities.exe pondwick.dll=old "
-     "pwwipeout.exe readme.txt",
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
-     kRunOnce,
-     {"{I}\\_pw1.pw_ -> {I}\\pondwick.dll", "{T}\\pondwick.dll -> ", "{T} -> "},
-     true,
-     {Config("ii /silent /reboot")},
-     {},
-     kAllFiles,
-     {Product("{I}", "-fr", kAllFiles)},
-     nullptr},
+    R("SilentForcedRestart", "/silent /reboot", {Locked("pondwick.dll"), Answer(0), Restarts()}),
     // An update answered Yes: every file was moved, the restart finishes the rest.
-    {"UpdateRestartAccepted",
-     e2e::kAll,
-     "",
-     kUpdate,
-     {true, nullptr, nullptr, false, false, IDYES, false, false, nullptr},
-     0,
-     Prepared(e2e::kAll, "ii ") + Chosen("", false) +
-         Walk({NotLocked("identities.exe"), NotLocked("pondwick.dll")}) +
-         Walk({Moved("affid.txt"), Moved("de.lng"), Moved("en.lng"), Replaced("identities.exe"),
-               Replaced("pondwick.dll"), Moved("pwwipeout.exe"), Moved("readme.txt")}) +
-         Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
-               "[0] RunSfx() - configuring post-reboot "} +
-         Walk({}) + Walk({}) +
-         Lines{"[*] MoveFileOnRebootNT() - MoveFileEx  OK",
-               "[0] Post-setup scheduled  \"{I}\\identities.exe\" -fr",
-               "[0] AskForReboot() - rebooting ", "[0] RunSfx() - END "},
-     {kRestartQuestion},
-     kAllFiles,
-     {"_InstallerDir={D}", "_WasFresh=0", "PondwickFolder={I}"},
-     kRunOnce,
-     {"{T} -> "},
-     true,
-     {Config("ii ")},
-     {},
-     kAllFiles,
-     {Product("{I}", "-fr", kAllFiles)},
-     nullptr},
+    R("UpdateRestartAccepted", "",
+      {WasFresh("0"), Installed(), Answer(IDYES), Restarts(), Values(kUpdated)}),
     // A file marked read-only cannot be opened for writing: it counts as locked. Windows does
     // not replace a read-only file at its next start, so the setup clears the attribute when it
     // schedules the replacement: after the restart the new file stands and the copy is gone.
-    {"ReadOnlyTarget",
-     e2e::kAll,
-     "",
-     kChoose,
-     {true, nullptr, "readme.txt", false, false, IDNO, false, false, nullptr},
-     0,
-     Prepared(e2e::kAll, "ii ") + Chosen("", true) +
-         Walk({NotLocked("identities.exe"),
-               NotLocked("pondwick.dll"),
-               {"[5] ActCheckLocked() - locked {I}\\readme.txt"}}) +
-         Walk({Moved("affid.txt"),
-               Moved("de.lng"),
-               Moved("en.lng"),
-               Replaced("identities.exe"),
-               Replaced("pondwick.dll"),
-               Moved("pwwipeout.exe"),
-               {"[0] ActMoveFile() - move  {T}\\readme.txt",
-                "[5] ActMoveFile() - after reboot {I}\\readme.txt"}}) +
-         Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
-               "[2] RunSfx() - configuring post-reboot "} +
-         Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\readme.txt",
-                "[0]                           to  {I}",
-                "[*] MoveFileOnRebootNT() - MoveFileEx  OK"}}) +
-         Walk({{"[*] MoveFileOnRebootNT() - MoveFileEx  OK"}}) +
-         Lines{"[*] MoveFileOnRebootNT() - MoveFileEx  OK",
-               "[0] Post-setup scheduled  \"{I}\\identities.exe\" -fr",
-               "[0] AskForReboot() - cancelled ", "[0] RunSfx() - END "},
-     {kRestartQuestion},
-     "_pw1.pw_=readme.txt affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeout.exe "
-     "readme.txt=old",
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
-     kRunOnce,
-     {"{I}\\_pw1.pw_ -> {I}\\readme.txt", "{T}\\readme.txt -> ", "{T} -> "},
-     true,
-     {Config("ii ")},
-     {},
-     "affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeout.exe readme.txt",
-     {Product("{I}", "-fr",
-              "affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeout.exe readme.txt")},
-     nullptr},
+    R("ReadOnlyTarget", "", {ReadOnly("readme.txt"), Restarts()}),
     // The 95 family: the replacements go into wininit.ini's [Rename] section, by short names.
-    {"Windows98Locked",
-     e2e::kAll,
-     "/silent",
-     kChoose,
-     {true, "pondwick.dll", nullptr, false, true, IDNO, false, false, nullptr},
-     0,
-     Prepared(e2e::kAll, "ii /silent") + Chosen("", true) + LockedPondwickLeftForTheRestart() +
-         Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\pondwick.dll",
-                "[0]                           to  {I}",
-                "[0] MoveFileOnReboot9x() - from  {I}\\_pw1.pw_",
-                "[0]                      to  {I}\\pondwick.dll",
-                "[0] MoveFileOnReboot9x() - ini line  {I}\\pondwick.dll={I}\\_pw1.pw_", ""}}) +
-         Walk({{"[0] MoveFileOnReboot9x() - from  {T}\\pondwick.dll",
-                "[0]                      to  ",
-                "[0] MoveFileOnReboot9x() - ini line  NUL={T}\\pondwick.dll", ""}}) +
-         Lines{"[0] MoveFileOnReboot9x() - from  {T}", "[0]                      to  ",
-               "[0] MoveFileOnReboot9x() - ini line  NUL={T}", "",
-               "[0] Post-setup scheduled  \"{I}\\identities.exe\" -fr",
-               "[0] AskForReboot() - cancelled ", "[0] RunSfx() - END "},
-     {kRestartQuestion},
-     "_pw1.pw_=pondwick.dll affid.txt de.lng en.lng identities.exe pondwick.dll=old "
-     "pwwipeout.exe readme.txt",
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
-     kRunOnce,
-     {"wininit: [Rename]", "wininit: {I}\\pondwick.dll={I}\\_pw1.pw_",
-      "wininit: NUL={T}\\pondwick.dll", "wininit: NUL={T}"},
-     true,
-     {Config("ii /silent")},
-     {},
-     kAllFiles,
-     {Product("{I}", "-fr", kAllFiles)},
-     nullptr},
+    R("Windows98Locked", "/silent", {Locked("pondwick.dll"), Win98(), Restarts()}),
     // A "_CancelInstall" left from an earlier run cancels this one too.
-    {"StaleCancel",
-     e2e::kAll,
-     "",
-     kChoose,
-     {false, nullptr, nullptr, false, false, IDNO, true, false, nullptr},
-     -1,
-     Prepared(e2e::kAll, "ii ") + Lines{"[0] PwWipeout cancelled ", "[0] Cleanup folder  {T}"} +
-         Walk(Each(Deleted)),
-     {},
-     "-",
-     {"_InstallerDir={D}", "_WasFresh=1", "_CancelInstall=1", "PondwickFolder={I}"},
-     "-",
-     {},
-     false,
-     {Config("ii ")},
-     {},
-     nullptr,
-     {},
-     nullptr},
+    R("StaleCancel", "", {StaleCancel(), Cancels(), Values(kCancelled)}),
     // A tail that would not reach the configuration program whole is refused, never cut.
-    {"TailTooLong",
-     e2e::kAll,
-     "/silent "
-     "/lang="
-     "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
-     "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
-     "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx",
-     kChoose,
-     kClean,
-     (int)0x80070057,
-     Lines{"[0] RunSfx() - START ", "[0] TestSFX() -  OK", "[0] GetTempPath:  {D}\\tmp",
-           "[*] CreateTempFolder: in {D}\\tmp", "[*] CreateTempFolder: {T}",
-           "[0] UnpackSFX()  pondwick", "[0]  ... Unpacked to {T}", "[0] UnpackSFX()  langs",
-           "[0]  ... Unpacked to {T}", "[0] MULTILANGUAGE Ver ", "[0] SaveSFX()  affid",
-           "[0]  ... saved to  {T}\\affid.txt", "[0] FIXED Ver ",
-           "[0] The command line is too long: Setup can pass at most 256 characters on to the "
-           "configuration program. Please, run Setup again with fewer options. ",
-           " ", "[0] Cleanup folder  {T}"} +
-         Walk(Each(Deleted)),
-     {},
-     "-",
-     {"_InstallerDir={D}"},
-     "-",
-     {},
-     false,
-     {},
-     {},
-     nullptr,
-     {},
-     nullptr},
+    R("TailTooLong", kTail257, {TailRefused(), Values({"_InstallerDir={D}"})}),
     // Signed by the vendor: the certificate table behind the container changes nothing.
-    {"SignedSetup",
-     e2e::kAll,
-     "",
-     kChoose,
-     {false, nullptr, nullptr, false, false, IDNO, false, true, nullptr},
-     0,
-     Prepared(e2e::kAll, "ii ") + Chosen("", true) + Walk({}) + Walk(Each(Moved)) +
-         Lines{"[0] Files moved to  {I}"} + Direct(Walk({}), "-fr"),
-     {},
-     kAllFiles,
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
-     "-",
-     {},
-     false,
-     {Config("ii ")},
-     {Product("{I}", "-fr", kAllFiles)},
-     nullptr,
-     {},
-     nullptr},
+    R("SignedSetup", "", {Signed(), Installs()}),
     // No "_PortableRootFolder" at all: the report carries the read's own error.
-    {"PortableRootMissing",
-     e2e::kAll | e2e::kPortable,
-     "/silent",
-     {"{I}", "1", nullptr, nullptr, nullptr},
-     kClean,
-     -5,
-     Prepared(e2e::kAll | e2e::kPortable, "pp /silent") +
-         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES", "{MADE I}"} + Walk({}) +
-         Walk(Each(Moved)) +
-         Lines{"[0] Files moved to  {I}",
-               "[2] Root folder for Roamkit is not specified. Please, run Setup again and report "
-               "this error to support@pondwick.example : {E2}",
-               "", " ", "[0] Cleanup folder  {T}"} +
-         Walk({}),
-     {},
-     kAllFiles,
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolderPort={I}"},
-     "-",
-     {},
-     false,
-     {Config("pp /silent")},
-     {},
-     nullptr,
-     {},
-     "-"},
+    R("PortableRootMissing", "/silent",
+      {Portable(nullptr), Copies(nullptr), Then(Report("2", kNoRoot) + kTempGone), Exit(-5),
+       Values({"_InstallerDir={D}", "_WasFresh=1", "PondwickFolderPort={I}"}), PortableFiles("-")}),
     // The portable block does not unpack: what was moved stays, the run ends with the failure.
-    {"PortableDoesNotUnpack",
-     e2e::kAll | e2e::kPortable | e2e::kBadPortable,
-     "/silent",
-     {"{I}", "1", nullptr, nullptr, "{R}"},
-     kClean,
-     (int)0x80070057,
-     Prepared(e2e::kAll | e2e::kPortable, "pp /silent") +
-         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES", "{MADE I}"} + Walk({}) +
-         Walk(Each(Moved)) +
-         Lines{"[0] Files moved to  {I}", "{MADE R}", "[0] UnpackSFX()  portable",
-               "[80070057] SetDecoderProperties error : {E80070057}", "", " ",
-               "[80070057] Err unpack to {R}: {E80070057}", "", " ",
-               "[80070057] Can't unpack portable.bin to  {R}: {E80070057}", "", " ",
-               "[0] Cleanup folder  {T}"} +
-         Walk({}),
-     {},
-     kAllFiles,
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolderPort={I}", "_PortableRootFolder={R}"},
-     "-",
-     {},
-     false,
-     {Config("pp /silent")},
-     {},
-     nullptr,
-     {},
-     ""},
+    R("PortableDoesNotUnpack", "/silent",
+      {Portable("{R}"), Blocks(e2e::kAll | e2e::kPortable | e2e::kBadPortable), Copies(nullptr),
+       Then(Lines{"{MADE R}", "[0] UnpackSFX()  portable"} + BadProperties("portable", "{R}") +
+            kTempGone),
+       Exit(kInvalidArg), Values(kPortableValues), PortableFiles("")}),
     // The configuration program is missing from the container: it cannot be started.
-    {"NoConfigurationProgram",
-     e2e::kAll | e2e::kNoConfig,
-     "/silent",
-     kChoose,
-     kClean,
-     (int)0x80070002,
-     Prepared(e2e::kAll, "ii /silent") - 2 +
-         Lines{"[2]  ... Can't run  \"{T}\\pwwipeout.exe\" ii /silent: {E2}", "", " ",
-               "[80070002] failed to run  {T}: {E2}", "", " ", "[0] Cleanup folder  {T}"} +
-         Walk({Deleted("affid.txt"), Deleted("de.lng"), Deleted("en.lng"),
-               Deleted("identities.exe"), Deleted("pondwick.dll"), Deleted("readme.txt")}),
-     {},
-     "-",
-     {"_InstallerDir={D}"},
-     "-",
-     {},
-     false,
-     {},
-     {},
-     nullptr,
-     {},
-     nullptr},
+    R("NoConfigurationProgram", "/silent",
+      {Blocks(e2e::kAll | e2e::kNoConfig),
+       Stops((int)0x80070002,
+             Report("2", " ... Can't run  \"{T}\\pwwipeout.exe\" ii /silent") +
+                 Report("80070002", "failed to run  {T}", "2"),
+             2),
+       Values({"_InstallerDir={D}"})}),
     // A packed block exempt from the integrity test whose properties no decoder accepts.
-    {"PondwickDoesNotUnpack",
-     e2e::kAll | e2e::kNoCrc | e2e::kCorrupt,
-     "/silent",
-     kChoose,
-     kClean,
-     (int)0x80070057,
-     Lines{"[0] RunSfx() - START ", "[0] TestSFX() -  OK", "[0] GetTempPath:  {D}\\tmp",
-           "[*] CreateTempFolder: in {D}\\tmp", "[*] CreateTempFolder: {T}",
-           "[0] UnpackSFX()  pondwick", "[80070057] SetDecoderProperties error : {E80070057}", "",
-           " ", "[80070057] Err unpack to {T}: {E80070057}", "", " ",
-           "[80070057] Can't unpack pondwick.bin to  {T}: {E80070057}", "", " ",
-           "[0] Cleanup folder  {T}"} +
-         Walk({}),
-     {},
-     "-",
-     {},
-     "-",
-     {},
-     false,
-     {},
-     {},
-     nullptr,
-     {},
-     nullptr},
+    R("PondwickDoesNotUnpack", "/silent",
+      {Blocks(e2e::kAll | e2e::kNoCrc | e2e::kCorrupt), Exit(kInvalidArg),
+       Log(TempMade(false) + Lines{"[0] UnpackSFX()  pondwick"} + BadProperties("pondwick", "{T}") +
+           kTempGone),
+       Values({})}),
     // A file that can be neither copied into place nor scheduled (here a folder that the
     // configuration program left in {T}) would be missing after the restart: no restart is
     // asked for and nothing is left for it, the run ends with -5 and says so.
-    {"FixedLeftoverCannotBeScheduled",
-     e2e::kAll,
-     "/silent",
-     {"{I}", "1", nullptr, nullptr, nullptr, "cache"},
-     kClean,
-     -5,
-     Prepared(e2e::kAll, "ii /silent") + Chosen("", true) + Walk({}) + Walk(MovedBesideCache()) +
-         Lines{"[0] Files moved to  {I}", "[0] !!! REBOOT required ",
-               "[1] RunSfx() - configuring post-reboot "} +
-         Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\cache",
-                "[0]                           to  {I}",
-                "[5] ActMoveFileOnReboot() - can't copy to {I}\\_pw1.pw_"}},
-              false) +
-         Lines{"[5] Some files remain locked in  {I}: {E5}", "", " "} + kCacheStays,
-     {},
-     kAllFiles,
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
-     "-",
-     kCacheScheduled,
-     true,
-     {Config("ii /silent")},
-     {},
-     nullptr,
-     {},
-     nullptr},
+    R("FixedLeftoverCannotBeScheduled", "/silent",
+      {Leave("cache"), Copies(""),
+       Then(RebootRequired("1") +
+            Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\cache",
+                   "[0]                           to  {I}",
+                   "[5] ActMoveFileOnReboot() - can't copy to {I}\\_pw1.pw_"}},
+                 false) +
+            Report("5", kStillLocked) + kCacheStays),
+       Exit(-5), Pending(kCacheScheduled), TempStays()}),
     // The portable edition can't run a product whose files were not all copied.
-    {"PortableCopyFails",
-     e2e::kAll | e2e::kPortable,
-     "/silent",
-     {"{I}", "1", nullptr, nullptr, "{R}", "cache"},
-     kClean,
-     -5,
-     Prepared(e2e::kAll | e2e::kPortable, "pp /silent") +
-         Lines{"[0] PondwickFolder set to  {I}", "[0] WasFresh YES", "{MADE I}"} + Walk({}) +
-         Walk(MovedBesideCache()) +
-         Lines{"[0] Files moved to  {I}", "[0] Some files remain locked in  {I}", " "} +
-         kCacheStays,
-     {},
-     kAllFiles,
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolderPort={I}", "_PortableRootFolder={R}"},
-     "-",
-     kCacheScheduled,
-     true,
-     {Config("pp /silent")},
-     {},
-     nullptr,
-     {},
-     "-"},
+    R("PortableCopyFails", "/silent",
+      {Portable("{R}"), Leave("cache"), Copies(nullptr),
+       Then(Report("0", kStillLocked) + kCacheStays), Exit(-5), Values(kPortableValues),
+       Pending(kCacheScheduled), TempStays(), PortableFiles("-")}),
     // Host only: the locked file's copy is made but its replacement can't be scheduled. The
     // copy goes again, the old file stays, and the run ends with -5 without a restart.
-    {"HostReplacementCannotBeScheduled",
-     e2e::kAll,
-     "/silent",
-     kChoose,
-     {true, "pondwick.dll", nullptr, false, false, IDNO, false, false, "MoveFileExA#1=5"},
-     -5,
-     Prepared(e2e::kAll, "ii /silent") + Chosen("", true) + LockedPondwickLeftForTheRestart() +
-         Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\pondwick.dll",
-                "[0]                           to  {I}",
-                "[5] MoveFileOnRebootNT() - MoveFileEx  FAIL"}},
-              false) +
-         Lines{"[5] Some files remain locked in  {I}: {E5}", "", " ", "[0] Cleanup folder  {T}"} +
-         Walk({Deleted("pondwick.dll")}),
-     {},
-     "affid.txt de.lng en.lng identities.exe pondwick.dll=old pwwipeout.exe readme.txt",
-     {"_InstallerDir={D}", "_WasFresh=1", "PondwickFolder={I}"},
-     "-",
-     {},
-     false,
-     {Config("ii /silent")},
-     {},
-     nullptr,
-     {},
-     nullptr},
+    R("HostReplacementCannotBeScheduled", "/silent",
+      {Locked("pondwick.dll"), Faults("MoveFileExA#1=5"), Copies(""),
+       Then(RebootRequired("2") +
+            Walk({{"[0] ActMoveFileOnReboot() - move  {T}\\pondwick.dll",
+                   "[0]                           to  {I}",
+                   "[5] MoveFileOnRebootNT() - MoveFileEx  FAIL"}},
+                 false) +
+            Report("5", kStillLocked) + Lines{"[0] Cleanup folder  {T}"} +
+            Walk({Deleted("pondwick.dll")})),
+       Exit(-5)}),
     // Host only: the setup cannot map its own file.
-    {"HostSetupFileCannotBeMapped",
-     e2e::kAll,
-     "/silent",
-     kChoose,
-     {false, nullptr, nullptr, false, false, IDNO, false, false, "CreateFileMappingA#1=8"},
-     (int)0x80004005,
-     {"[0] RunSfx() - START ", "[8] Can't extract from SFX  {S}: {E8}", "", " "},
-     {},
-     "-",
-     {},
-     "-",
-     {},
-     false,
-     {},
-     {},
-     nullptr,
-     {},
-     nullptr},
+    R("HostSetupFileCannotBeMapped", "/silent",
+      {Faults("CreateFileMappingA#1=8"), Exit(kFail),
+       Log(Lines{"[0] RunSfx() - START "} + Report("8", "Can't extract from SFX  {S}")),
+       Values({})}),
     // Host only: no temporary folder can be made anywhere.
-    {"HostNoTemporaryFolderAtAll",
-     e2e::kAll,
-     "/silent",
-     kChoose,
-     {false, nullptr, nullptr, false, false, IDNO, false, false, "GetTempFileNameA#1+=5"},
-     -1,
-     {"[0] RunSfx() - START ", "[0] TestSFX() -  OK", "[0] GetTempPath:  {D}\\tmp",
-      "[*] CreateTempFolder: in {D}\\tmp", "[5] CreateTempFolder: Can't get temp name ",
-      "[0] Bad TEMP! Try to create temp folder near {L}\\_pw.log", "[*] CreateTempFolder: in {L}",
-      "[5] CreateTempFolder: Can't get temp name ", "[0] Can't create temp folder to unpack files ",
-      " "},
-     {},
-     "-",
-     {},
-     "-",
-     {},
-     false,
-     {},
-     {},
-     nullptr,
-     {},
-     nullptr},
+    R("HostNoTemporaryFolderAtAll", "/silent",
+      {Faults("GetTempFileNameA#1+=5"), Exit(-1),
+       Log(Lines{"[0] RunSfx() - START ", "[0] TestSFX() -  OK", "[0] GetTempPath:  {D}\\tmp",
+                 "[*] CreateTempFolder: in {D}\\tmp", "[5] CreateTempFolder: Can't get temp name ",
+                 "[0] Bad TEMP! Try to create temp folder near {L}\\_pw.log",
+                 "[*] CreateTempFolder: in {L}", "[5] CreateTempFolder: Can't get temp name "} +
+           Report("0", "Can't create temp folder to unpack files ")),
+       Values({})}),
 };
 
 Lines FillAll(const e2e::Installation& run, const Lines& lines) {
@@ -918,19 +616,6 @@ Lines WithoutFolder(Lines records) {
     if (at != std::string::npos) r.erase(at, r.find("\r\n", at) + 2 - at);
   }
   return records;
-}
-
-void Dump(const char* when, const Observed& seen) {
-  if (!std::getenv("PW_E2E_DUMP")) return;
-  std::printf("== %s: exit 0x%X\n", when, (unsigned)seen.exitCode);
-  for (const auto& l : seen.log) std::printf("log: %s\n", l.c_str());
-  for (const auto& l : seen.boxes) std::printf("box: %s\n", l.c_str());
-  std::printf("files: %s\nportable: %s\nrunonce: %s\ntemp exists: %d\n", seen.files.c_str(),
-              seen.portable.c_str(), seen.runOnce.c_str(), (int)seen.tempExists);
-  for (const auto& l : seen.values) std::printf("value: %s\n", l.c_str());
-  for (const auto& l : seen.pending) std::printf("pending: %s\n", l.c_str());
-  for (const auto& l : seen.configStarts) std::printf("config: %s", l.c_str());
-  for (const auto& l : seen.productStarts) std::printf("product: %s", l.c_str());
 }
 
 // A row is named by its name in test reports, not by its bytes.
@@ -956,10 +641,14 @@ Lines WithFoldersMade(const e2e::Installation& run, const Lines& lines) {
   return out;
 }
 
-// Runs one row and checks everything the run leaves behind; extras.raw values must stay as
+// Runs one row and checks everything the run leaves behind; values written raw must stay as
 // the configuration program wrote them, byte for byte.
-void RunRow(const Row& row, const e2e::Extras& extras = e2e::Extras()) {
-  e2e::Installation run(row.blocks, row.choices, row.machine, extras);
+void RunRow(const Row& row) {
+#ifdef _WIN32
+  if (row.extras.installFolder && GetACP() != 1252)
+    GTEST_SKIP() << "this prefix's code page is " << GetACP() << ", not Windows-1252";
+#endif
+  e2e::Installation run(row.blocks, row.choices, row.machine, row.extras);
   ASSERT_EQ(run.Problem(), "");
 #ifdef _WIN32
   if (row.machine.faults) GTEST_SKIP() << "the host layer's fault knobs make this failure";
@@ -968,7 +657,6 @@ void RunRow(const Row& row, const e2e::Extras& extras = e2e::Extras()) {
     GTEST_SKIP() << "this machine lets a writer past the read-only attribute (Wine as root)";
   Lines log = e2e::CanonicalLog(WithFoldersMade(run, FillAll(run, row.log)));
   Observed seen = run.Install(row.tail);
-  Dump("install", seen);
   ASSERT_EQ(run.Problem(), "");
   EXPECT_EQ(seen.exitCode, (DWORD)row.exitCode);
   EXPECT_EQ(AnyCodes(seen.log, log), log);
@@ -983,7 +671,7 @@ void RunRow(const Row& row, const e2e::Extras& extras = e2e::Extras()) {
   if (row.portableFiles) {
     EXPECT_EQ(seen.portable, run.Fill(row.portableFiles));
   }
-  for (const e2e::RawValue& v : extras.raw) {
+  for (const e2e::RawValue& v : row.extras.raw) {
     std::string written = std::string(v.name) + "=" + std::to_string(v.type) + ":";
     for (char c : run.Fill(v.bytes)) {
       static const char kDigits[] = "0123456789abcdef";
@@ -1001,7 +689,6 @@ void RunRow(const Row& row, const e2e::Extras& extras = e2e::Extras()) {
   if (!row.restartedFiles) return;
 
   Observed after = run.Restart(row.restartedProductStarts.size());
-  Dump("restart", after);
   ASSERT_EQ(run.Problem(), "");
   EXPECT_EQ(after.files, run.Fill(row.restartedFiles)) << "locked files replaced";
 #ifdef _WIN32
@@ -1022,14 +709,13 @@ void RunRow(const Row& row, const e2e::Extras& extras = e2e::Extras()) {
             WithoutFolder(FillAll(run, row.restartedProductStarts)));
 }
 
+std::string RowName(const ::testing::TestParamInfo<Row>& info) { return info.param.name; }
+
 class InstallTest : public ::testing::TestWithParam<Row> {};
 
 TEST_P(InstallTest, LeavesTheMachineAsExpected) { RunRow(GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, InstallTest, ::testing::ValuesIn(kRows),
-                         [](const ::testing::TestParamInfo<Row>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Scenarios, InstallTest, ::testing::ValuesIn(kRows), RowName);
 
 // ---- Odd inputs ----
 // What a careless or broken configuration program may leave, command lines and paths at their
@@ -1045,288 +731,103 @@ std::string B(const char (&text)[N]) {
 }
 
 const char kFresh[] = "_WasFresh=1";
+const std::string kPadded = "yes" + std::string(60, ' ');
+const std::string kFolder296 = "C:\\" + std::string(296, 'p');
 
-struct OddRow {
-  Row row;
-  e2e::Extras extras;
-};
-
-e2e::Extras Raw(std::vector<e2e::RawValue> values) {
-  e2e::Extras extras;
-  extras.raw = std::move(values);
-  return extras;
-}
-
-e2e::Extras Placed(const char* setupFolder, const char* setupName, const char* installFolder) {
-  e2e::Extras extras;
-  extras.setupFolder = setupFolder;
-  extras.setupName = setupName;
-  extras.installFolder = installFolder;
-  return extras;
-}
-
-// The configuration program's record when the setup runs from installerDir.
-std::string ConfigFrom(const std::string& args, const std::string& installerDir) {
-  return "command line: \"{T}\\pwwipeout.exe\" " + args + "\r\nfolder: {T}\r\n" +
-         "_InstallerDir: " + installerDir + "\r\n_WasFresh at start: gone\r\n";
-}
-
-// A silent fixed-edition run that installs everything into {I} and starts the product.
-Row Installs(const char* name, const std::string& tail, const char* adminLogged, bool fresh,
-             const Lines& values, const std::string& installerDir = "{D}") {
-  std::string args = "ii " + tail;
-  return {name,
-          e2e::kAll,
-          nullptr,
-          kChoose,
-          kClean,
-          0,
-          Prepared(e2e::kAll, args) + Chosen(adminLogged, fresh) + Walk({}) + Walk(Each(Moved)) +
-              Lines{"[0] Files moved to  {I}"} + Direct(Walk({}), "-frs"),
-          {},
-          kAllFiles,
-          values,
-          "-",
-          {},
-          false,
-          {ConfigFrom(args, installerDir)},
-          {Product("{I}", "-frs", kAllFiles)},
-          nullptr,
-          {},
-          nullptr};
-}
-
-// A silent run whose "_UseAdminFiles" is taken as "yes": nothing is copied, everything
-// unpacked goes with the temporary folder, and {I}, which nobody made, holds no product to start.
-Row CopiesNothing(const char* name, const char* adminLogged, const Lines& values) {
-  return {name,
-          e2e::kAll,
-          "/silent",
-          {"{I}", nullptr, nullptr, nullptr, nullptr},
-          kClean,
-          0,
-          Prepared(e2e::kAll, "ii /silent") + Chosen(adminLogged, true, false) +
-              Lines{"[0] !!! Copying files skipped by bUseAdmin ", "[0] Files moved to  {I}",
-                    "[0] Cleanup folder  {T}"} +
-              Walk(Each(Deleted)) +
-              Lines{"[0] RunProcess() -  \"{I}\\identities.exe\" -frs",
-                    "[2]  ... Can't run  \"{I}\\identities.exe\" -frs: {E2}", "", " ",
-                    "[0] RunSfx() - END "},
-          {},
-          "-",
-          values,
-          "-",
-          {},
-          false,
-          {Config("ii /silent")},
-          {},
-          nullptr,
-          {},
-          nullptr};
-}
-
-
-// A silent run that ends because the configuration program cancelled.
-Row Cancelled(const char* name, const Lines& values) {
-  return Stopped(name, "/silent", {"{I}", nullptr, nullptr, nullptr, nullptr}, -1,
-                 Prepared(e2e::kAll, "ii /silent") + Lines{"[0] PwWipeout cancelled "}, {}, values,
-                 {Config("ii /silent")});
-}
-
-// A run that finds no usable installation folder: the report (a box unless silent) with the
-// read's error, the temporary folder removed, -4.
-Row NoFolder(const char* name, const char* tail, const char* folder, const char* errorHex,
-             const Lines& values, const Lines& boxes) {
-  std::string code = errorHex;
-  std::string report =
-      "Installation folder is not specified. Please, run Setup again and report this error to "
-      "support@pondwick.example : {E" +
-      code + "}";
-  return Stopped(name, tail, {folder, nullptr, nullptr, nullptr, nullptr}, -4,
-                 Prepared(e2e::kAll, std::string("ii ") + tail) +
-                     Lines{"[0] PondwickFolder set to  ", "[" + code + "] " + report, "", " "},
-                 boxes, values, {Config(std::string("ii ") + tail)});
-}
-
-// A silent run whose installation folder leaves no room for the product's program in it.
-Row FolderTooDeep(const char* name) {
-  return Stopped(
-      name, "/silent", kChoose, -4,
-      Prepared(e2e::kAll, "ii /silent") +
-          Lines{"[0] PondwickFolder set to  {I}", "[CE] RunSfx() - path too long in  {I}",
-                "[CE] Installation folder is not specified. Please, run Setup again and "
-                "report this error to support@pondwick.example : {ECE}",
-                "", " "},
-      {}, {"_InstallerDir={D}", kFresh, "PondwickFolder={I}"}, {Config("ii /silent")});
-}
-
-// A run whose installation folder can't be made: the report (a box) with the system's error.
-Row FolderNotMade(const char* name) {
-  return Stopped(name, nullptr, kChoose, -4,
-                 Prepared(e2e::kAll, "ii ") + Chosen("", true, false) +
-                     Lines{"[B7] Can't create folder  {I}: {EB7}", "", " "},
-                 {"{I}|Can't create folder  {I}: {EB7}\r\n\r\n"},
-                 {"_InstallerDir={D}", kFresh, "PondwickFolder={I}"}, {Config("ii ")});
-}
-
-// A silent run refused before the configuration program starts: the tail would not reach it
-// whole.
-Row TailRefused(const char* name) {
-  return Stopped(name, nullptr, kChoose, (int)0x80070057,
-                 Prepared(e2e::kAll, "") - 3 +
-                     Lines{"[0] The command line is too long: Setup can pass at most 256 "
-                           "characters on to the configuration program. Please, run Setup again "
-                           "with fewer options. ",
-                           " "},
-                 {}, {"_InstallerDir={D}"}, {});
-}
-
-const std::string kTail256 = "/silent /lang=" + std::string(256 - 14, 'x');
-const std::string kTailHuge = "/silent /lang=" + std::string(30000 - 14, 'x');
-
-OddRow WithTail(Row row, const std::string& tail) {
-  // Rows keep their tail as a pointer: these live as long as the program.
-  static std::vector<std::unique_ptr<std::string>> tails;
-  tails.emplace_back(new std::string(tail));
-  row.tail = tails.back()->c_str();
-  return {row, e2e::Extras()};
-}
-
-Row WithBlocks(Row row, unsigned blocks) {
-  row.blocks = blocks;
-  return row;
-}
-
-OddRow WithTail(Row row, const std::string& tail, e2e::Extras extras) {
-  OddRow odd = WithTail(row, tail);
-  odd.extras = std::move(extras);
-  return odd;
-}
-
-const OddRow kOddRows[] = {
+const Row kOddRows[] = {
     // The setup reads a number's bytes whatever their stored type: the text "0" is the number
     // 0x30, not 0, so the run counts as fresh.
-    WithTail(Installs("FreshStoredAsText", "/silent", "", true,
-                      {"_InstallerDir={D}", "_WasFresh=0", "PondwickFolder={I}"}),
-             "/silent", Raw({{"_WasFresh", REG_SZ, B("0\0")}})),
-    // The text "1" is 0x31: cancelled.
-    WithTail(Cancelled("CancelStoredAsText",
-                       {"_InstallerDir={D}", "_CancelInstall=1", "PondwickFolder={I}"}),
-             "/silent", Raw({{"_CancelInstall", REG_SZ, B("1\0")}})),
+    R("FreshStoredAsText", "/silent",
+      {Raw({{"_WasFresh", REG_SZ, B("0\0")}}), Installs(),
+       Values({"_InstallerDir={D}", "_WasFresh=0", "PondwickFolder={I}"})}),
+    // The text "1" is 0x31: cancelled ("_WasFresh" left alone, as in the rows below that
+    // leave it out of the product key).
+    R("CancelStoredAsText", "/silent",
+      {WasFresh(nullptr), Raw({{"_CancelInstall", REG_SZ, B("1\0")}}), Cancels(),
+       Values({"_InstallerDir={D}", "_CancelInstall=1", "PondwickFolder={I}"})}),
     // Two bytes fill the number's low half: 1, cancelled.
-    WithTail(Cancelled("CancelOfTwoBytes",
-                       {"_InstallerDir={D}", "_CancelInstall=\x01", "PondwickFolder={I}"}),
-             "/silent", Raw({{"_CancelInstall", REG_BINARY, B("\x01\0")}})),
+    R("CancelOfTwoBytes", "/silent",
+      {WasFresh(nullptr), Raw({{"_CancelInstall", REG_BINARY, B("\x01\0")}}), Cancels(),
+       Values({"_InstallerDir={D}", "_CancelInstall=\x01", "PondwickFolder={I}"})}),
     // Eight bytes do not fit the number: each read fails and the value counts as missing, so
     // the run is neither cancelled nor taken for an update.
-    WithTail(
-        Installs("NumbersOfEightBytesCountAsMissing", "/silent", "", true,
-                 {"_InstallerDir={D}", "_WasFresh=", "_CancelInstall=\x01", "PondwickFolder={I}"}),
-        "/silent",
-        Raw({{"_WasFresh", REG_DWORD, B("\0\0\0\0\0\0\0\0")},
-             {"_CancelInstall", REG_BINARY, B("\x01\0\0\0\0\0\0\0")}})),
+    R("NumbersOfEightBytesCountAsMissing", "/silent",
+      {Raw({{"_WasFresh", REG_DWORD, B("\0\0\0\0\0\0\0\0")},
+            {"_CancelInstall", REG_BINARY, B("\x01\0\0\0\0\0\0\0")}}),
+       Installs(),
+       Values({"_InstallerDir={D}", "_WasFresh=", "_CancelInstall=\x01", "PondwickFolder={I}"})}),
     // A string stored without its terminator is read as far as it was stored, and no further.
-    WithTail(Installs("FolderWithoutTerminator", "/silent", "", true,
-                      {"_InstallerDir={D}", kFresh, "PondwickFolder={I}"}),
-             "/silent", Raw({{"PondwickFolder", REG_SZ, B("{I}")}})),
-    WithTail(CopiesNothing("AdminFilesWithoutTerminator", "yes",
-                           {"_InstallerDir={D}", "PondwickFolder={I}", "_UseAdminFiles=yes"}),
-             "/silent", Raw({{"_UseAdminFiles", REG_SZ, B("yes")}})),
+    R("FolderWithoutTerminator", "/silent",
+      {Raw({{"PondwickFolder", REG_SZ, B("{I}")}}), Installs()}),
+    R("AdminFilesWithoutTerminator", "/silent",
+      {WasFresh(nullptr), Raw({{"_UseAdminFiles", REG_SZ, B("yes")}}), CopiesNothing("yes"),
+       Values({"_InstallerDir={D}", "PondwickFolder={I}", "_UseAdminFiles=yes"})}),
     // 300 bytes do not fit the folder's 260: the read fails with its own error.
-    WithTail(NoFolder("FolderOfThreeHundredBytes", "", nullptr, "EA",
-                      {"_InstallerDir={D}", "PondwickFolder=C:\\" + std::string(296, 'p')},
-                      {"Error|Installation folder is not specified. Please, run Setup again and "
-                       "report this error to support@pondwick.example : {EEA}\r\n\r\n"}),
-             "", Raw({{"PondwickFolder", REG_SZ, "C:\\" + std::string(296, 'p') + '\0'}})),
+    R("FolderOfThreeHundredBytes", "",
+      {Folder(nullptr), WasFresh(nullptr), Raw({{"PondwickFolder", REG_SZ, kFolder296 + '\0'}}),
+       NoFolder("EA"), Values({"_InstallerDir={D}", "PondwickFolder=" + kFolder296})}),
     // 260 characters and the terminator do not fit either; 259 do.
-    WithTail(NoFolder("FolderOfTwoHundredSixtyCharacters", "/silent", "{W260}", "EA",
-                      {"_InstallerDir={D}", "PondwickFolder={W260}"}, {}),
-             "/silent"),
-    WithTail(NoFolder("FolderOfTwoHundredSixtyWithoutTerminator", "/silent", nullptr, "EA",
-                      {"_InstallerDir={D}", "PondwickFolder={W260}"}, {}),
-             "/silent", Raw({{"PondwickFolder", REG_SZ, B("{W260}")}})),
+    R("FolderOfTwoHundredSixtyCharacters", "/silent",
+      {Folder("{W260}"), WasFresh(nullptr), NoFolder("EA"),
+       Values({"_InstallerDir={D}", "PondwickFolder={W260}"})}),
+    R("FolderOfTwoHundredSixtyWithoutTerminator", "/silent",
+      {Folder(nullptr), WasFresh(nullptr), Raw({{"PondwickFolder", REG_SZ, B("{W260}")}}),
+       NoFolder("EA"), Values({"_InstallerDir={D}", "PondwickFolder={W260}"})}),
     // 259 characters fit, but leave no room for a file in the folder: refused before anything
     // is copied, rather than a restart that would install nothing.
-    WithTail(FolderTooDeep("FolderOf259"), "/silent", Placed(nullptr, nullptr, "{W259}")),
+    R("FolderOf259", "/silent", {InstallTo("{W259}"), TooDeep()}),
     // 239 characters hold every file, but not the command that RunOnce would carry after a
     // restart (at most 260 characters): refused too. 238 installs, its folders made.
-    WithTail(FolderTooDeep("FolderOf239"), "/silent", Placed(nullptr, nullptr, "{W239}")),
+    R("FolderOf239", "/silent", {InstallTo("{W239}"), TooDeep()}),
     // The installation folder can't be made where a file stands (the setup itself): reported
     // with the system's error, nothing copied, no restart asked for, -4.
-    WithTail(FolderNotMade("FolderCannotBeMade"), "", Placed(nullptr, nullptr, "{D}\\setup.exe")),
-    WithTail(Installs("FolderOf238", "/silent", "", true,
-                      {"_InstallerDir={D}", kFresh, "PondwickFolder={W238}"}),
-             "/silent", Placed(nullptr, nullptr, "{W238}")),
+    R("FolderCannotBeMade", "", {InstallTo("{D}\\setup.exe"), FolderNotMade()}),
+    R("FolderOf238", "/silent",
+      {InstallTo("{W238}"), Installs(),
+       Values({"_InstallerDir={D}", kFresh, "PondwickFolder={W238}"})}),
     // "yes" in any case, nothing around it.
-    WithTail(Installs("AdminFilesYesAndBlank", "/silent", "yes ", true,
-                      {"_InstallerDir={D}", kFresh, "PondwickFolder={I}", "_UseAdminFiles=yes "}),
-             "/silent", Raw({{"_UseAdminFiles", REG_SZ, B("yes \0")}})),
-    WithTail(CopiesNothing("AdminFilesYesUpperCase", "YES",
-                           {"_InstallerDir={D}", "PondwickFolder={I}", "_UseAdminFiles=YES"}),
-             "/silent", Raw({{"_UseAdminFiles", REG_SZ, B("YES\0")}})),
+    R("AdminFilesYesAndBlank", "/silent",
+      {Raw({{"_UseAdminFiles", REG_SZ, B("yes \0")}}), Installs("yes "),
+       Values({"_InstallerDir={D}", kFresh, "PondwickFolder={I}", "_UseAdminFiles=yes "})}),
+    R("AdminFilesYesUpperCase", "/silent",
+      {WasFresh(nullptr), Raw({{"_UseAdminFiles", REG_SZ, B("YES\0")}}), CopiesNothing("YES"),
+       Values({"_InstallerDir={D}", "PondwickFolder={I}", "_UseAdminFiles=YES"})}),
     // A string ends at its first terminator, as every reader of a string value sees it.
-    WithTail(CopiesNothing("AdminFilesYesThenJunk", "yes",
-                           {"_InstallerDir={D}", "PondwickFolder={I}", "_UseAdminFiles=yes"}),
-             "/silent", Raw({{"_UseAdminFiles", REG_SZ, B("yes\0junk\0")}})),
+    R("AdminFilesYesThenJunk", "/silent",
+      {WasFresh(nullptr), Raw({{"_UseAdminFiles", REG_SZ, B("yes\0junk\0")}}), CopiesNothing("yes"),
+       Values({"_InstallerDir={D}", "PondwickFolder={I}", "_UseAdminFiles=yes"})}),
     // Exactly 64 bytes: read whole when the last is the terminator...
-    WithTail(Installs("AdminFilesOfSixtyFourBytes", "/silent",
-                      ("yes" + std::string(60, ' ')).c_str(), true,
-                      {"_InstallerDir={D}", kFresh, "PondwickFolder={I}",
-                       "_UseAdminFiles=yes" + std::string(60, ' ')}),
-             "/silent", Raw({{"_UseAdminFiles", REG_SZ, "yes" + std::string(60, ' ') + '\0'}})),
+    R("AdminFilesOfSixtyFourBytes", "/silent",
+      {Raw({{"_UseAdminFiles", REG_SZ, kPadded + '\0'}}), Installs(kPadded),
+       Values({"_InstallerDir={D}", kFresh, "PondwickFolder={I}", "_UseAdminFiles=" + kPadded})}),
     // ...and refused when no terminator is left for it, even with one inside.
-    WithTail(Installs("AdminFilesOfSixtyFourBytesUnterminated", "/silent", "", true,
-                      {"_InstallerDir={D}", kFresh, "PondwickFolder={I}", "_UseAdminFiles=yes"}),
-             "/silent", Raw({{"_UseAdminFiles", REG_SZ, B("yes\0") + std::string(60, 'j')}})),
+    R("AdminFilesOfSixtyFourBytesUnterminated", "/silent",
+      {Raw({{"_UseAdminFiles", REG_SZ, B("yes\0") + std::string(60, 'j')}}), Installs(),
+       Values({"_InstallerDir={D}", kFresh, "PondwickFolder={I}", "_UseAdminFiles=yes"})}),
     // 256 characters reach the configuration program whole; 257 are refused (TailTooLong),
     // and so is a tail of 30000, without harm.
-    WithTail(Installs("TailOf256", kTail256, "", true,
-                      {"_InstallerDir={D}", kFresh, "PondwickFolder={I}"}),
-             kTail256),
-    WithTail(TailRefused("TailOf30000"), kTailHuge),
+    R("TailOf256", kTail256, {Installs()}),
+    R("TailOf30000", kTailHuge, {TailRefused(), Values({"_InstallerDir={D}"})}),
     // The setup 259 characters deep: its folder is handed on whole.
-    WithTail(Installs("SetupPathOf259", "/silent", "", true,
-                      {"_InstallerDir={W247}", kFresh, "PondwickFolder={I}"}, "{W247}"),
-             "/silent", Placed("{W247}", "PwSetup.exe", nullptr)),
+    R("SetupPathOf259", "/silent",
+      {SetupAt("{W247}", "PwSetup.exe"), Installs(),
+       Values({"_InstallerDir={W247}", kFresh, "PondwickFolder={I}"})}),
     // A console configuration program: its console host may hold {T} as its working folder a
     // moment after it ended; the temporary folder still goes.
-    WithTail(WithBlocks(Installs("ConsoleConfigurationProgram", "/silent", "", true,
-                                 {"_InstallerDir={D}", kFresh, "PondwickFolder={I}"}),
-                        e2e::kAll | e2e::kConsoleConfig),
-             "/silent"),
+    R("ConsoleConfigurationProgram", "/silent",
+      {Blocks(e2e::kAll | e2e::kConsoleConfig), Installs()}),
     // Names of the system code page beyond ASCII (Windows-1252) pass unchanged.
-    WithTail(Installs("NamesBeyondAscii", "/silent", "", true,
-                      {"_InstallerDir={D}\\T\xE9l\xE9"
-                       "chargements",
-                       kFresh,
-                       "PondwickFolder={D}\\Pondwick \xFC"
-                       "ber"},
-                      "{D}\\T\xE9l\xE9"
-                      "chargements"),
-             "/silent",
-             Placed("{D}\\T\xE9l\xE9"
-                    "chargements",
-                    nullptr,
-                    "{D}\\Pondwick \xFC"
-                    "ber")),
+    R("NamesBeyondAscii", "/silent",
+      {SetupAt("{D}\\T\351l\351chargements", nullptr), InstallTo("{D}\\Pondwick \374ber"),
+       Installs(),
+       Values({"_InstallerDir={D}\\T\351l\351chargements", kFresh,
+               "PondwickFolder={D}\\Pondwick \374ber"})}),
 };
 
-void PrintTo(const OddRow& odd, std::ostream* out) { *out << odd.row.name; }
+class OddInputTest : public ::testing::TestWithParam<Row> {};
 
-class OddInputTest : public ::testing::TestWithParam<OddRow> {};
+TEST_P(OddInputTest, EndsAsDesignedOrFailsClearly) { RunRow(GetParam()); }
 
-TEST_P(OddInputTest, EndsAsDesignedOrFailsClearly) {
-  const OddRow& odd = GetParam();
-#ifdef _WIN32
-  if (odd.extras.installFolder && GetACP() != 1252)
-    GTEST_SKIP() << "this prefix's code page is " << GetACP() << ", not Windows-1252";
-#endif
-  RunRow(odd.row, odd.extras);
-}
-
-INSTANTIATE_TEST_SUITE_P(OddInputs, OddInputTest, ::testing::ValuesIn(kOddRows),
-                         [](const ::testing::TestParamInfo<OddRow>& info) {
-                           return std::string(info.param.row.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(OddInputs, OddInputTest, ::testing::ValuesIn(kOddRows), RowName);
 
 }  // namespace
