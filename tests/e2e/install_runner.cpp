@@ -9,6 +9,7 @@
 #include <set>
 #include <thread>
 
+#include "setup/product_names.h"
 #include "tests/support/child_process.h"
 #include "tests/support/log_reader.h"
 #include "tests/support/message_boxes.h"
@@ -17,7 +18,6 @@
 
 #ifndef _WIN32
 #include "platform/posix/winsim.h"
-#include "setup/product_names.h"
 #endif
 
 namespace e2e {
