@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "setup/product_names.h"
 #include "support/log.h"
 #include "support/report.h"
 #include "tests/support/child_process.h"
