@@ -1,8 +1,8 @@
 /*
  * The names the setup shares with the configuration program, the product and whoever checks an
  * installation: the maker's key and its values, the RunOnce value that starts the product after
- * a restart, and the plain results a run may end with. Deployment scripts and the configuration
- * program rely on each of them, so none may change.
+ * a restart, the portable product's copies, and the plain results a run may end with. Deployment
+ * scripts and the configuration program rely on each of them, so none may change.
  */
 #ifndef SETUP_PRODUCT_NAMES_H
 #define SETUP_PRODUCT_NAMES_H
@@ -24,6 +24,9 @@ constexpr char kFolder[] = "PondwickFolder";
 constexpr char kFolderPortable[] = "PondwickFolderPort";
 constexpr char kUseAdminFiles[] = "_UseAdminFiles";
 constexpr char kPortableRoot[] = "_PortableRootFolder";
+
+// The files the portable edition's product runs from, copied into the temporary path.
+constexpr const char* kProductCopies[] = {"identities.exe", "pondwick.dll", "affid.txt"};
 
 }  // namespace names
 

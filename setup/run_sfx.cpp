@@ -30,9 +30,6 @@
 
 namespace {
 
-// The files that the portable edition's product runs from, copied into TempPath.
-const char* const kProductCopies[] = {"identities.exe", "pondwick.dll", "affid.txt"};
-
 // What one run holds, filled step by step.
 struct Run {
   char* tail = nullptr;
@@ -296,7 +293,7 @@ HRESULT UnpackPortable(Run& run) {
     return Abandon(run, result);
   }
 
-  for (const char* name : kProductCopies) {
+  for (const char* name : names::kProductCopies) {
     char source[MAX_PATH];
     if (FormPath(source, run.installFolder, name)) ActCopyFile(source, run.tempPath);
   }
@@ -366,11 +363,14 @@ void StartProductNow(Run& run) {
   RunProcess(run.isPortable ? run.tempPath : run.installFolder, "identities.exe",
              SilentMode ? "-frs" : "-fr");
   if (run.isPortable) {
-    for (const char* name : kProductCopies) {
+    for (const char* name : names::kProductCopies) {
       char copy[MAX_PATH];
-      // The copies lie in a folder that nothing else cleans: one that stays is logged.
-      if (FormPath(copy, run.tempPath, name) && !ActDelFile(copy, nullptr))
+      // The copies lie in a folder that nothing else cleans. One that can't go now (a child the
+      // product left running, a virus scanner) goes at the next start rather than stay for good.
+      if (FormPath(copy, run.tempPath, name) && !ActDelFile(copy, nullptr)) {
         WriteLog("ActDelFile() - can't delete", copy, (LONG)GetLastError());
+        ActDelFileOnReboot(copy, nullptr);
+      }
     }
   }
 }

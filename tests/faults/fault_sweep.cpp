@@ -407,8 +407,9 @@ void CheckTempGoneOrScheduled(const Look& look, Findings& bad) {
   }
 }
 
-// Only what the private temporary folder holds is scheduled for deletion. The log names that
-// folder {T}; when the log line naming it is what failed, it is known by its place and prefix.
+// Only what the private temporary folder holds is scheduled for deletion, and the copies the
+// portable product ran from. The log names that folder {T}; when the log line naming it is what
+// failed, it is known by its place and prefix.
 void CheckNothingNeededDeleted(const Look& look, Findings& bad) {
   std::vector<std::string> temps = {"{T}", look.install.Dir() + "\\tmp\\PWS", "C:\\_pw\\PWS"};
   for (const std::string& p : look.seen.pending) {
@@ -419,6 +420,9 @@ void CheckNothingNeededDeleted(const Look& look, Findings& bad) {
     for (const std::string& t : temps) temp = temp || p.find(t) == (nul ? 13 : 0);
     // A numbered copy that an earlier run left is deleted after any move of it.
     std::string source = nul ? p.substr(13) : p.substr(0, p.size() - 4);
+    for (const char* copy : names::kProductCopies)
+      for (const std::string& path : {look.install.Dir() + "\\tmp\\", std::string("C:\\_pw\\")})
+        temp = temp || source == path + copy;
     std::string name = source.substr(source.rfind('\\') + 1);
     for (char& c : name) c = (char)std::tolower((unsigned char)c);
     if (!temp && !IsRestartCopy(name)) bad("nothing needed deleted", p);

@@ -290,15 +290,20 @@ TEST_F(RunSfxTest, HostPortableEditionStopsWhenTheMoveIsLeftUnfinished) {
   EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed";
 
   // A clean run counts its deletions; the last three are the product's copies in the temporary
-  // path, made to fail.
+  // path, made to fail: they stay until the next start, and then go.
   ASSERT_EQ(Run(""), 0);
   unsigned deletions = winsim::CallCount("DeleteFileA");
   winsim::ClearFaults();
   winsim::SetFault("DeleteFileA", deletions - 2, ERROR_ACCESS_DENIED, true);
+  PendingList pending;
   ASSERT_EQ(Run(""), 0);
   winsim::ClearFaults();
-  for (const char* name : {"identities.exe", "pondwick.dll", "affid.txt"})
+  std::string scheduled;
+  for (const char* name : {"identities.exe", "pondwick.dll", "affid.txt"}) {
     EXPECT_TRUE(Logged("[5] ActDelFile() - can't delete " + temp_ + "\\" + name)) << name;
+    scheduled += PendingPair(temp_ + "\\" + name, "");
+  }
+  EXPECT_EQ(pending.Added(), scheduled + '\0');
   for (const char* name : {"identities.exe", "pondwick.dll", "affid.txt"})
     DeleteFileA((temp_ + "\\" + name).c_str());
   ExpectSetupFileReleased();
