@@ -1,12 +1,7 @@
 /* The temporary folder, the folder walk and the four file actions. */
-#include <set>
-
 #include "fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/win32_checks.h"
-#ifndef _WIN32
-#include "platform/posix/winsim.h"
-#endif
 
 namespace {
 
@@ -19,14 +14,6 @@ LONG Record(const char* path, const char* context) {
   return p.substr(p.size() - 2) != "\\b";  // the entry "b" fails
 }
 
-bool EndsWithNoCase(const std::string& s, const std::string& end) {
-  if (s.size() < end.size()) return false;
-  for (size_t i = 0; i < end.size(); ++i)
-    if (toupper((unsigned char)s[s.size() - end.size() + i]) != toupper((unsigned char)end[i]))
-      return false;
-  return true;
-}
-
 using FileActionsTest = FileopsTest;
 
 }  // namespace
@@ -36,26 +23,25 @@ TEST_F(FileActionsTest, TempFolderIsMadeUnderTheBaseAndCleanedUp) {
   ASSERT_TRUE(CreateTempFolder(machine.Dir().c_str(), folder));
   std::string made(folder);
   EXPECT_EQ(made.rfind(machine.Dir() + "\\PWS", 0), 0u) << made;
-  EXPECT_TRUE(EndsWithNoCase(made, ".TMP")) << made;
+  EXPECT_EQ(lstrcmpiA(made.substr(made.size() - 4).c_str(), ".TMP"), 0) << made;
   EXPECT_EQ(GetFileAttributesA(folder) & FILE_ATTRIBUTE_DIRECTORY, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_TRUE(LoggedAnywhere("] CreateTempFolder: " + made));
   EXPECT_TRUE(LoggedAnywhere("] CreateTempFolder: in " + machine.Dir()));
 
-  ASSERT_TRUE(TestMachine::WriteBytes(made + "\\one", "1"));
-  ASSERT_TRUE(TestMachine::WriteBytes(made + "\\two", "2"));
+  Put(made + "\\one", "1");
+  Put(made + "\\two", "2");
   EXPECT_TRUE(CleanupFolder(folder));
   EXPECT_FALSE(TestMachine::Exists(made));
   EXPECT_TRUE(Logged("[0] Cleanup folder  " + made));
   EXPECT_TRUE(Logged("[0] ActDelFile() - file  " + made + "\\one"));
-}
 
-TEST_F(FileActionsTest, TempFolderFailuresLeaveTheOutputEmpty) {
-  char folder[MAX_PATH] = "stale";
+  // Failures leave the output empty: a missing base, and one too long for the name, which is
+  // refused before the name is formed.
+  strcpy(folder, "stale");
   EXPECT_FALSE(CreateTempFolder(machine.Path("missing").c_str(), folder));
   EXPECT_STREQ(folder, "");
-  EXPECT_TRUE(Logged("[10B] CreateTempFolder: Can't get temp name")) << "a missing base";
+  EXPECT_TRUE(Logged("[10B] CreateTempFolder: Can't get temp name"));
   EXPECT_FALSE(CreateTempFolder(machine.Dir().c_str(), nullptr));
-  // A base too long for the name is refused before the name is formed.
   strcpy(folder, "stale");
   EXPECT_FALSE(CreateTempFolder(LongWayTo(machine.Dir()).c_str(), folder));
   EXPECT_STREQ(folder, "");
@@ -64,38 +50,32 @@ TEST_F(FileActionsTest, TempFolderFailuresLeaveTheOutputEmpty) {
 
 TEST_F(FileActionsTest, WalkAppliesTheActionToEveryEntryAndGoesOnAfterFailures) {
   std::string w = Folder("w");
-  for (const char* name : {"a", "b", "c.txt"})
-    ASSERT_TRUE(TestMachine::WriteBytes(w + "\\" + name, name));
+  for (const char* name : {"a", "b", "c.txt"}) Put(w + "\\" + name, name);
   ASSERT_TRUE(CreateDirectoryA((w + "\\sub").c_str(), nullptr));
   ASSERT_TRUE(SetFileAttributesA((w + "\\c.txt").c_str(), FILE_ATTRIBUTE_READONLY));
   g_visited.clear();
   EXPECT_EQ(ForEachFile(w.c_str(), Record, "ctx", nullptr), 0);
-  std::set<std::string> visited(g_visited.begin(), g_visited.end());
-  EXPECT_EQ(visited, (std::set<std::string>{w + "\\a", w + "\\b", w + "\\c.txt", w + "\\sub"}));
-  EXPECT_EQ(g_visited.size(), 4u) << "each entry once, the dot entries never";
+  std::sort(g_visited.begin(), g_visited.end());
+  EXPECT_EQ(g_visited, (std::vector<std::string>{w + "\\a", w + "\\b", w + "\\c.txt", w + "\\sub"}))
+      << "each entry once, the dot entries never";
   EXPECT_TRUE(Logged("[0] ForEachFile() - by mask  " + w + "\\*.*"));
   EXPECT_TRUE(Logged("[0] ForEachFile() -  FAIL"));
   SetFileAttributesA((w + "\\c.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 
-  ASSERT_TRUE(CreateDirectoryA(machine.Path("empty").c_str(), nullptr));
   g_visited.clear();
-  EXPECT_EQ(ForEachFile(machine.Path("empty").c_str(), Record, "ctx", nullptr), 1);
+  EXPECT_EQ(ForEachFile(Folder("empty").c_str(), Record, "ctx", nullptr), 1);
   EXPECT_TRUE(g_visited.empty());
   EXPECT_TRUE(Logged("[0] ForEachFile() -  OK"));
   EXPECT_EQ(ForEachFile(nullptr, Record, "ctx", nullptr), 0);
   EXPECT_EQ(ForEachFile(machine.Dir().c_str(), nullptr, "ctx", nullptr), 0);
-}
-
-TEST_F(FileActionsTest, WalkOfAMissingFolderIsReported) {
-  std::string mask = machine.Path("none") + "\\*.*";
   EXPECT_EQ(ForEachFile(machine.Path("none").c_str(), ActDelFile, nullptr, nullptr), 0);
-  EXPECT_TRUE(Logged("[3] Can't find any files matching  " + mask + ": "));
+  EXPECT_TRUE(Logged("[3] Can't find any files matching  " + machine.Path("none") + "\\*.*: "));
 }
 
 TEST_F(FileActionsTest, EntriesWhosePathWouldNotFitAreRefusedNotCut) {
   std::string w = Folder("w");
-  ASSERT_TRUE(TestMachine::WriteBytes(w + "\\a-name-of-thirty-characters.x", "x"));
-  ASSERT_TRUE(TestMachine::WriteBytes(w + "\\s", "s"));
+  Put(w + "\\a-name-of-thirty-characters.x", "x");
+  Put(w + "\\s", "s");
   std::string folder = LongWayTo(w);
   g_visited.clear();
   EXPECT_EQ(ForEachFile(folder.c_str(), Record, "ctx", nullptr), 0);
@@ -126,7 +106,7 @@ TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAbove) {
   EXPECT_EQ(log.Entries().size(), 3u) << "and nothing made for it";
 
   // A file in the way, as the folder or above it: the system's error, and the file stays.
-  ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("f"), "x"));
+  Put(machine.Path("f"), "x");
   for (const char* folder : {"f", "f\\sub"}) {
     EXPECT_TRUE(
         FAILS_WITH(CreateFolderTree(machine.Path(folder).c_str()), FALSE, ERROR_ALREADY_EXISTS))
@@ -144,15 +124,14 @@ TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAbove) {
 }
 
 TEST_F(FileActionsTest, CleanupLeavesAFolderWithASubfolderOrAReadOnlyFile) {
-  std::string dir = machine.Path("t");
-  ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+  std::string dir = Folder("t");
   ASSERT_TRUE(CreateDirectoryA((dir + "\\inner").c_str(), nullptr));
   EXPECT_FALSE(CleanupFolder(dir.c_str()));
   EXPECT_TRUE(TestMachine::Exists(dir));
   EXPECT_TRUE(LoggedAnywhere("] Cleanup files err  " + dir));
   ASSERT_TRUE(RemoveDirectoryA((dir + "\\inner").c_str()));
 
-  ASSERT_TRUE(TestMachine::WriteBytes(dir + "\\ro", "r"));
+  Put(dir + "\\ro", "r");
   ASSERT_TRUE(SetFileAttributesA((dir + "\\ro").c_str(), FILE_ATTRIBUTE_READONLY));
   EXPECT_FALSE(CleanupFolder(dir.c_str()));
   EXPECT_TRUE(TestMachine::Exists(dir + "\\ro")) << "no attribute is cleared";
@@ -161,85 +140,65 @@ TEST_F(FileActionsTest, CleanupLeavesAFolderWithASubfolderOrAReadOnlyFile) {
   EXPECT_FALSE(CleanupFolder(nullptr));
 }
 
-TEST_F(FileActionsTest, CopyOverwritesAndLogsBothPaths) {
-  ASSERT_TRUE(CreateDirectoryA(machine.Path("dest").c_str(), nullptr));
-  ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("f.dll"), "new"));
-  ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("dest\\f.dll"), "old"));
-  EXPECT_NE(ActCopyFile(machine.Path("f.dll").c_str(), machine.Path("dest").c_str()), 0);
-  EXPECT_EQ(Read(machine.Path("dest\\f.dll")), "new");
-  EXPECT_TRUE(TestMachine::Exists(machine.Path("f.dll")));
-  EXPECT_EQ(log.Entries(),
-            (std::vector<std::string>{"[0] ActCopyFile() - from  " + machine.Path("f.dll"),
-                                      "[0]                   to  " + machine.Path("dest\\f.dll")}));
-}
-
-TEST_F(FileActionsTest, MoveCopiesThenDeletesAndCountsWhatCannotBePlaced) {
-  std::string dest = machine.Path("dest");
-  ASSERT_TRUE(CreateDirectoryA(dest.c_str(), nullptr));
+// Targets held open without write sharing, or read-only, or folders can't be written: the lock
+// probe counts them without touching them, and the move leaves them and their sources for the
+// restart.
+TEST_F(FileActionsTest, ProbeAndMoveCountTargetsThatCannotBeWritten) {
+  std::string dest = Folder("dest");
   for (const char* name : {"free", "ro", "held"}) {
-    ASSERT_TRUE(TestMachine::WriteBytes(machine.Path(name), std::string("new ") + name));
-    ASSERT_TRUE(TestMachine::WriteBytes(dest + "\\" + name, "old"));
+    Put(machine.Path(name), std::string("new ") + name);
+    Put(dest + "\\" + name, "old");
   }
+  ASSERT_TRUE(CreateDirectoryA((dest + "\\folder").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(machine.Path("folder").c_str(), nullptr));
   ASSERT_TRUE(SetFileAttributesA((dest + "\\ro").c_str(), FILE_ATTRIBUTE_READONLY));
-  HeldByChild held(machine.Dir(), "file \"" + dest + "\\held\" 0x40000000 0");
+  HeldByChild held(machine.Dir(), "file \"" + dest + "\\held\" 0x80000000 1");
   ASSERT_EQ(held.Ready(), "ok");
+  const bool readOnly = ReadOnlyIsEnforced(machine.Dir());
 
+  EXPECT_EQ(ActCheckLocked("C:\\src\\missing", dest.c_str()), 1);
+  EXPECT_TRUE(log.Entries().empty()) << "a missing target writes no line";
+  EXPECT_EQ(ActCheckLocked("C:\\src\\free", dest.c_str()), 1);
+  EXPECT_TRUE(Logged("[0] ActCheckLocked() - not locked " + dest + "\\free"));
+  EXPECT_EQ(LockedFileCount, 0);
+  for (const char* name : {"ro", "held", "folder"})
+    EXPECT_EQ(ActCheckLocked(("C:\\src\\" + std::string(name)).c_str(), dest.c_str()), 1);
+  if (readOnly) {
+    EXPECT_TRUE(Logged("[5] ActCheckLocked() - locked " + dest + "\\ro"));
+  }
+  EXPECT_TRUE(Logged("[20] ActCheckLocked() - locked " + dest + "\\held"));
+  EXPECT_EQ(LockedFileCount, readOnly ? 3 : 2);
+  EXPECT_TRUE(GetFileAttributesA((dest + "\\ro").c_str()) & FILE_ATTRIBUTE_READONLY)
+      << "no attribute is changed";
+
+  LockedFileCount = 0;
   EXPECT_EQ(ActMoveFile(machine.Path("free").c_str(), dest.c_str()), 1);
   EXPECT_FALSE(TestMachine::Exists(machine.Path("free")));
   EXPECT_EQ(Read(dest + "\\free"), "new free");
   EXPECT_TRUE(Logged("[0] ActMoveFile() - move  " + machine.Path("free")));
   EXPECT_EQ(LockedFileCount, 0);
-
-  const bool readOnly = ReadOnlyIsEnforced(machine.Dir());
+  for (std::string name : {"ro", "held", "folder"}) {
+    if (name == "ro" && !readOnly) continue;
+    EXPECT_EQ(ActMoveFile(machine.Path(name).c_str(), dest.c_str()), 1) << name;
+    EXPECT_TRUE(TestMachine::Exists(machine.Path(name))) << "the source stays: " << name;
+    if (name != "folder") {
+      EXPECT_EQ(Read(dest + "\\" + name), "old") << name;
+    }
+  }
   if (readOnly) {
-    EXPECT_EQ(ActMoveFile(machine.Path("ro").c_str(), dest.c_str()), 1);
     EXPECT_TRUE(Logged("[5] ActMoveFile() - after reboot " + dest + "\\ro"));
   }
-  EXPECT_EQ(ActMoveFile(machine.Path("held").c_str(), dest.c_str()), 1);
   EXPECT_TRUE(Logged("[20] ActMoveFile() - after reboot " + dest + "\\held"));
-  ASSERT_TRUE(CreateDirectoryA(machine.Path("sub").c_str(), nullptr));
-  EXPECT_EQ(ActMoveFile(machine.Path("sub").c_str(), dest.c_str()), 1);
   EXPECT_EQ(LockedFileCount, readOnly ? 3 : 2);
   held.Release();
-  for (const char* name : {"ro", "held"}) {
-    if (!readOnly && std::string(name) == "ro") continue;
-    EXPECT_TRUE(TestMachine::Exists(machine.Path(name))) << "the source stays: " << name;
-    EXPECT_EQ(Read(dest + "\\" + name), "old") << name;
-  }
   SetFileAttributesA((dest + "\\ro").c_str(), FILE_ATTRIBUTE_NORMAL);
-}
 
-TEST_F(FileActionsTest, LockProbeCountsTargetsThatCannotBeWrittenExclusively) {
-  std::string dest = machine.Path("dest");
-  ASSERT_TRUE(CreateDirectoryA(dest.c_str(), nullptr));
-  ASSERT_TRUE(TestMachine::WriteBytes(dest + "\\free", "f"));
-  ASSERT_TRUE(TestMachine::WriteBytes(dest + "\\ro", "r"));
-  ASSERT_TRUE(TestMachine::WriteBytes(dest + "\\held", "h"));
-  ASSERT_TRUE(CreateDirectoryA((dest + "\\folder").c_str(), nullptr));
-  ASSERT_TRUE(SetFileAttributesA((dest + "\\ro").c_str(), FILE_ATTRIBUTE_READONLY));
-  HeldByChild held(machine.Dir(), "file \"" + dest + "\\held\" 0x80000000 1");
-  ASSERT_EQ(held.Ready(), "ok");
-
-  EXPECT_EQ(ActCheckLocked("C:\\src\\missing", dest.c_str()), 1);
-  EXPECT_TRUE(log.Entries().empty()) << "a missing target writes no line";
-  EXPECT_EQ(LockedFileCount, 0);
-  EXPECT_EQ(ActCheckLocked("C:\\src\\free", dest.c_str()), 1);
-  EXPECT_TRUE(Logged("[0] ActCheckLocked() - not locked " + dest + "\\free"));
-  EXPECT_EQ(LockedFileCount, 0);
-  const bool readOnly = ReadOnlyIsEnforced(machine.Dir());
-  EXPECT_EQ(ActCheckLocked("C:\\src\\ro", dest.c_str()), 1);
-  if (readOnly) {
-    EXPECT_TRUE(Logged("[5] ActCheckLocked() - locked " + dest + "\\ro"));
-  }
-  EXPECT_EQ(ActCheckLocked("C:\\src\\held", dest.c_str()), 1);
-  EXPECT_TRUE(Logged("[20] ActCheckLocked() - locked " + dest + "\\held"));
-  EXPECT_EQ(ActCheckLocked("C:\\src\\folder", dest.c_str()), 1);
-  EXPECT_EQ(LockedFileCount, readOnly ? 3 : 2);
-  EXPECT_EQ(GetFileAttributesA((dest + "\\ro").c_str()) & FILE_ATTRIBUTE_READONLY,
-            (DWORD)FILE_ATTRIBUTE_READONLY)
-      << "no attribute is changed";
-  held.Release();
-  SetFileAttributesA((dest + "\\ro").c_str(), FILE_ATTRIBUTE_NORMAL);
+  // A copy overwrites, and keeps its source.
+  EXPECT_NE(ActCopyFile(machine.Path("held").c_str(), dest.c_str()), 0);
+  EXPECT_EQ(Read(dest + "\\held"), "new held");
+  EXPECT_TRUE(TestMachine::Exists(machine.Path("held")));
+  EXPECT_TRUE(Logged("[0] ActCopyFile() - from  " + machine.Path("held")));
+  EXPECT_TRUE(Logged("[0]                   to  " + dest + "\\held"));
 }
 
 #ifndef _WIN32
@@ -253,8 +212,8 @@ TEST_F(FileActionsTest, HostSameTickNameAndFailingListingEnd) {
   EXPECT_TRUE(Logged("[B7] CreateTempFolder: !!!"));
 
   std::string w = Folder("w");
-  ASSERT_TRUE(TestMachine::WriteBytes(w + "\\x", "x"));
-  ASSERT_TRUE(TestMachine::WriteBytes(w + "\\y", "y"));
+  Put(w + "\\x", "x");
+  Put(w + "\\y", "y");
   winsim::SetFault("FindNextFileA", 3, ERROR_NOT_READY);  // after ".", ".." and "x"
   EXPECT_EQ(ForEachFile(w.c_str(), ActDelFile, nullptr, nullptr), 0);
   winsim::ClearFaults();
@@ -264,13 +223,12 @@ TEST_F(FileActionsTest, HostSameTickNameAndFailingListingEnd) {
 
   // A folder held for a moment (a console host that still has it as its working folder) is
   // waited for; one held for good is reported after about two seconds.
-  winsim::SetFault("RemoveDirectoryA", winsim::CallCount("RemoveDirectoryA") + 1,
-                   ERROR_SHARING_VIOLATION);
+  FailNext("RemoveDirectoryA", ERROR_SHARING_VIOLATION);
   EXPECT_TRUE(CleanupFolder(w.c_str()));
   EXPECT_FALSE(TestMachine::Exists(w));
   Folder("w");
   unsigned before = winsim::CallCount("RemoveDirectoryA");
-  winsim::SetFault("RemoveDirectoryA", before + 1, ERROR_SHARING_VIOLATION, true);
+  FailNext("RemoveDirectoryA", ERROR_SHARING_VIOLATION, true);
   EXPECT_FALSE(CleanupFolder(w.c_str()));
   EXPECT_EQ(winsim::CallCount("RemoveDirectoryA") - before, 21u) << "20 more tries, 100 ms apart";
   winsim::ClearFaults();

@@ -12,6 +12,9 @@
 #include "support/report.h"
 #include "tests/support/log_reader.h"
 #include "tests/support/test_machine.h"
+#ifndef _WIN32
+#include "platform/posix/winsim.h"
+#endif
 
 class FileopsTest : public ::testing::Test {
  protected:
@@ -38,6 +41,9 @@ class FileopsTest : public ::testing::Test {
     EXPECT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << path;
     return path;
   }
+  static void Put(const std::string& path, const std::string& bytes) {
+    ASSERT_TRUE(TestMachine::WriteBytes(path, bytes)) << path;
+  }
   std::string Read(const std::string& path) const {
     std::string bytes;
     TestMachine::ReadBytes(path, &bytes);
@@ -51,6 +57,12 @@ class FileopsTest : public ::testing::Test {
     if (path.size() < 250) path += "\\";
     return path;
   }
+#ifndef _WIN32
+  // The next call of function (and, with andLater, every later one) fails with error.
+  static void FailNext(const char* function, DWORD error, bool andLater = false) {
+    winsim::SetFault(function, winsim::CallCount(function) + 1, error, andLater);
+  }
+#endif
 
   TestMachine machine;
   LogCapture log;

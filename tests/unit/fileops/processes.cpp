@@ -6,9 +6,6 @@
 #include "fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/message_boxes.h"
-#ifndef _WIN32
-#include "platform/posix/winsim.h"
-#endif
 
 namespace {
 
@@ -20,35 +17,26 @@ const char kChild[] = "pw_child.exe";
 const char kChild[] = "pw_child";
 #endif
 
-bool SameNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return toupper((unsigned char)x) == toupper((unsigned char)y);
-         });
-}
-
 }  // namespace
 
 TEST_F(ProcessesTest, ChildRunsFromItsFolderWithTheQuotedCommandLine) {
   std::string folder = TestProgramFolder();
+  std::string program = "\"" + folder + "\\" + kChild + "\"";
   std::string out = machine.Path("report.txt");
   EXPECT_EQ(RunProcess(folder.c_str(), kChild, ("report \"" + out + "\" 7").c_str()), 0)
       << "the child's exit code is not the result";
-  std::string line = "\"" + folder + "\\" + kChild + "\" report \"" + out + "\" 7";
   std::string report = Read(out);
   size_t eol = report.find('\n');
-  EXPECT_EQ(report.substr(0, eol), line);
-  EXPECT_TRUE(SameNoCase(report.substr(eol + 1), folder + "\n")) << report;
-  EXPECT_EQ(log.Entries(),
-            (std::vector<std::string>{"[0] RunProcess() -  " + line,
-                                      "[0]  ... running, wait for it ", "[7]  ... finished "}));
-}
+  EXPECT_EQ(report.substr(0, eol), program + " report \"" + out + "\" 7");
+  EXPECT_EQ(lstrcmpiA(report.substr(eol + 1).c_str(), (folder + "\n").c_str()), 0) << report;
 
-TEST_F(ProcessesTest, WithoutParametersTheCommandLineIsTheQuotedPathAlone) {
-  std::string folder = TestProgramFolder();
+  // Without parameters the command line is the quoted path alone; pw_child answers 0x40.
   EXPECT_EQ(RunProcess(folder.c_str(), kChild, nullptr), 0);
-  EXPECT_TRUE(Logged("[0] RunProcess() -  \"" + folder + "\\" + kChild + "\""));
-  EXPECT_FALSE(Logged("[0] RunProcess() -  \"" + folder + "\\" + kChild + "\" "));
-  EXPECT_TRUE(Logged("[40]  ... finished")) << "pw_child's answer to no command";
+  const std::string running = "[0]  ... running, wait for it ";
+  EXPECT_EQ(log.Entries(),
+            (std::vector<std::string>{"[0] RunProcess() -  " + report.substr(0, eol), running,
+                                      "[7]  ... finished ", "[0] RunProcess() -  " + program,
+                                      running, "[40]  ... finished "}));
 }
 
 TEST_F(ProcessesTest, AMissingProgramOrAnOverlongCommandLineIsAFailureStatus) {
@@ -69,35 +57,24 @@ TEST_F(ProcessesTest, AMissingProgramOrAnOverlongCommandLineIsAFailureStatus) {
 TEST_F(ProcessesTest, HostRestartQuestionHasFourOutcomes) {
   std::string answers = machine.Root() + "/state/messagebox-answers";
   std::string requests = "Z:" + machine.Root() + "/state/reboot-requests";
+  const std::string rebooting = "[0] AskForReboot() - rebooting ",
+                    cancelled = "[0] AskForReboot() - cancelled ",
+                    accepted = "00000002\t00000000\taccepted\n";
+  const std::vector<std::string> refused = {
+      rebooting, "[4C7] Reboot Failed. : The operation was canceled by the user.", "", " ",
+      cancelled};
   struct Case {
     const char* name;
     BOOL noAsk;
     const char* answer;  // scripted button, when asked
     const char* refuse;  // [shutdown] refuse
     std::vector<std::string> lines;
-    const char* request;
+    std::string request;
   } cases[] = {
-      {"answered no", FALSE, "7", "0", {"[0] AskForReboot() - cancelled "}, ""},
-      {"answered yes",
-       FALSE,
-       "6",
-       "0",
-       {"[0] AskForReboot() - rebooting "},
-       "00000002\t00000000\taccepted\n"},
-      {"not asked",
-       TRUE,
-       nullptr,
-       "0",
-       {"[0] AskForReboot() - rebooting "},
-       "00000002\t00000000\taccepted\n"},
-      {"refused",
-       TRUE,
-       nullptr,
-       "1223",
-       {"[0] AskForReboot() - rebooting ",
-        "[4C7] Reboot Failed. : The operation was canceled by the user.", "", " ",
-        "[0] AskForReboot() - cancelled "},
-       "00000002\t00000000\trefused\n"},
+      {"answered no", FALSE, "7", "0", {cancelled}, ""},
+      {"answered yes", FALSE, "6", "0", {rebooting}, accepted},
+      {"not asked", TRUE, nullptr, "0", {rebooting}, accepted},
+      {"refused", TRUE, nullptr, "1223", refused, "00000002\t00000000\trefused\n"},
   };
   for (const Case& c : cases) {
     DeleteFileA(log.Path().c_str());
@@ -113,9 +90,9 @@ TEST_F(ProcessesTest, HostRestartQuestionHasFourOutcomes) {
     auto shown = boxes.Boxes();
     ASSERT_EQ(shown.size(), c.noAsk ? 0u : 1u) << c.name;
     if (!c.noAsk) {
-      EXPECT_EQ(shown[0].title, "Pondwick Setup");
-      EXPECT_EQ(shown[0].text,
-                "Pondwick Setup requires you to reboot your computer.\nDo you want to reboot now?");
+      EXPECT_EQ(shown[0].title + "|" + shown[0].text,
+                "Pondwick Setup|Pondwick Setup requires you to reboot your computer.\nDo you want "
+                "to reboot now?");
       EXPECT_EQ(shown[0].style, (UINT)(MB_YESNO | MB_ICONQUESTION));
     }
   }
@@ -130,8 +107,7 @@ TEST_F(ProcessesTest, HostShutdownPrivilegeNeedsTheTokenFunctions) {
     EXPECT_FALSE(EnableShutdownPrivilege()) << missing;
   }
   machine.SetSetting("functions", "missing", "");
-  winsim::ClearFaults();
-  winsim::SetFault("OpenProcessToken", 1, ERROR_ACCESS_DENIED);
+  FailNext("OpenProcessToken", ERROR_ACCESS_DENIED);
   EXPECT_FALSE(EnableShutdownPrivilege());
   winsim::ClearFaults();
   machine.SetSetting("security", "shutdown", "no");

@@ -6,9 +6,6 @@
 #include "tests/support/child_process.h"
 #include "tests/support/restart_state.h"
 #include "tests/support/win32_checks.h"
-#ifndef _WIN32
-#include "platform/posix/winsim.h"
-#endif
 
 namespace {
 
@@ -21,19 +18,22 @@ std::string ShortPath(const std::string& path) {
 class RebootTest : public FileopsTest {
  protected:
   RebootTest() { RebootCopyCount = 0; }
+  // The copy that the 95 family's edit is asked to schedule.
+  void MakeSource() { Put(source, "new"); }
   PendingList pending;
   Wininit wininit;
+  std::string inst = Folder("inst"), source = inst + "\\_pw1.pw_";
 };
 
 }  // namespace
 
 TEST_F(RebootTest, CopiesAreNumberedBesideTheTargetAndNeverOverwriteAWaitingOne) {
-  std::string temp = Folder("temp"), inst = Folder("inst");
-  ASSERT_TRUE(TestMachine::WriteBytes(temp + "\\a.dll", "new a"));
-  ASSERT_TRUE(TestMachine::WriteBytes(temp + "\\b.dll", "new b"));
-  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\a.dll", "old a"));
+  std::string temp = Folder("temp");
+  Put(temp + "\\a.dll", "new a");
+  Put(temp + "\\b.dll", "new b");
+  Put(inst + "\\a.dll", "old a");
   // An earlier run's copy, still waiting for its own replacement.
-  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\_pw2.pw_", "earlier run"));
+  Put(inst + "\\_pw2.pw_", "earlier run");
 
   EXPECT_NE(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0);
   EXPECT_NE(ActMoveFileOnReboot((temp + "\\b.dll").c_str(), inst.c_str()), 0);
@@ -42,13 +42,13 @@ TEST_F(RebootTest, CopiesAreNumberedBesideTheTargetAndNeverOverwriteAWaitingOne)
   EXPECT_EQ(Read(inst + "\\_pw2.pw_"), "earlier run");
   EXPECT_EQ(Read(inst + "\\_pw3.pw_"), "new b");
   EXPECT_EQ(Read(inst + "\\a.dll"), "old a") << "replaced only at the next start";
-  EXPECT_EQ(pending.Added(), PendingPair(inst + "\\_pw1.pw_", inst + "\\a.dll") +
-                                 PendingPair(inst + "\\_pw3.pw_", inst + "\\b.dll") + '\0');
+  const std::string scheduled = PendingPair(inst + "\\_pw1.pw_", inst + "\\a.dll") +
+                                PendingPair(inst + "\\_pw3.pw_", inst + "\\b.dll") + '\0';
+  EXPECT_EQ(pending.Added(), scheduled);
   std::vector<std::string> entries = log.Entries();
   ASSERT_GE(entries.size(), 3u);
   EXPECT_EQ(entries[0], "[0] ActMoveFileOnReboot() - move  " + temp + "\\a.dll");
   EXPECT_EQ(entries[1], "[0] " + std::string(26, ' ') + "to  " + inst);
-  EXPECT_EQ(entries[2].rfind("[", 0), 0u);
   EXPECT_NE(entries[2].find("] MoveFileOnRebootNT() - MoveFileEx  OK"), std::string::npos)
       << entries[2];
   EXPECT_FALSE(wininit.Exists()) << "the NT family never touches wininit.ini";
@@ -59,47 +59,34 @@ TEST_F(RebootTest, CopiesAreNumberedBesideTheTargetAndNeverOverwriteAWaitingOne)
   EXPECT_TRUE(Logged("[2] ActMoveFileOnReboot() - can't copy to " + inst + "\\_pw4.pw_"));
   // A target that cannot be named within MAX_PATH is refused before any copy is made.
   std::string distant = LongWayTo(inst);
-  ASSERT_TRUE(TestMachine::WriteBytes(temp + "\\a-name-of-thirty-characters.x", "x"));
+  Put(temp + "\\a-name-of-thirty-characters.x", "x");
   EXPECT_EQ(
       ActMoveFileOnReboot((temp + "\\a-name-of-thirty-characters.x").c_str(), distant.c_str()), 0);
   EXPECT_TRUE(Logged("[CE] ActMoveFileOnReboot() - can't copy to " + distant));
   EXPECT_EQ(RebootCopyCount, 4);
-  EXPECT_EQ(pending.Added(), PendingPair(inst + "\\_pw1.pw_", inst + "\\a.dll") +
-                                 PendingPair(inst + "\\_pw3.pw_", inst + "\\b.dll") + '\0');
-}
-
-TEST_F(RebootTest, WithoutDestinationTheSourceIsScheduledForDeletion) {
-  std::string folder = Folder("PWS1234.TMP");
-  EXPECT_NE(MoveFileOnReboot(folder.c_str(), nullptr), 0);
-  EXPECT_EQ(pending.Added(), PendingPair(folder, "") + '\0');
-  EXPECT_TRUE(TestMachine::Exists(folder));
+  EXPECT_EQ(pending.Added(), scheduled);
 }
 
 // A copy left by a run cut short goes at the next start; one that an earlier run scheduled is
 // moved onto its target first, and other files are left alone.
 TEST_F(RebootTest, StaleCopiesGoAtTheNextStartAfterTheirOwnReplacement) {
-  std::string inst = Folder("inst");
   for (const char* name : {"_pw1.pw_", "_pw7.pw_", "a.dll", "_pw1.pw_.txt"})
-    ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\" + name, name));
+    Put(inst + "\\" + name, name);
   ASSERT_TRUE(CreateDirectoryA((inst + "\\_pw3.pw_").c_str(), nullptr)) << "a folder is no copy";
-  ASSERT_NE(MoveFileOnReboot((inst + "\\_pw1.pw_").c_str(), (inst + "\\a.dll").c_str()), 0);
+  ASSERT_NE(MoveFileOnReboot(source.c_str(), (inst + "\\a.dll").c_str()), 0);
   ScheduleStaleCopiesRemoval(inst.c_str());
+  // The listing's order is the file system's.
+  std::string moved = PendingPair(source, inst + "\\a.dll"), one = PendingPair(source, ""),
+              seven = PendingPair(inst + "\\_pw7.pw_", "");
   std::string added = pending.Added();
-  std::string moved = PendingPair(inst + "\\_pw1.pw_", inst + "\\a.dll");
-  EXPECT_EQ(added.find(moved), 0u) << "the earlier run's move stays first";
-  EXPECT_NE(added.find(PendingPair(inst + "\\_pw1.pw_", "")), std::string::npos);
-  EXPECT_NE(added.find(PendingPair(inst + "\\_pw7.pw_", "")), std::string::npos);
-  EXPECT_EQ(added.size(), moved.size() + PendingPair(inst + "\\_pw1.pw_", "").size() +
-                              PendingPair(inst + "\\_pw7.pw_", "").size() + 1)
-      << "nothing else is scheduled";
+  EXPECT_TRUE(added == moved + one + seven + '\0' || added == moved + seven + one + '\0') << added;
   EXPECT_EQ(Read(inst + "\\_pw7.pw_"), "_pw7.pw_") << "deleted only at the next start";
 }
 
 TEST_F(RebootTest, WininitGetsItsRenameSectionWhereverItStands) {
-  std::string inst = Folder("inst");
-  std::string source = inst + "\\_pw1.pw_", target = inst + "\\a.dll";
-  ASSERT_TRUE(TestMachine::WriteBytes(source, "new"));
-  ASSERT_TRUE(TestMachine::WriteBytes(target, "old"));
+  std::string target = inst + "\\a.dll";
+  MakeSource();
+  Put(target, "old");
   const std::string line = ShortPath(target) + "=" + ShortPath(source) + "\r\n";
   struct Case {
     const char* before;
@@ -139,9 +126,7 @@ TEST_F(RebootTest, WininitGetsItsRenameSectionWhereverItStands) {
 }
 
 TEST_F(RebootTest, WininitDestinationIsMadeAndALongNameIsReported) {
-  std::string inst = Folder("inst");
-  std::string source = inst + "\\_pw1.pw_";
-  ASSERT_TRUE(TestMachine::WriteBytes(source, "new"));
+  MakeSource();
   std::string made = inst + "\\new.dll";
   EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), made.c_str()), 1);
   EXPECT_TRUE(TestMachine::Exists(made)) << "made empty, so that it has a short name";
@@ -149,7 +134,7 @@ TEST_F(RebootTest, WininitDestinationIsMadeAndALongNameIsReported) {
   EXPECT_FALSE(LoggedAnywhere("is locked and will be copied")) << "an 8.3 name needs no warning";
 
   std::string longName = inst + "\\Pondwick Identities.dll";
-  ASSERT_TRUE(TestMachine::WriteBytes(longName, "old"));
+  Put(longName, "old");
   EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), longName.c_str()), 1);
   std::string shortPath = ShortPath(longName);
   std::string shortName = GetFileNamePart(shortPath.c_str());
@@ -163,9 +148,7 @@ TEST_F(RebootTest, WininitDestinationIsMadeAndALongNameIsReported) {
 }
 
 TEST_F(RebootTest, WininitFailuresLeaveTheFileAsItWas) {
-  std::string inst = Folder("inst");
-  std::string source = inst + "\\_pw1.pw_";
-  ASSERT_TRUE(TestMachine::WriteBytes(source, "new"));
+  MakeSource();
   ASSERT_TRUE(wininit.Write("[Rename]\r\n"));
   EXPECT_EQ(MoveFileOnReboot9x((inst + "\\gone").c_str(), nullptr), 0);
   EXPECT_TRUE(Logged("[2] MoveFileOnReboot9x() - failed to get short name for " + inst + "\\gone"));
@@ -181,9 +164,7 @@ TEST_F(RebootTest, WininitFailuresLeaveTheFileAsItWas) {
 #ifndef _WIN32
 
 TEST_F(RebootTest, HostFamilyChoosesTheMeansAndAMissingMoveFileExIsQuiet) {
-  std::string inst = Folder("inst");
-  std::string source = inst + "\\_pw1.pw_";
-  ASSERT_TRUE(TestMachine::WriteBytes(source, "new"));
+  MakeSource();
   machine.SetSetting("windows", "version", "98");
   EXPECT_EQ(MoveFileOnReboot(source.c_str(), nullptr), 1);
   EXPECT_EQ(wininit.Text(), "[Rename]\r\nNUL=" + source + "\r\n");
@@ -196,45 +177,45 @@ TEST_F(RebootTest, HostFamilyChoosesTheMeansAndAMissingMoveFileExIsQuiet) {
   EXPECT_EQ(log.Entries().size(), lines) << "no log line";
   machine.SetSetting("functions", "missing", "");
 
-  winsim::SetFault("MoveFileExA", winsim::CallCount("MoveFileExA") + 1, ERROR_ACCESS_DENIED);
+  FailNext("MoveFileExA", ERROR_ACCESS_DENIED);
   EXPECT_EQ(MoveFileOnRebootNT(source.c_str(), nullptr), 0);
   EXPECT_TRUE(Logged("[5] MoveFileOnRebootNT() - MoveFileEx  FAIL"));
   EXPECT_EQ(pending.Added(), "");
 }
 
 TEST_F(RebootTest, HostMappingFailuresGiveTheFileItsOldLength) {
-  std::string inst = Folder("inst");
-  std::string source = inst + "\\_pw1.pw_";
-  ASSERT_TRUE(TestMachine::WriteBytes(source, "new"));
-  ASSERT_TRUE(wininit.Write("[Other]\r\nk=v\r\n"));
-  winsim::SetFault("CreateFileMappingA", winsim::CallCount("CreateFileMappingA") + 1,
-                   ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), nullptr), 0);
-  EXPECT_TRUE(Logged("[8] MoveFileOnReboot9x() - failed to create mapping " + wininit.Path()));
-  EXPECT_EQ(wininit.Text(), "[Other]\r\nk=v\r\n");
+  const std::string other = "[Other]\r\nk=v\r\n";
+  MakeSource();
+  struct Fault {
+    const char* function;
+    DWORD error;
+    const char *code, *step;
+  };
+  for (const Fault& f :
+       {Fault{"CreateFileMappingA", ERROR_NOT_ENOUGH_MEMORY, "[8]", "create mapping"},
+        Fault{"MapViewOfFile", ERROR_NOT_ENOUGH_MEMORY, "[8]", "map view"},
+        Fault{"SetEndOfFile", ERROR_DISK_FULL, "[70]", "cut"}}) {
+    ASSERT_TRUE(wininit.Write(other));
+    FailNext(f.function, f.error);
+    EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), nullptr), 0) << f.function;
+    EXPECT_TRUE(Logged(std::string(f.code) + " MoveFileOnReboot9x() - failed to " + f.step + " " +
+                       wininit.Path()));
+    // Uncut, the edit is followed by the mapping's zeros: nothing a start can count on.
+    if (f.error != ERROR_DISK_FULL) {
+      EXPECT_EQ(wininit.Text(), other) << f.function << ": no zeros left behind";
+    }
+  }
+  ASSERT_TRUE(wininit.Write(other));
 
-  winsim::SetFault("MapViewOfFile", winsim::CallCount("MapViewOfFile") + 1,
-                   ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), nullptr), 0);
-  EXPECT_TRUE(Logged("[8] MoveFileOnReboot9x() - failed to map view " + wininit.Path()));
-  EXPECT_EQ(wininit.Text(), "[Other]\r\nk=v\r\n") << "no zeros left behind";
-  // The edit made but not cut to length: the zeros behind it make it nothing to count on.
-  winsim::SetFault("SetEndOfFile", winsim::CallCount("SetEndOfFile") + 1, ERROR_DISK_FULL);
-  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), nullptr), 0);
-  EXPECT_TRUE(Logged("[70] MoveFileOnReboot9x() - failed to cut " + wininit.Path()));
-  ASSERT_TRUE(wininit.Write("[Other]\r\nk=v\r\n"));
-
-  winsim::SetFault("GetShortPathNameA", winsim::CallCount("GetShortPathNameA") + 1,
-                   ERROR_NOT_ENOUGH_MEMORY);
+  FailNext("GetShortPathNameA", ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), (inst + "\\new.dll").c_str()), 0);
   EXPECT_TRUE(
       Logged("[8] MoveFileOnReboot9x() - failed to get short name for " + inst + "\\new.dll"));
   EXPECT_FALSE(TestMachine::Exists(inst + "\\new.dll")) << "the empty destination goes again";
-  EXPECT_EQ(wininit.Text(), "[Other]\r\nk=v\r\n");
+  EXPECT_EQ(wininit.Text(), other);
   // A destination that was there before stays, whatever fails.
-  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\old.dll", "old"));
-  winsim::SetFault("CreateFileMappingA", winsim::CallCount("CreateFileMappingA") + 1,
-                   ERROR_NOT_ENOUGH_MEMORY);
+  Put(inst + "\\old.dll", "old");
+  FailNext("CreateFileMappingA", ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), (inst + "\\old.dll").c_str()), 0);
   EXPECT_EQ(Read(inst + "\\old.dll"), "old");
 
@@ -243,25 +224,21 @@ TEST_F(RebootTest, HostMappingFailuresGiveTheFileItsOldLength) {
   std::string deep = "C:";
   for (int i = 0; i < 127; ++i) deep += "\\+";
   ASSERT_TRUE(CreateFolderTree(deep.c_str()));
-  ASSERT_TRUE(TestMachine::WriteBytes(deep + "\\s", "new"));
+  Put(deep + "\\s", "new");
   EXPECT_EQ(MoveFileOnReboot9x((deep + "\\s").c_str(), (deep + "\\d").c_str()), 0);
   EXPECT_TRUE(Logged("[6F] MoveFileOnReboot9x() - ini line  " + ShortPath(deep + "\\s")));
   EXPECT_FALSE(TestMachine::Exists(deep + "\\d")) << "the empty destination goes again";
-  EXPECT_EQ(wininit.Text(), "[Other]\r\nk=v\r\n");
+  EXPECT_EQ(wininit.Text(), other);
 }
 
-#endif
-
-#ifndef _WIN32
 // A copy that can't be scheduled would wait beside its target for good: it goes again, and the
 // target keeps its old bytes.
 TEST_F(RebootTest, HostACopyWhoseReplacementCannotBeScheduledIsRemoved) {
-  std::string temp = Folder("temp"), inst = Folder("inst");
-  ASSERT_TRUE(TestMachine::WriteBytes(temp + "\\a.dll", "new a"));
-  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\a.dll", "old a"));
-  std::string target = inst + "\\a.dll";
+  std::string temp = Folder("temp"), target = inst + "\\a.dll";
+  Put(temp + "\\a.dll", "new a");
+  Put(target, "old a");
   ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
-  winsim::SetFault("MoveFileExA", winsim::CallCount("MoveFileExA") + 1, ERROR_ACCESS_DENIED);
+  FailNext("MoveFileExA", ERROR_ACCESS_DENIED);
   EXPECT_TRUE(FAILS_WITH(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0,
                          ERROR_ACCESS_DENIED))
       << "the scheduling's error, for the caller";
@@ -275,8 +252,7 @@ TEST_F(RebootTest, HostACopyWhoseReplacementCannotBeScheduledIsRemoved) {
 
   // Scheduled, but the attribute that would make the start refuse the move can't be cleared:
   // the copy goes, so the scheduled move finds nothing.
-  winsim::SetFault("SetFileAttributesA", winsim::CallCount("SetFileAttributesA") + 1,
-                   ERROR_ACCESS_DENIED);
+  FailNext("SetFileAttributesA", ERROR_ACCESS_DENIED);
   EXPECT_EQ(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0);
   winsim::ClearFaults();
   EXPECT_TRUE(Logged("[5] ActMoveFileOnReboot() - can't clear read-only " + target));
