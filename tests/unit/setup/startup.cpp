@@ -29,13 +29,33 @@ struct Seen {
   bool eventHeld = false;
 } g_seen;
 
+bool EventExists() {
+  HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, kEvent);
+  bool exists = GetLastError() == ERROR_ALREADY_EXISTS;
+  CloseHandle(probe);
+  return exists;
+}
+
 HRESULT FakeRunSfx(char* tail) {
   g_seen.calls++;
   g_seen.tail = tail;
-  HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, kEvent);
-  g_seen.eventHeld = GetLastError() == ERROR_ALREADY_EXISTS;
-  CloseHandle(probe);
+  g_seen.eventHeld = EventExists();
   return (HRESULT)0x80070020;
+}
+
+// Internet Explorer's version value, of size bytes (its text and terminator unless given); no
+// value without a version, and no key at all with REG_NONE.
+void SetIeVersion(const char* version, DWORD type = REG_SZ, DWORD size = 0) {
+  const char* ie = "Software\\Microsoft\\Internet Explorer";
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, ie);
+  HKEY key = nullptr;
+  if (type == REG_NONE || RegCreateKeyExA(HKEY_LOCAL_MACHINE, ie, 0, nullptr, 0, KEY_SET_VALUE,
+                                          nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  if (version)
+    RegSetValueExA(key, "Version", 0, type, reinterpret_cast<const BYTE*>(version),
+                   size ? size : (DWORD)strlen(version) + 1);
+  RegCloseKey(key);
 }
 
 // Each case starts as a fresh process: no flags, no log (under Wine the real C:\_pw is cleared).
@@ -44,12 +64,7 @@ class StartupTest : public ::testing::Test {
   void SetUp() override {
     Reset();
 #ifndef _WIN32
-    // The machine has Internet Explorer 6, as Wine's prefix has its own.
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", 0, nullptr, 0,
-                    KEY_SET_VALUE, nullptr, &key, nullptr);
-    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("6.0.2900.2180"), 14);
-    RegCloseKey(key);
+    SetIeVersion("6.0.2900.2180");  // as Wine's prefix has its own
 #endif
   }
   void TearDown() override { Reset(); }
@@ -115,9 +130,7 @@ TEST_F(StartupTest, HelpComesBeforeEverythingElse) {
   EXPECT_EQ(g_seen.calls, 0);
   EXPECT_FALSE(SilentMode) << "no flags";
   EXPECT_FALSE(TestMachine::Exists(kLog)) << "no log";
-  HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, kEvent);
-  EXPECT_NE(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS) << "no event left behind";
-  CloseHandle(probe);
+  EXPECT_FALSE(EventExists()) << "no event left behind";
   auto shown = boxes.Boxes();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Pondwick Install/Uninstall command-line switches");
@@ -137,9 +150,7 @@ TEST_F(StartupTest, ARunSetsTheFlagsLogsAndHandsTheTailOn) {
   EXPECT_EQ(g_seen.calls, 1);
   EXPECT_EQ(g_seen.tail, "/Silent /REBOOTNOW /home=x");
   EXPECT_TRUE(g_seen.eventHeld) << "the event lives while the sequence runs";
-  HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, kEvent);
-  EXPECT_NE(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS) << "and is closed after it";
-  CloseHandle(probe);
+  EXPECT_FALSE(EventExists()) << "and is closed after it";
   std::vector<std::string> lines = LogEntries(kLog);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].rfind("[0] IE ", 0), 0u) << lines[0];
@@ -158,14 +169,9 @@ TEST_F(StartupTest, ASecondSetupExitsAtOnceAndLeavesTheRunningOnesLogAlone) {
   ASSERT_EQ(running.Ready(), "new");
   CreateDirectoryA("C:\\_pw", nullptr);
   ASSERT_TRUE(TestMachine::WriteBytes(kLog, "the running setup's log"));
-  {
-    MessageBoxWatch boxes;
-    EXPECT_EQ(Run("/silent"), (int)0x800700B7) << "nothing was installed: never 0";
-    EXPECT_TRUE(boxes.Boxes().empty()) << "nothing shown when silent";
-  }
-  SilentMode = false;
+  // Silent, nothing is shown: SilentSecondInstanceExitsWithoutAnyWindow (program.cpp).
   MessageBoxWatch boxes;
-  EXPECT_EQ(Run(""), (int)0x800700B7);
+  EXPECT_EQ(Run(""), (int)0x800700B7) << "nothing was installed: never 0";
   EXPECT_EQ(g_seen.calls, 0);
   auto shown = boxes.Boxes();
   ASSERT_EQ(shown.size(), 1u);
@@ -181,62 +187,38 @@ TEST_F(StartupTest, ASecondSetupExitsAtOnceAndLeavesTheRunningOnesLogAlone) {
 
 TEST_F(StartupTest, HostInternetExplorerVersionsDecideTheRun) {
   struct Case {
-    const char* version;  // null: no value, and with REG_NONE no key at all
+    const char* version;
     DWORD type;
     int result;
-    const char* logged;
-  } cases[] = {{"4.72.3110.8", REG_SZ, kResultStopped, "4.72.3110.8"},
-               {"5.00.2920.0000", REG_SZ, (int)0x80070020, "5.00.2920.0000"},
-               {"11.0.9600.1", REG_SZ, (int)0x80070020, "11.0.9600.1"},
-               {"6.0", REG_BINARY, (int)0x80070020, "6.0"},
-               {nullptr, REG_SZ, kResultStopped, ""},
-               {nullptr, REG_NONE, kResultStopped, ""},
-               {"", REG_SZ, kResultStopped, ""}};
+  } cases[] = {{"4.72.3110.8", REG_SZ, kResultStopped},
+               {"6.0", REG_BINARY, (int)0x80070020},
+               {nullptr, REG_SZ, kResultStopped},
+               {nullptr, REG_NONE, kResultStopped},
+               {"", REG_SZ, kResultStopped}};
   for (const Case& c : cases) {
     Reset();
-    SilentMode = true;
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer");
-    HKEY key = nullptr;
-    if (c.type != REG_NONE &&
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", 0, nullptr,
-                        0, KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
-      if (c.version)
-        RegSetValueExA(key, "Version", 0, c.type, reinterpret_cast<const BYTE*>(c.version),
-                       (DWORD)strlen(c.version) + 1);
-      RegCloseKey(key);
-    }
-    buffer_ = "/silent";
-    EXPECT_EQ(SetupMain(&buffer_[0], FakeRunSfx), c.result) << c.version;
+    SetIeVersion(c.version, c.type);
+    std::string version = c.version ? c.version : "";
+    EXPECT_EQ(Run("/silent"), c.result) << version;
     std::vector<std::string> lines = LogEntries(kLog);
-    ASSERT_GE(lines.size(), 1u);
-    EXPECT_EQ(lines[0], std::string("[0] IE ") + c.logged);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "[0] IE " + version);
     if (c.result == kResultStopped) {
-      EXPECT_EQ(lines[1], std::string("[0] Pondwick requires Internet Explorer 5.0 or higher. "
-                                      "Please, update IE and run Setup again. ") +
-                              c.logged);
+      EXPECT_EQ(lines[1],
+                "[0] Pondwick requires Internet Explorer 5.0 or higher. Please, update "
+                "IE and run Setup again. " +
+                    version);
       EXPECT_EQ(g_seen.calls, 0);
     }
   }
   // A value that fills the whole buffer without a terminator counts as missing.
   Reset();
-  SilentMode = true;
-  HKEY key = nullptr;
-  RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", 0, KEY_SET_VALUE,
-                &key);
-  std::string full(128, '9');
-  RegSetValueExA(key, "Version", 0, REG_BINARY, reinterpret_cast<const BYTE*>(full.data()), 128);
-  RegCloseKey(key);
-  buffer_ = "";
-  EXPECT_EQ(SetupMain(&buffer_[0], FakeRunSfx), kResultStopped);
+  SetIeVersion(std::string(128, '9').c_str(), REG_BINARY, 128);
+  EXPECT_EQ(Run(""), kResultStopped);
   EXPECT_EQ(LogEntries(kLog)[0], "[0] IE ");
 }
 
 TEST_F(StartupTest, HostANonAdministratorPassesAndIsLogged) {
-  HKEY key = nullptr;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", 0, nullptr, 0,
-                  KEY_SET_VALUE, nullptr, &key, nullptr);
-  RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("6.0"), 4);
-  RegCloseKey(key);
   machine.SetSetting("security", "admin", "no");
   EXPECT_EQ(Run("/silent"), (int)0x80070020);
   EXPECT_EQ(LogEntries(kLog)[1], "[501] Admin rights -  NO");
