@@ -18,22 +18,13 @@ using FileActionsTest = FileopsTest;
 
 }  // namespace
 
-TEST_F(FileActionsTest, TempFolderIsMadeUnderTheBaseAndCleanedUp) {
+TEST_F(FileActionsTest, TempFolderIsMadeUnderTheBaseOrNotAtAll) {
   char folder[MAX_PATH];
   ASSERT_TRUE(CreateTempFolder(machine.Dir().c_str(), folder));
   std::string made(folder);
   EXPECT_EQ(made.rfind(machine.Dir() + "\\PWS", 0), 0u) << made;
   EXPECT_EQ(lstrcmpiA(made.substr(made.size() - 4).c_str(), ".TMP"), 0) << made;
   EXPECT_EQ(GetFileAttributesA(folder) & FILE_ATTRIBUTE_DIRECTORY, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_TRUE(LoggedAnywhere("] CreateTempFolder: " + made));
-  EXPECT_TRUE(LoggedAnywhere("] CreateTempFolder: in " + machine.Dir()));
-
-  Put(made + "\\one", "1");
-  Put(made + "\\two", "2");
-  EXPECT_TRUE(CleanupFolder(folder));
-  EXPECT_FALSE(TestMachine::Exists(made));
-  EXPECT_TRUE(Logged("[0] Cleanup folder  " + made));
-  EXPECT_TRUE(Logged("[0] ActDelFile() - file  " + made + "\\one"));
 
   // Failures leave the output empty: a missing base, and one too long for the name, which is
   // refused before the name is formed.
@@ -58,14 +49,11 @@ TEST_F(FileActionsTest, WalkAppliesTheActionToEveryEntryAndGoesOnAfterFailures) 
   std::sort(g_visited.begin(), g_visited.end());
   EXPECT_EQ(g_visited, (std::vector<std::string>{w + "\\a", w + "\\b", w + "\\c.txt", w + "\\sub"}))
       << "each entry once, the dot entries never";
-  EXPECT_TRUE(Logged("[0] ForEachFile() - by mask  " + w + "\\*.*"));
-  EXPECT_TRUE(Logged("[0] ForEachFile() -  FAIL"));
   SetFileAttributesA((w + "\\c.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 
   g_visited.clear();
   EXPECT_EQ(ForEachFile(Folder("empty").c_str(), Record, "ctx", nullptr), 1);
   EXPECT_TRUE(g_visited.empty());
-  EXPECT_TRUE(Logged("[0] ForEachFile() -  OK"));
   EXPECT_EQ(ForEachFile(nullptr, Record, "ctx", nullptr), 0);
   EXPECT_EQ(ForEachFile(machine.Dir().c_str(), nullptr, "ctx", nullptr), 0);
   EXPECT_EQ(ForEachFile(machine.Path("none").c_str(), ActDelFile, nullptr, nullptr), 0);
@@ -123,17 +111,12 @@ TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAbove) {
   EXPECT_EQ(log.Entries().size(), 3u) << "nothing made";
 }
 
-TEST_F(FileActionsTest, CleanupLeavesAFolderWithASubfolderOrAReadOnlyFile) {
+TEST_F(FileActionsTest, CleanupLeavesAFolderWithAReadOnlyFile) {
   std::string dir = Folder("t");
-  ASSERT_TRUE(CreateDirectoryA((dir + "\\inner").c_str(), nullptr));
-  EXPECT_FALSE(CleanupFolder(dir.c_str()));
-  EXPECT_TRUE(TestMachine::Exists(dir));
-  EXPECT_TRUE(LoggedAnywhere("] Cleanup files err  " + dir));
-  ASSERT_TRUE(RemoveDirectoryA((dir + "\\inner").c_str()));
-
   Put(dir + "\\ro", "r");
   ASSERT_TRUE(SetFileAttributesA((dir + "\\ro").c_str(), FILE_ATTRIBUTE_READONLY));
   EXPECT_FALSE(CleanupFolder(dir.c_str()));
+  EXPECT_TRUE(LoggedAnywhere("] Cleanup files err  " + dir));
   EXPECT_TRUE(TestMachine::Exists(dir + "\\ro")) << "no attribute is cleared";
   SetFileAttributesA((dir + "\\ro").c_str(), FILE_ATTRIBUTE_NORMAL);
   EXPECT_TRUE(CleanupFolder(dir.c_str()));
@@ -159,14 +142,9 @@ TEST_F(FileActionsTest, ProbeAndMoveCountTargetsThatCannotBeWritten) {
   EXPECT_EQ(ActCheckLocked("C:\\src\\missing", dest.c_str()), 1);
   EXPECT_TRUE(log.Entries().empty()) << "a missing target writes no line";
   EXPECT_EQ(ActCheckLocked("C:\\src\\free", dest.c_str()), 1);
-  EXPECT_TRUE(Logged("[0] ActCheckLocked() - not locked " + dest + "\\free"));
   EXPECT_EQ(LockedFileCount, 0);
   for (const char* name : {"ro", "held", "folder"})
     EXPECT_EQ(ActCheckLocked(("C:\\src\\" + std::string(name)).c_str(), dest.c_str()), 1);
-  if (readOnly) {
-    EXPECT_TRUE(Logged("[5] ActCheckLocked() - locked " + dest + "\\ro"));
-  }
-  EXPECT_TRUE(Logged("[20] ActCheckLocked() - locked " + dest + "\\held"));
   EXPECT_EQ(LockedFileCount, readOnly ? 3 : 2);
   EXPECT_TRUE(GetFileAttributesA((dest + "\\ro").c_str()) & FILE_ATTRIBUTE_READONLY)
       << "no attribute is changed";
@@ -175,7 +153,6 @@ TEST_F(FileActionsTest, ProbeAndMoveCountTargetsThatCannotBeWritten) {
   EXPECT_EQ(ActMoveFile(machine.Path("free").c_str(), dest.c_str()), 1);
   EXPECT_FALSE(TestMachine::Exists(machine.Path("free")));
   EXPECT_EQ(Read(dest + "\\free"), "new free");
-  EXPECT_TRUE(Logged("[0] ActMoveFile() - move  " + machine.Path("free")));
   EXPECT_EQ(LockedFileCount, 0);
   for (std::string name : {"ro", "held", "folder"}) {
     if (name == "ro" && !readOnly) continue;
@@ -185,10 +162,6 @@ TEST_F(FileActionsTest, ProbeAndMoveCountTargetsThatCannotBeWritten) {
       EXPECT_EQ(Read(dest + "\\" + name), "old") << name;
     }
   }
-  if (readOnly) {
-    EXPECT_TRUE(Logged("[5] ActMoveFile() - after reboot " + dest + "\\ro"));
-  }
-  EXPECT_TRUE(Logged("[20] ActMoveFile() - after reboot " + dest + "\\held"));
   EXPECT_EQ(LockedFileCount, readOnly ? 3 : 2);
   held.Release();
   SetFileAttributesA((dest + "\\ro").c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -197,8 +170,6 @@ TEST_F(FileActionsTest, ProbeAndMoveCountTargetsThatCannotBeWritten) {
   EXPECT_NE(ActCopyFile(machine.Path("held").c_str(), dest.c_str()), 0);
   EXPECT_EQ(Read(dest + "\\held"), "new held");
   EXPECT_TRUE(TestMachine::Exists(machine.Path("held")));
-  EXPECT_TRUE(Logged("[0] ActCopyFile() - from  " + machine.Path("held")));
-  EXPECT_TRUE(Logged("[0]                   to  " + dest + "\\held"));
 }
 
 #ifndef _WIN32
