@@ -84,8 +84,6 @@ TEST_F(FileActionsTest, EntriesWhosePathWouldNotFitAreRefusedNotCut) {
 TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAbove) {
   std::string deep = machine.Path("a\\b\\c");
   EXPECT_TRUE(CreateFolderTree(deep.c_str()));
-  EXPECT_EQ(GetFileAttributesA(deep.c_str()) & FILE_ATTRIBUTE_DIRECTORY,
-            (DWORD)FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(log.Entries(),
             (std::vector<std::string>{"[0] CreateFolderTree() - made  " + machine.Path("a"),
                                       "[0] CreateFolderTree() - made  " + machine.Path("a\\b"),
@@ -123,48 +121,32 @@ TEST_F(FileActionsTest, CleanupLeavesAFolderWithAReadOnlyFile) {
   EXPECT_FALSE(CleanupFolder(nullptr));
 }
 
-// Targets held open without write sharing, or read-only, or folders can't be written: the lock
-// probe counts them without touching them, and the move leaves them and their sources for the
-// restart.
+// Targets held open without write sharing, and folders, can't be written: the lock probe counts
+// them, and the move leaves them and their sources for the restart (read-only targets are the
+// e2e row ReadOnlyTarget).
 TEST_F(FileActionsTest, ProbeAndMoveCountTargetsThatCannotBeWritten) {
   std::string dest = Folder("dest");
-  for (const char* name : {"free", "ro", "held"}) {
+  for (const char* name : {"free", "held"}) {
     Put(machine.Path(name), std::string("new ") + name);
     Put(dest + "\\" + name, "old");
   }
   ASSERT_TRUE(CreateDirectoryA((dest + "\\folder").c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryA(machine.Path("folder").c_str(), nullptr));
-  ASSERT_TRUE(SetFileAttributesA((dest + "\\ro").c_str(), FILE_ATTRIBUTE_READONLY));
   HeldByChild held(machine.Dir(), "file \"" + dest + "\\held\" 0x80000000 1");
   ASSERT_EQ(held.Ready(), "ok");
-  const bool readOnly = ReadOnlyIsEnforced(machine.Dir());
 
-  EXPECT_EQ(ActCheckLocked("C:\\src\\missing", dest.c_str()), 1);
-  EXPECT_TRUE(log.Entries().empty()) << "a missing target writes no line";
-  EXPECT_EQ(ActCheckLocked("C:\\src\\free", dest.c_str()), 1);
-  EXPECT_EQ(LockedFileCount, 0);
-  for (const char* name : {"ro", "held", "folder"})
-    EXPECT_EQ(ActCheckLocked(("C:\\src\\" + std::string(name)).c_str(), dest.c_str()), 1);
-  EXPECT_EQ(LockedFileCount, readOnly ? 3 : 2);
-  EXPECT_TRUE(GetFileAttributesA((dest + "\\ro").c_str()) & FILE_ATTRIBUTE_READONLY)
-      << "no attribute is changed";
-
+  for (const char* name : {"missing", "free", "held", "folder"})
+    EXPECT_EQ(ActCheckLocked(("C:\\src\\" + std::string(name)).c_str(), dest.c_str()), 1) << name;
+  EXPECT_EQ(LockedFileCount, 2) << "held and folder";
   LockedFileCount = 0;
-  EXPECT_EQ(ActMoveFile(machine.Path("free").c_str(), dest.c_str()), 1);
+  for (const char* name : {"free", "held", "folder"})
+    EXPECT_EQ(ActMoveFile(machine.Path(name).c_str(), dest.c_str()), 1) << name;
+  EXPECT_EQ(LockedFileCount, 2) << "held and folder";
   EXPECT_FALSE(TestMachine::Exists(machine.Path("free")));
   EXPECT_EQ(Read(dest + "\\free"), "new free");
-  EXPECT_EQ(LockedFileCount, 0);
-  for (std::string name : {"ro", "held", "folder"}) {
-    if (name == "ro" && !readOnly) continue;
-    EXPECT_EQ(ActMoveFile(machine.Path(name).c_str(), dest.c_str()), 1) << name;
-    EXPECT_TRUE(TestMachine::Exists(machine.Path(name))) << "the source stays: " << name;
-    if (name != "folder") {
-      EXPECT_EQ(Read(dest + "\\" + name), "old") << name;
-    }
-  }
-  EXPECT_EQ(LockedFileCount, readOnly ? 3 : 2);
+  EXPECT_TRUE(TestMachine::Exists(machine.Path("held"))) << "the source stays";
+  EXPECT_EQ(Read(dest + "\\held"), "old");
   held.Release();
-  SetFileAttributesA((dest + "\\ro").c_str(), FILE_ATTRIBUTE_NORMAL);
 
   // A copy overwrites, and keeps its source.
   EXPECT_NE(ActCopyFile(machine.Path("held").c_str(), dest.c_str()), 0);
