@@ -188,16 +188,16 @@ TEST_F(StartupTest, ASecondSetupExitsAtOnceAndLeavesTheRunningOnesLogAlone) {
 TEST_F(StartupTest, HostInternetExplorerVersionsDecideTheRun) {
   struct Case {
     const char* version;
-    DWORD type;
+    DWORD type, size;  // 0: the text and its terminator
     int result;
-  } cases[] = {{"4.72.3110.8", REG_SZ, kResultStopped},
-               {"6.0", REG_BINARY, (int)0x80070020},
-               {nullptr, REG_SZ, kResultStopped},
-               {nullptr, REG_NONE, kResultStopped},
-               {"", REG_SZ, kResultStopped}};
+  } cases[] = {{"4.72.3110.8", REG_SZ, 0, kResultStopped},
+               {"6.0", REG_BINARY, 3, (int)0x80070020},  // read as text, without a terminator
+               {nullptr, REG_SZ, 0, kResultStopped},
+               {nullptr, REG_NONE, 0, kResultStopped},
+               {"", REG_SZ, 0, kResultStopped}};
   for (const Case& c : cases) {
     Reset();
-    SetIeVersion(c.version, c.type);
+    SetIeVersion(c.version, c.type, c.size);
     std::string version = c.version ? c.version : "";
     EXPECT_EQ(Run("/silent"), c.result) << version;
     std::vector<std::string> lines = LogEntries(kLog);
