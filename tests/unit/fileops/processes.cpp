@@ -84,9 +84,7 @@ TEST_F(ProcessesTest, HostRestartQuestionHasFourOutcomes) {
     MessageBoxWatch boxes;
     AskForReboot(c.noAsk);
     EXPECT_EQ(log.Entries(), c.lines) << c.name;
-    std::string made;
-    TestMachine::ReadBytes(requests, &made);
-    EXPECT_EQ(made, c.request) << c.name;
+    EXPECT_EQ(Read(requests), c.request) << c.name;
     auto shown = boxes.Boxes();
     ASSERT_EQ(shown.size(), c.noAsk ? 0u : 1u) << c.name;
     if (!c.noAsk) {
