@@ -43,13 +43,11 @@ TEST_F(FileActionsTest, WalkAppliesTheActionToEveryEntryAndGoesOnAfterFailures) 
   std::string w = Folder("w");
   for (const char* name : {"a", "b", "c.txt"}) Put(w + "\\" + name, name);
   ASSERT_TRUE(CreateDirectoryA((w + "\\sub").c_str(), nullptr));
-  ASSERT_TRUE(SetFileAttributesA((w + "\\c.txt").c_str(), FILE_ATTRIBUTE_READONLY));
   g_visited.clear();
   EXPECT_EQ(ForEachFile(w.c_str(), Record, "ctx", nullptr), 0);
   std::sort(g_visited.begin(), g_visited.end());
   EXPECT_EQ(g_visited, (std::vector<std::string>{w + "\\a", w + "\\b", w + "\\c.txt", w + "\\sub"}))
       << "each entry once, the dot entries never";
-  SetFileAttributesA((w + "\\c.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 
   g_visited.clear();
   EXPECT_EQ(ForEachFile(Folder("empty").c_str(), Record, "ctx", nullptr), 1);
