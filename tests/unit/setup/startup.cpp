@@ -43,6 +43,7 @@ HRESULT FakeRunSfx(char* tail) {
   return (HRESULT)0x80070020;
 }
 
+#ifndef _WIN32
 // Internet Explorer's version value, of size bytes (its text and terminator unless given); no
 // value without a version, and no key at all with REG_NONE.
 void SetIeVersion(const char* version, DWORD type = REG_SZ, DWORD size = 0) {
@@ -57,6 +58,7 @@ void SetIeVersion(const char* version, DWORD type = REG_SZ, DWORD size = 0) {
                    size ? size : (DWORD)strlen(version) + 1);
   RegCloseKey(key);
 }
+#endif
 
 // Each case starts as a fresh process: no flags, no log (under Wine the real C:\_pw is cleared).
 class StartupTest : public ::testing::Test {
