@@ -1,7 +1,6 @@
 /* The registry: values of each type, sizes, access rights, keys, and two writers at once. */
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 
 #include "platform/win32.h"
@@ -20,22 +19,39 @@ class RegistryTest : public ::testing::Test {
             std::to_string(++counter);
   }
   void TearDown() override {
-    for (const std::string& sub : subkeys_)
-      RegDeleteKeyA(HKEY_CURRENT_USER, (path_ + "\\" + sub).c_str());
-    RegDeleteKeyA(HKEY_CURRENT_USER, path_.c_str());
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\PondwickTests");
+    for (const std::string& key : {path_ + "\\Sub", path_, std::string("Software\\PondwickTests")})
+      RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
   }
-  HKEY Create(REGSAM access, DWORD* disposition = nullptr) {
+  HKEY Create(REGSAM access, DWORD* disposition = nullptr, const std::string& sub = "") {
     HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, access, nullptr,
-                              &key, disposition),
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (path_ + sub).c_str(), 0, nullptr, 0, access,
+                              nullptr, &key, disposition),
               ERROR_SUCCESS);
     return key;
   }
+  LONG Open(const std::string& path, REGSAM access, HKEY* key) {
+    return RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, access, key);
+  }
+  static LONG Set(HKEY key, const char* name, DWORD type, const std::string& data) {
+    return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                          (DWORD)data.size());
+  }
+  // RegQueryValueExA into a buffer of `room` bytes; *data is that buffer cut or padded to the
+  // size answered.
+  static LONG Query(HKEY key, const char* name, std::string* data, DWORD* type = nullptr,
+                    DWORD room = 256) {
+    data->assign(room, '\0');
+    DWORD size = room;
+    LONG result =
+        RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(&(*data)[0]), &size);
+    data->resize(size);
+    return result;
+  }
   TestMachine machine;
   std::string path_;
-  std::set<std::string> subkeys_;
 };
+
+std::string Dword(DWORD value) { return std::string(reinterpret_cast<const char*>(&value), 4); }
 
 }  // namespace
 
@@ -43,96 +59,60 @@ TEST_F(RegistryTest, ValuesOfEachTypeComeBackAsStored) {
   DWORD disposition = 0;
   HKEY key = Create(KEY_ALL_ACCESS, &disposition);
   EXPECT_EQ(disposition, (DWORD)REG_CREATED_NEW_KEY);
-  const std::string sz("C:\\Program Files\\Pond \"wick\"", 29);
-  const DWORD dword = 0x80070005;
-  const std::string multi("one\0two\0\0", 9);
-  const std::string binary("\x00\x01\xFF\n\r", 5);
+  const std::string sz = std::string("C:\\Program Files\\Pond \"wick\"", 29) + '\0';
   struct Case {
     const char* name;
     DWORD type;
     std::string data;
-  } cases[] = {{"Folder", REG_SZ, sz + '\0'},
+  } cases[] = {{"Folder", REG_SZ, sz},
                {"", REG_SZ, std::string("default", 8)},
-               {"Code", REG_DWORD, std::string(reinterpret_cast<const char*>(&dword), 4)},
-               {"List", REG_MULTI_SZ, multi},
-               {"Bytes", REG_BINARY, binary},
+               {"Code", REG_DWORD, Dword(0x80070005)},
+               {"List", REG_MULTI_SZ, std::string("one\0two\0\0", 9)},
+               {"Bytes", REG_BINARY, std::string("\x00\x01\xFF\n\r", 5)},
                {"Empty", REG_BINARY, ""}};
-  for (const Case& c : cases)
-    ASSERT_EQ(RegSetValueExA(key, c.name, 0, c.type, reinterpret_cast<const BYTE*>(c.data.data()),
-                             (DWORD)c.data.size()),
-              ERROR_SUCCESS)
-        << c.name;
+  for (const Case& c : cases) ASSERT_EQ(Set(key, c.name, c.type, c.data), ERROR_SUCCESS) << c.name;
   RegCloseKey(key);
 
   HKEY read = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, KEY_QUERY_VALUE, &read),
-            ERROR_SUCCESS);
+  ASSERT_EQ(Open(path_, KEY_QUERY_VALUE, &read), ERROR_SUCCESS);
   for (const Case& c : cases) {
-    BYTE buffer[256];
-    DWORD type = 0, size = sizeof buffer;
-    ASSERT_EQ(RegQueryValueExA(read, c.name, nullptr, &type, buffer, &size), ERROR_SUCCESS)
-        << c.name;
+    std::string data;
+    DWORD type = 0;
+    ASSERT_EQ(Query(read, c.name, &data, &type), ERROR_SUCCESS) << c.name;
     EXPECT_EQ(type, c.type) << c.name;
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), size), c.data) << c.name;
+    EXPECT_EQ(data, c.data) << c.name;
   }
   // Names without regard to case; sizes asked for without a buffer.
   DWORD size = 0;
   EXPECT_EQ(RegQueryValueExA(read, "FOLDER", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
-  EXPECT_EQ(size, sz.size() + 1);
+  EXPECT_EQ(size, sz.size());
+  EXPECT_EQ(Set(read, "x", REG_DWORD, Dword(1)), ERROR_ACCESS_DENIED) << "opened to read only";
   RegCloseKey(read);
-}
-
-TEST_F(RegistryTest, SmallBuffersMissingNamesAndAccessRights) {
-  HKEY key = Create(KEY_SET_VALUE | KEY_QUERY_VALUE);
-  const char version[] = "6.0.2900.2180";
-  ASSERT_EQ(RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                           sizeof version),
-            ERROR_SUCCESS);
-  char small[4];
-  DWORD size = sizeof small;
-  EXPECT_EQ(
-      RegQueryValueExA(key, "Version", nullptr, nullptr, reinterpret_cast<BYTE*>(small), &size),
-      ERROR_MORE_DATA);
-  EXPECT_EQ(size, sizeof version) << "the size needed";
-  size = sizeof small;
-  EXPECT_EQ(
-      RegQueryValueExA(key, "Missing", nullptr, nullptr, reinterpret_cast<BYTE*>(small), &size),
-      ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegDeleteValueA(key, "Version"), ERROR_SUCCESS);
-  EXPECT_EQ(RegDeleteValueA(key, "Version"), ERROR_FILE_NOT_FOUND);
-  RegCloseKey(key);
-
-  HKEY readOnly = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, KEY_QUERY_VALUE, &readOnly),
-            ERROR_SUCCESS);
-  DWORD one = 1;
-  EXPECT_EQ(RegSetValueExA(readOnly, "x", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4),
-            ERROR_ACCESS_DENIED);
-  RegCloseKey(readOnly);
-
-  HKEY missing = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (path_ + "\\Nowhere").c_str(), 0, KEY_READ, &missing),
-            ERROR_FILE_NOT_FOUND);
-  DWORD disposition = 0;
   RegCloseKey(Create(KEY_READ, &disposition));
   EXPECT_EQ(disposition, (DWORD)REG_OPENED_EXISTING_KEY);
 }
 
-TEST_F(RegistryTest, KeysAreFoundWithoutRegardToCaseAndSubkeysKeepTheirParent) {
-  subkeys_ = {"Sub"};
-  HKEY sub = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (path_ + "\\Sub").c_str(), 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &sub, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(sub);
+TEST_F(RegistryTest, SmallBuffersMissingNamesAndKeys) {
+  HKEY key = Create(KEY_SET_VALUE | KEY_QUERY_VALUE);
+  const std::string version("6.0.2900.2180", 14);
+  ASSERT_EQ(Set(key, "Version", REG_SZ, version), ERROR_SUCCESS);
+  std::string data;
+  EXPECT_EQ(Query(key, "Version", &data, nullptr, 4), ERROR_MORE_DATA);
+  EXPECT_EQ(data.size(), version.size()) << "the size needed";
+  EXPECT_EQ(Query(key, "Missing", &data, nullptr, 4), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteValueA(key, "Version"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueA(key, "Version"), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+
+  // Keys are found without regard to case, and a key with a subkey stays.
+  HKEY found = nullptr;
+  EXPECT_EQ(Open(path_ + "\\Sub", KEY_READ, &found), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(Create(KEY_ALL_ACCESS, nullptr, "\\Sub"));
   std::string upper = path_;
   for (char& c : upper) c = (char)toupper((unsigned char)c);
-  HKEY found = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (upper + "\\SUB").c_str(), 0, KEY_READ, &found),
-            ERROR_SUCCESS);
+  ASSERT_EQ(Open(upper + "\\SUB", KEY_READ, &found), ERROR_SUCCESS);
   RegCloseKey(found);
-  EXPECT_NE(RegDeleteKeyA(HKEY_CURRENT_USER, path_.c_str()), ERROR_SUCCESS)
-      << "a key with a subkey stays";
+  EXPECT_NE(RegDeleteKeyA(HKEY_CURRENT_USER, path_.c_str()), ERROR_SUCCESS);
 }
 
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
@@ -143,24 +123,18 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
   ASSERT_TRUE(b.Start("\"" + ChildProgram() + "\"" + args));
   // This process writes too, meanwhile.
   HKEY key = Create(KEY_SET_VALUE | KEY_QUERY_VALUE);
-  for (int i = 0; i < kEach; ++i) {
-    DWORD v = (DWORD)i;
-    std::string name = "parent-" + std::to_string(i);
-    ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4),
+  for (int i = 0; i < kEach; ++i)
+    ASSERT_EQ(Set(key, ("parent-" + std::to_string(i)).c_str(), REG_DWORD, Dword(i)),
               ERROR_SUCCESS);
-  }
   EXPECT_EQ(a.Wait(), 0u);
   EXPECT_EQ(b.Wait(), 0u);
   int found = 0;
   for (const std::string& who :
        {std::string("parent"), std::to_string(a.Id()), std::to_string(b.Id())})
     for (int i = 0; i < kEach; ++i) {
-      DWORD v = 0, size = 4;
-      std::string name = who + "-" + std::to_string(i);
-      if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v),
-                           &size) == ERROR_SUCCESS &&
-          v == (DWORD)i)
-        ++found;
+      std::string data;
+      found += Query(key, (who + "-" + std::to_string(i)).c_str(), &data) == ERROR_SUCCESS &&
+               data == Dword(i);
     }
   EXPECT_EQ(found, 3 * kEach);
   RegCloseKey(key);
