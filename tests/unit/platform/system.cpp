@@ -1,12 +1,12 @@
-/*
- * The system through Win32: the Windows folder, the module path, DLLs and the functions looked
- * up at run time, the local heap and the clock. Host-only cases (SystemHost) cover the machine's
- * settings, the fault knobs and the message-box transcript.
- */
+/* The system through Win32: the Windows folder, the module path, DLLs and looked-up functions,
+ * the local heap and the clock; on the host also the machine's settings, the fault knobs and the
+ * message-box transcript. */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
@@ -15,9 +15,11 @@
 #ifndef _WIN32
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "platform/posix/winsim.h"
 #endif
@@ -45,22 +47,34 @@ unsigned long long FileTimeOf(const SYSTEMTIME& st) {
   return (unsigned long long)ms * 10000ull;
 }
 
+// The answers of GetWindowsDirectoryA and GetModuleFileNameA(NULL) into a roomy buffer, as long
+// as the length they gave.
+std::string WindowsDirectory() {
+  char buf[MAX_PATH];
+  UINT n = GetWindowsDirectoryA(buf, sizeof buf);
+  return std::string(buf, n < sizeof buf ? n : 0);
+}
+
+std::string ModulePath() {
+  char buf[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+  return std::string(buf, n < sizeof buf ? n : 0);
+}
+
 }  // namespace
 
 TEST(System, WindowsDirectoryBufferRules) {
   TestMachine machine;
-  char buf[MAX_PATH];
   UINT needed = GetWindowsDirectoryA(nullptr, 0);
   ASSERT_GT(needed, 3u);
-  UINT n = GetWindowsDirectoryA(buf, sizeof buf);
-  EXPECT_EQ(n, needed - 1) << "the length without the NUL when it fits";
-  EXPECT_EQ(std::strlen(buf), n);
-  EXPECT_EQ(std::string(buf, 3).substr(1), ":\\");
-  EXPECT_EQ(GetFileAttributesA(buf) & FILE_ATTRIBUTE_DIRECTORY, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-
+  const std::string dir = WindowsDirectory();
+  EXPECT_EQ(dir.size(), needed - 1) << "the length without the NUL when it fits";
+  EXPECT_EQ(dir.substr(1, 2), ":\\");
+  EXPECT_EQ(GetFileAttributesA(dir.c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+            (DWORD)FILE_ATTRIBUTE_DIRECTORY);
   char exact[MAX_PATH];
   EXPECT_EQ(GetWindowsDirectoryA(exact, needed), needed - 1) << "room for the text and its NUL";
-  EXPECT_STREQ(exact, buf);
+  EXPECT_EQ(exact, dir);
   std::memset(exact, 'x', sizeof exact);
   EXPECT_EQ(GetWindowsDirectoryA(exact, needed - 1), needed) << "one byte short";
   EXPECT_EQ(exact[0], 'x') << "nothing written when it does not fit";
@@ -68,18 +82,15 @@ TEST(System, WindowsDirectoryBufferRules) {
 
 TEST(System, ModuleFileName) {
   TestMachine machine;
-  char path[MAX_PATH];
-  SetLastError(0);
-  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  ASSERT_GT(n, 3u);
-  EXPECT_EQ(n, std::strlen(path));
-  EXPECT_EQ(std::string(path + 1, 2), ":\\") << path;
+  const std::string path = ModulePath();
+  ASSERT_GT(path.size(), 3u);
+  EXPECT_EQ(path.substr(1, 2), ":\\") << path;
 
   char small[6];
   std::memset(small, 'x', sizeof small);
   EXPECT_TRUE(FAILS_WITH(GetModuleFileNameA(nullptr, small, 5), 5u, ERROR_INSUFFICIENT_BUFFER))
       << "a cut path answers the buffer's size";
-  EXPECT_EQ(std::string(small, 4), std::string(path, 4));
+  EXPECT_EQ(std::string(small, 4), path.substr(0, 4));
 #ifndef _WIN32
   // Windows (since Vista) ends the cut path with a NUL; Wine does not.
   EXPECT_EQ(small[4], '\0');
@@ -128,13 +139,13 @@ TEST(System, LibrariesAndLookedUpFunctions) {
   ASSERT_TRUE(init(sd, SECURITY_DESCRIPTOR_REVISION));
   EXPECT_EQ(sd[0], 1);
   for (int i = 1; i < (int)SECURITY_DESCRIPTOR_MIN_LENGTH; ++i) EXPECT_EQ(sd[i], 0) << "byte " << i;
-  auto control = [&sd] { return (unsigned)(sd[2] | (sd[3] << 8)); };
-  EXPECT_TRUE(setDacl(sd, TRUE, nullptr, FALSE)) << "a NULL DACL: access for everyone";
-  EXPECT_EQ(control(), 0x0004u);
-  EXPECT_TRUE(setDacl(sd, TRUE, nullptr, TRUE));
-  EXPECT_EQ(control(), 0x000Cu);
-  EXPECT_TRUE(setDacl(sd, FALSE, nullptr, FALSE)) << "no DACL: only the present bit goes";
-  EXPECT_EQ(control(), 0x0008u);
+  // A NULL DACL (access for everyone), defaulted, then none: only the present bit goes.
+  for (auto [present, defaulted, control] :
+       {std::make_tuple(TRUE, FALSE, 0x4), std::make_tuple(TRUE, TRUE, 0xC),
+        std::make_tuple(FALSE, FALSE, 0x8)}) {
+    EXPECT_TRUE(setDacl(sd, present, nullptr, defaulted));
+    EXPECT_EQ(sd[2] | (sd[3] << 8), control) << present << defaulted;
+  }
   FreeLibrary(advapi);
 }
 
@@ -176,6 +187,13 @@ void HostWrite(const std::string& hostPath, const std::string& bytes) {
   std::ofstream(hostPath, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+std::string Stamp(const SYSTEMTIME& st) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u (%u) %02u:%02u:%02u.%03u", st.wYear, st.wMonth,
+                st.wDay, st.wDayOfWeek, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
+  return text;
+}
+
 std::string SelfExe() {
   char buf[4096];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -194,24 +212,20 @@ bool RunChildCase(const std::string& exe, const std::string& testCase, const std
 }  // namespace
 
 TEST(SystemHost, SettingsOfTheMachine) {
-  TestMachine machine;
-  char buf[MAX_PATH];
-  EXPECT_EQ(GetWindowsDirectoryA(buf, sizeof buf), 10u);
-  EXPECT_STREQ(buf, "C:\\WINDOWS");
-  machine.SetSetting("windows", "directory", "D:\\WINNT");
-  EXPECT_EQ(GetWindowsDirectoryA(buf, sizeof buf), 8u) << "read afresh after a change";
-  EXPECT_STREQ(buf, "D:\\WINNT");
+  std::optional<TestMachine> machine(std::in_place);
+  machine->SetSetting("windows", "directory", "D:\\WINNT");
+  EXPECT_EQ(WindowsDirectory(), "D:\\WINNT") << "read afresh after a change";
 
   EXPECT_NE(LoadLibraryA("comctl32"), nullptr);
-  machine.SetSetting("libraries", "missing", "COMCTL32.DLL, advapi32");
+  machine->SetSetting("libraries", "missing", "COMCTL32.DLL, advapi32");
   EXPECT_TRUE(FAILS_WITH(LoadLibraryA("comctl32"), nullptr, ERROR_MOD_NOT_FOUND));
   EXPECT_EQ(LoadLibraryA("ADVAPI32.dll"), nullptr);
   EXPECT_NE(LoadLibraryA("kernel32"), nullptr);
-  machine.SetSetting("libraries", "missing", "");
+  machine->SetSetting("libraries", "missing", "");
 
   HMODULE advapi = LoadLibraryA("advapi32");
   ASSERT_NE(advapi, nullptr);
-  machine.SetSetting("functions", "missing", "SetSecurityDescriptorDacl");
+  machine->SetSetting("functions", "missing", "SetSecurityDescriptorDacl");
   EXPECT_TRUE(FAILS_WITH(GetProcAddress(advapi, "SetSecurityDescriptorDacl"), nullptr,
                          ERROR_PROC_NOT_FOUND));
   EXPECT_NE(GetProcAddress(advapi, "InitializeSecurityDescriptor"), nullptr);
@@ -220,45 +234,23 @@ TEST(SystemHost, SettingsOfTheMachine) {
       << "found only in its own DLL";
   EXPECT_TRUE(FAILS_WITH(GetProcAddress(nullptr, "InitializeSecurityDescriptor"), nullptr,
                          ERROR_MOD_NOT_FOUND));
-}
 
-TEST(SystemHost, NewMachineNewSettings) {
-  // A setting of one machine must not leak into the next one of the same process.
-  {
-    TestMachine first;
-    first.SetSetting("windows", "directory", "E:\\OTHER");
-    char buf[MAX_PATH];
-    GetWindowsDirectoryA(buf, sizeof buf);
-    EXPECT_STREQ(buf, "E:\\OTHER");
-  }
-  TestMachine second;
-  char buf[MAX_PATH];
-  GetWindowsDirectoryA(buf, sizeof buf);
-  EXPECT_STREQ(buf, "C:\\WINDOWS");
+  machine.emplace();
+  EXPECT_EQ(WindowsDirectory(), "C:\\WINDOWS") << "a setting of one machine leaks into the next";
 }
 
 TEST(SystemHost, FixedClock) {
   TestMachine machine;
-  machine.SetSetting("clock", "utc", "2021-03-04 05:06:07.089");
   SYSTEMTIME st;
-  GetSystemTime(&st);
-  EXPECT_EQ(st.wYear, 2021);
-  EXPECT_EQ(st.wMonth, 3);
-  EXPECT_EQ(st.wDay, 4);
-  EXPECT_EQ(st.wDayOfWeek, 4) << "a Thursday";
-  EXPECT_EQ(st.wHour, 5);
-  EXPECT_EQ(st.wMinute, 6);
-  EXPECT_EQ(st.wSecond, 7);
-  EXPECT_EQ(st.wMilliseconds, 89);
   FILETIME ft;
+  machine.SetSetting("clock", "utc", "2021-03-04 05:06:07.089");
+  GetSystemTime(&st);
+  EXPECT_EQ(Stamp(st), "2021-03-04 (4) 05:06:07.089") << "a Thursday";
   GetSystemTimeAsFileTime(&ft);
   EXPECT_EQ(Value(ft), 132593079670890000ull);
-
   machine.SetSetting("clock", "utc", "2000-02-29 23:59:59");
   GetSystemTime(&st);
-  EXPECT_EQ(st.wMonth, 2);
-  EXPECT_EQ(st.wDay, 29);
-  EXPECT_EQ(st.wMilliseconds, 0);
+  EXPECT_EQ(Stamp(st), "2000-02-29 (2) 23:59:59.000");
 
   machine.SetSetting("clock", "utc", "not a time");
   GetSystemTime(&st);
@@ -267,17 +259,11 @@ TEST(SystemHost, FixedClock) {
 
 TEST(SystemHost, ModuleFileNameOfTheMachine) {
   TestMachine machine;
-  char path[MAX_PATH];
-  std::string exe = SelfExe();
-  std::string expected = "Z:" + exe;
-  for (char& c : expected)
-    if (c == '/') c = '\\';
-  EXPECT_EQ(GetModuleFileNameA(nullptr, path, sizeof path), expected.size());
-  EXPECT_EQ(std::string(path), expected) << "outside the machine: under Z:";
-
+  std::string exe = SelfExe(), expected = "Z:" + exe;
+  std::replace(expected.begin(), expected.end(), '/', '\\');
+  EXPECT_EQ(ModulePath(), expected) << "outside the machine: under Z:";
   setenv("WINSIM_MODULE", "C:\\Setup\\setup.exe", 1);
-  EXPECT_EQ(GetModuleFileNameA(nullptr, path, sizeof path), 18u);
-  EXPECT_STREQ(path, "C:\\Setup\\setup.exe");
+  EXPECT_EQ(ModulePath(), "C:\\Setup\\setup.exe");
   unsetenv("WINSIM_MODULE");
 
   // A copy of this program inside the machine sees itself as a path of drive C:.
@@ -293,16 +279,13 @@ TEST(SystemHost, ModuleFileNameOfTheMachine) {
 }
 
 TEST(SystemHost, DISABLED_ChildReportsModule) {
-  char path[MAX_PATH];
-  ASSERT_GT(GetModuleFileNameA(nullptr, path, sizeof path), 0u);
   const char* expected = std::getenv("PW_EXPECT_MODULE");
   ASSERT_NE(expected, nullptr);
-  EXPECT_STREQ(path, expected);
+  EXPECT_EQ(ModulePath(), expected);
 }
 
 TEST(SystemHost, FaultKnobs) {
   TestMachine machine;
-  winsim::ClearFaults();
   winsim::SetFault("LoadLibraryA", 2, ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_NE(LoadLibraryA("kernel32"), nullptr);
   EXPECT_TRUE(FAILS_WITH(LoadLibraryA("kernel32"), nullptr, ERROR_NOT_ENOUGH_MEMORY))
@@ -311,12 +294,7 @@ TEST(SystemHost, FaultKnobs) {
   EXPECT_EQ(winsim::CallCount("LoadLibraryA"), 3u);
 
   // Each function fails with its own failure value and the chosen code.
-  winsim::SetFault("LocalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY, true);
-  EXPECT_EQ(LocalAlloc(LPTR, 8), nullptr);
-  EXPECT_EQ(LocalAlloc(LPTR, 8), nullptr) << "and every later call";
-  winsim::SetFault("GetWindowsDirectoryA", 1, ERROR_ACCESS_DENIED);
   char buf[MAX_PATH];
-  EXPECT_TRUE(FAILS_WITH(GetWindowsDirectoryA(buf, sizeof buf), 0u, ERROR_ACCESS_DENIED));
   winsim::SetFault("FormatMessageA", 1, ERROR_OUTOFMEMORY);
   EXPECT_TRUE(FAILS_WITH(
       FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 5, 0, buf, sizeof buf, nullptr), 0u,
@@ -327,21 +305,11 @@ TEST(SystemHost, FaultKnobs) {
       << "a refused box shows nothing";
 
   HMODULE advapi = LoadLibraryA("advapi32");
-  auto init = ProcAs<InitializeSecurityDescriptorFn>(
-      GetProcAddress(advapi, "InitializeSecurityDescriptor"));
-  ASSERT_NE(init, nullptr);
-  winsim::SetFault("InitializeSecurityDescriptor", 1, ERROR_ACCESS_DENIED);
-  unsigned char sd[64];
-  EXPECT_TRUE(FAILS_WITH(init(sd, SECURITY_DESCRIPTOR_REVISION), FALSE, ERROR_ACCESS_DENIED))
-      << "looked-up functions have knobs too";
-  EXPECT_TRUE(init(sd, SECURITY_DESCRIPTOR_REVISION));
-  winsim::SetFault("GetProcAddress", winsim::CallCount("GetProcAddress") + 1, ERROR_PROC_NOT_FOUND);
+  winsim::SetFault("GetProcAddress", winsim::CallCount("GetProcAddress") + 1, ERROR_PROC_NOT_FOUND,
+                   true);
   EXPECT_EQ(GetProcAddress(advapi, "InitializeSecurityDescriptor"), nullptr);
-
   winsim::ClearFaults();
-  void* block = LocalAlloc(LPTR, 8);
-  EXPECT_NE(block, nullptr) << "cleared";
-  LocalFree(block);
+  EXPECT_NE(GetProcAddress(advapi, "InitializeSecurityDescriptor"), nullptr) << "cleared";
 
   // WINSIM_FAULTS sets knobs for a whole process from its start.
   const std::string exe = SelfExe();
@@ -355,17 +323,11 @@ TEST(SystemHost, FaultKnobs) {
 TEST(SystemHost, DISABLED_ChildHasEnvironmentFaults) {
   // The parent's machine (WINSIM_ROOT is inherited); a machine of its own would clear the faults.
   EXPECT_NE(LoadLibraryA("kernel32"), nullptr);
-  SetLastError(0);
-  EXPECT_EQ(LoadLibraryA("kernel32"), nullptr);
-  EXPECT_EQ(GetLastError(), 8u);
+  EXPECT_TRUE(FAILS_WITH(LoadLibraryA("kernel32"), nullptr, 8));
   char buf[MAX_PATH];
-  for (int i = 0; i < 3; ++i) {
-    SetLastError(0);
-    EXPECT_EQ(GetWindowsDirectoryA(buf, sizeof buf), 0u);
-    EXPECT_EQ(GetLastError(), 5u);
-  }
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(FAILS_WITH(GetWindowsDirectoryA(buf, sizeof buf), 0u, 5));
   winsim::ClearFaults();
-  EXPECT_EQ(GetWindowsDirectoryA(buf, sizeof buf), 10u) << "ClearFaults removes them too";
+  EXPECT_EQ(WindowsDirectory(), "C:\\WINDOWS") << "ClearFaults removes them too";
 }
 
 TEST(SystemHost, MessageBoxTranscriptAndAnswers) {
@@ -382,19 +344,15 @@ TEST(SystemHost, MessageBoxTranscriptAndAnswers) {
             "00000024\t6\tError\tContinue?\n");
 
   // Unscripted boxes get the button Enter would press.
-  struct {
-    UINT type;
-    int answer;
-  } defaults[] = {{MB_OK, IDOK},
-                  {MB_OKCANCEL, IDOK},
-                  {MB_ABORTRETRYIGNORE, IDABORT},
-                  {MB_YESNOCANCEL, IDYES},
-                  {MB_YESNO, IDYES},
-                  {MB_RETRYCANCEL, IDRETRY},
-                  {MB_YESNO | 0x100, IDNO},
-                  {MB_OK | 0x200, IDOK}};
-  for (const auto& d : defaults)
-    EXPECT_EQ(MessageBoxA(nullptr, "x", "y", d.type), d.answer) << std::hex << d.type;
+  for (auto [type, answer] : {std::make_pair(MB_OK, IDOK),
+                              {MB_OKCANCEL, IDOK},
+                              {MB_ABORTRETRYIGNORE, IDABORT},
+                              {MB_YESNOCANCEL, IDYES},
+                              {MB_YESNO, IDYES},
+                              {MB_RETRYCANCEL, IDRETRY},
+                              {MB_YESNO | 0x100, IDNO},
+                              {MB_OK | 0x200, IDOK}})
+    EXPECT_EQ(MessageBoxA(nullptr, "x", "y", type), answer) << std::hex << type;
 
   // Scripted answers are used in order and consumed.
   HostWrite(answers, "7\n\n2\n");
