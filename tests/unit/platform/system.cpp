@@ -100,13 +100,8 @@ TEST(System, ModuleFileName) {
 
 TEST(System, LibrariesAndLookedUpFunctions) {
   TestMachine machine;
-  for (const char* name : {"kernel32", "KERNEL32.DLL", "advapi32.dll", "User32", "comctl32.dll"}) {
-    HMODULE m = LoadLibraryA(name);
-    EXPECT_NE(m, nullptr) << name;
-    if (m) {
-      EXPECT_TRUE(FreeLibrary(m)) << name;
-    }
-  }
+  for (const char* name : {"kernel32", "KERNEL32.DLL", "advapi32.dll", "User32", "comctl32.dll"})
+    EXPECT_TRUE(FreeLibrary(LoadLibraryA(name))) << name << " loads and is freed";
   for (const char* missing : {"nosuchlibrary.dll", "kernel32.exe", (const char*)nullptr}) {
     EXPECT_TRUE(FAILS_WITH(LoadLibraryA(missing), nullptr, ERROR_MOD_NOT_FOUND))
         << (missing ? missing : "NULL");
@@ -343,15 +338,13 @@ TEST(SystemHost, MessageBoxTranscriptAndAnswers) {
             "00000010\t1\tPondwick Setup\tLine one\\nback\\\\slash\\ttab\\r\n"
             "00000024\t6\tError\tContinue?\n");
 
-  // Unscripted boxes get the button Enter would press.
-  for (auto [type, answer] : {std::make_pair(MB_OK, IDOK),
-                              {MB_OKCANCEL, IDOK},
-                              {MB_ABORTRETRYIGNORE, IDABORT},
-                              {MB_YESNOCANCEL, IDYES},
-                              {MB_YESNO, IDYES},
-                              {MB_RETRYCANCEL, IDRETRY},
-                              {MB_YESNO | 0x100, IDNO},
-                              {MB_OK | 0x200, IDOK}})
+  // Unscripted boxes get the button Enter would press: the second (0x100) where there is one,
+  // the first where a third (0x200) is named that the box lacks.
+  const std::pair<UINT, int> defaults[] = {
+      {MB_OK, IDOK},           {MB_OKCANCEL, IDOK}, {MB_ABORTRETRYIGNORE, IDABORT},
+      {MB_YESNOCANCEL, IDYES}, {MB_YESNO, IDYES},   {MB_RETRYCANCEL, IDRETRY},
+      {0x104, IDNO},           {0x200, IDOK}};
+  for (auto [type, answer] : defaults)
     EXPECT_EQ(MessageBoxA(nullptr, "x", "y", type), answer) << std::hex << type;
 
   // Scripted answers are used in order and consumed.
@@ -365,10 +358,9 @@ TEST(SystemHost, MessageBoxTranscriptAndAnswers) {
             "00000004\t7\tSetup\tRetry?\n00000001\t2\tSetup\tCancel?\n00000000\t1\tSetup\tDone\n");
 
   // Without a machine the box goes to stderr and gets its default.
-  const std::string root = machine.Root();
   unsetenv("WINSIM_ROOT");
   EXPECT_EQ(MessageBoxA(nullptr, "nowhere", "Setup", MB_RETRYCANCEL), IDRETRY);
-  setenv("WINSIM_ROOT", root.c_str(), 1);
+  setenv("WINSIM_ROOT", machine.Root().c_str(), 1);
 }
 
 #endif
