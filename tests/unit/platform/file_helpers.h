@@ -1,0 +1,43 @@
+/* Short forms of the file calls that the platform tests make over and over. */
+#ifndef TESTS_UNIT_PLATFORM_FILE_HELPERS_H
+#define TESTS_UNIT_PLATFORM_FILE_HELPERS_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/win32.h"
+#include "tests/support/test_machine.h"
+#include "tests/support/win32_checks.h"
+
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+inline HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+                   DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+  return CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+// That opening fails with the error; a handle it gave all the same is closed.
+inline ::testing::AssertionResult OpenFails(const std::string& path, DWORD access, DWORD share,
+                                            DWORD disposition, DWORD error,
+                                            DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  ::testing::AssertionResult result =
+      FAILS_WITH(h = Open(path, access, share, disposition, flags), INVALID_HANDLE_VALUE, error);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  return result;
+}
+
+// The whole file, or "" (and a failed expectation) when it cannot be read.
+inline std::string Read(const std::string& path) {
+  std::string bytes;
+  EXPECT_TRUE(TestMachine::ReadBytes(path, &bytes)) << path;
+  return bytes;
+}
+
+// MoveFileExA, which callers look up at run time (old Windows lacks it).
+inline MoveFileExAFn LookUpMoveFileEx() {
+  return ProcAs<MoveFileExAFn>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "MoveFileExA"));
+}
+
+#endif

@@ -1,0 +1,164 @@
+/*
+ * Windows paths: the spellings that name one file, the names that every file call refuses alike
+ * and, on the host, how drives, the current folder and the host's own spellings map to host paths.
+ */
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/win32.h"
+#include "tests/support/test_machine.h"
+#include "tests/support/win32_checks.h"
+#include "tests/unit/platform/file_helpers.h"
+#ifndef _WIN32
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/posix/winsim.h"
+#endif
+
+TEST(Paths, SpellingsOfOneFile) {
+  TestMachine machine;
+  ASSERT_TRUE(CreateDirectoryA(machine.Path("SubDir").c_str(), nullptr));
+  ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("SubDir\\MixedCase.TXT"), "mixed"));
+  for (const char* spelling :
+       {"\\subdir\\mixedcase.txt", "\\SUBDIR\\MIXEDCASE.TXT", "/SubDir/MixedCase.TXT",
+        "\\.\\SubDir\\.\\x\\..\\MixedCase.TXT", "\\SubDir\\\\MixedCase.TXT",
+        "\\SubDir\\MixedCase.TXT...", "\\SubDir\\MixedCase.TXT  ", "\\SubDir.\\MixedCase.TXT"}) {
+    EXPECT_EQ(Read(machine.Dir() + spelling), "mixed") << spelling;
+  }
+  // Writing through another spelling reaches the same file rather than making a second one.
+  ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("SUBDIR\\mixedCASE.txt"), "rewritten"));
+  EXPECT_EQ(Read(machine.Path("SubDir\\MixedCase.TXT")), "rewritten");
+}
+
+// Each file call refuses these names with the same error; the calls that create refuse them
+// too, except a missing name in a folder that exists.
+TEST(Paths, NamesEveryCallRefusesAlike) {
+  TestMachine machine;
+  ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("plain"), "x"));
+  const std::string other = machine.Path("other");
+  MoveFileExAFn move = LookUpMoveFileEx();
+  ASSERT_NE(move, nullptr);
+  struct Case {
+    std::string name;
+    DWORD error;
+  } cases[] = {
+      {"none", ERROR_FILE_NOT_FOUND},     {"none\\x", ERROR_PATH_NOT_FOUND},
+      {"plain\\x", ERROR_PATH_NOT_FOUND}, {"a<b", ERROR_INVALID_NAME},
+      {"a>b", ERROR_INVALID_NAME},        {"a|b", ERROR_INVALID_NAME},
+      {"a\"b", ERROR_INVALID_NAME},       {"a?b", ERROR_INVALID_NAME},
+      {"a*b", ERROR_INVALID_NAME},        {std::string(300, 'n'), ERROR_FILENAME_EXCED_RANGE}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = machine.Path(c.name);
+    const char* p = path.c_str();
+    EXPECT_TRUE(OpenFails(path, GENERIC_READ, kShareAll, OPEN_EXISTING, c.error));
+    EXPECT_TRUE(FAILS_WITH(GetFileAttributesA(p), INVALID_FILE_ATTRIBUTES, c.error));
+    EXPECT_TRUE(FAILS_WITH(SetFileAttributesA(p, FILE_ATTRIBUTE_NORMAL), FALSE, c.error));
+    EXPECT_TRUE(FAILS_WITH(DeleteFileA(p), FALSE, c.error));
+    EXPECT_TRUE(FAILS_WITH(RemoveDirectoryA(p), FALSE, c.error));
+    EXPECT_TRUE(FAILS_WITH(CopyFileA(p, other.c_str(), FALSE), FALSE, c.error));
+    EXPECT_TRUE(FAILS_WITH(move(p, other.c_str(), 0), FALSE, c.error));
+    if (c.error == ERROR_FILE_NOT_FOUND) {
+      EXPECT_TRUE(FAILS_WITH(GetShortPathNameA(p, nullptr, 0), 0u, c.error));
+      continue;
+    }
+    EXPECT_TRUE(OpenFails(path, GENERIC_WRITE, 0, CREATE_ALWAYS, c.error));
+    EXPECT_TRUE(FAILS_WITH(CreateDirectoryA(p, nullptr), FALSE, c.error));
+  }
+  EXPECT_TRUE(OpenFails("", GENERIC_READ, 0, OPEN_EXISTING, ERROR_PATH_NOT_FOUND));
+  EXPECT_FALSE(TestMachine::Exists(other));
+}
+
+#ifndef _WIN32
+
+namespace {
+
+// Sets an environment variable (or removes it, for nullptr) for the life of one scope.
+struct ScopedEnv {
+  std::string name, old;
+  bool had;
+  ScopedEnv(const char* n, const char* value) : name(n), had(std::getenv(n) != nullptr) {
+    if (had) old = std::getenv(n);
+    value ? setenv(n, value, 1) : unsetenv(n);
+  }
+  ~ScopedEnv() { had ? setenv(name.c_str(), old.c_str(), 1) : unsetenv(name.c_str()); }
+};
+
+}  // namespace
+
+TEST(PathsHost, DrivesMapToFolders) {
+  TestMachine machine;
+  const std::string c = machine.Root() + "/drive_c/pwtest";
+  EXPECT_EQ(winsim::HostPath("c:\\PWTEST\\new.txt"), c + "/new.txt")
+      << "existing components take their real spelling, a new one keeps the given one";
+  EXPECT_EQ(winsim::HostPath(machine.Path("a\\..\\b").c_str()), c + "/b");
+  EXPECT_EQ(winsim::HostPath("\\\\?\\C:\\pwtest"), c);
+  EXPECT_EQ(winsim::HostPath("\\\\server\\share\\x"), "") << "no network";
+  EXPECT_EQ(winsim::HostPath("C:\\a|b"), "");
+
+  EXPECT_TRUE(FAILS_WITH(CreateDirectoryA("D:\\data", nullptr), FALSE, ERROR_PATH_NOT_FOUND))
+      << "no drive D: yet";
+  machine.AddDrive('D');
+  EXPECT_TRUE(CreateDirectoryA("d:\\data", nullptr));
+  EXPECT_TRUE(TestMachine::Exists("Z:" + machine.Root() + "/drive_d/data"));
+
+  // Z: is the host's root, unless the machine has a drive_z of its own; without a machine it is
+  // the only drive.
+  EXPECT_EQ(winsim::HostPath("Z:\\tmp"), "/tmp");
+  EXPECT_EQ(winsim::HostPath("z:/"), "/");
+  EXPECT_EQ(GetFileAttributesA("Z:\\"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+  {
+    ScopedEnv noRoot("WINSIM_ROOT", nullptr);
+    EXPECT_TRUE(FAILS_WITH(GetFileAttributesA("C:\\WINDOWS"), INVALID_FILE_ATTRIBUTES,
+                           ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(GetFileAttributesA("Z:\\tmp"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+  }
+  machine.AddDrive('z');
+  EXPECT_EQ(winsim::HostPath("Z:\\tmp"), machine.Root() + "/drive_z/tmp");
+}
+
+TEST(PathsHost, RelativePathsUseTheCurrentFolder) {
+  TestMachine machine;
+  ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("rel.txt"), "relative"));
+  {
+    ScopedEnv cwd("WINSIM_CWD", "c:\\PwTest");
+    for (const char* relative :
+         {"rel.txt", ".\\sub\\..\\rel.txt", "C:rel.txt", "\\pwtest\\rel.txt"})
+      EXPECT_EQ(Read(relative), "relative") << relative;
+    machine.AddDrive('e');
+    EXPECT_EQ(winsim::HostPath("E:x"), machine.Root() + "/drive_e/x") << "another drive's root";
+    // The limit of 259 characters is on the full path, however short the given one.
+    EXPECT_TRUE(OpenFails(std::string(260 - machine.Dir().size() - 1, 'y'), GENERIC_WRITE, 0,
+                          CREATE_ALWAYS, ERROR_FILENAME_EXCED_RANGE));
+  }
+  ScopedEnv cwd("WINSIM_CWD", nullptr);
+  EXPECT_EQ(winsim::HostPath("pwtest\\rel.txt"), machine.Root() + "/drive_c/pwtest/rel.txt")
+      << "C:\\ by default";
+}
+
+TEST(PathsHost, NamesTheLayerRefusesOrFolds) {
+  TestMachine machine;
+  for (const char* bad : {"C:\\pwtest\\a:b", "C:\\pwtest\\a\x01", "C:\\pw\ttest\\x"}) {
+    EXPECT_TRUE(FAILS_WITH(GetFileAttributesA(bad), INVALID_FILE_ATTRIBUTES, ERROR_INVALID_NAME));
+  }
+  // 259 characters in all is the longest full path; 260 is too long.
+  const std::string prefix = machine.Dir() + "\\";
+  EXPECT_TRUE(TestMachine::WriteBytes(prefix + std::string(259 - prefix.size(), 'x'), "edge"));
+  EXPECT_TRUE(OpenFails(prefix + std::string(260 - prefix.size(), 'y'), GENERIC_WRITE, 0,
+                        CREATE_ALWAYS, ERROR_FILENAME_EXCED_RANGE));
+
+  // Windows-1252 letters fold too.
+  ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("\xC9t\xE9.txt"), "summer"));
+  EXPECT_EQ(Read(machine.Path("\xE9T\xC9.TXT")), "summer");
+
+  // Where the host has two spellings, the exact one wins, else the first in byte order.
+  std::ofstream(machine.HostPathOfC(machine.Path("abc")), std::ios::binary) << "lower";
+  std::ofstream(machine.HostPathOfC(machine.Path("ABC")), std::ios::binary) << "upper";
+  EXPECT_EQ(Read(machine.Path("abc")), "lower");
+  EXPECT_EQ(Read(machine.Path("ABC")), "upper");
+  EXPECT_EQ(Read(machine.Path("Abc")), "upper");
+}
+
+#endif
