@@ -1,12 +1,13 @@
 /*
- * CreateFileA and the calls on its handles: dispositions, reading and writing, share modes between
- * opens (of this process and of another), deletion, the read-only attribute, folders opened as
- * files, file times and mappings. The same cases run over the host layer and, under Wine, against
- * the real APIs: that is what keeps the host layer faithful. Host-only cases are in FilesHost.
+ * Files and folders: CreateFileA and the calls on its handles, share modes between opens (of this
+ * process and of another), deletion, the read-only attribute, file times, mappings; making and
+ * removing folders, listings, copies and temporary names. The same cases run over the host layer
+ * and, under Wine, against the real APIs: that is what keeps the host layer faithful.
  */
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "platform/win32.h"
@@ -47,7 +48,7 @@ const DWORD kAccesses[] = {0, GENERIC_READ, GENERIC_WRITE, DELETE, GENERIC_READ 
 }  // namespace
 
 // Each disposition on a file of 7 bytes and on a missing one: whether it opens, the last error
-// it leaves either way, and the size it leaves.
+// it leaves either way, and the size it leaves; a handle it gives can write.
 TEST(Files, DispositionsAndTheirLastErrors) {
   TestMachine machine;
   const DWORD kRefused = 0xFFFF, kAny = 0xFFFE;
@@ -63,6 +64,10 @@ TEST(Files, DispositionsAndTheirLastErrors) {
                             {OPEN_EXISTING, 0, ERROR_FILE_NOT_FOUND, kRefused},
                             {OPEN_EXISTING, 1, kAny, 7},
                             {0, 1, ERROR_INVALID_PARAMETER, kRefused}};
+  // Any security record is accepted, an all-zero one included.
+  SECURITY_ATTRIBUTES sa;
+  std::memset(&sa, 0, sizeof sa);
+  DWORD written = 0;
   int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message()
@@ -70,25 +75,17 @@ TEST(Files, DispositionsAndTheirLastErrors) {
     const std::string file = machine.Path("d" + std::to_string(n++));
     ASSERT_TRUE(!c[1] || TestMachine::WriteBytes(file, "content"));
     SetLastError(pwtest::kUnsetError);
-    HANDLE h = Open(file, GENERIC_WRITE, 0, c[0]);
+    HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, &sa, c[0], FILE_FLAG_WRITE_THROUGH, 0);
     const DWORD error = GetLastError();
     EXPECT_TRUE(c[2] == kAny || error == c[2]) << error;
     EXPECT_EQ(h == INVALID_HANDLE_VALUE ? kRefused : GetFileSize(h, nullptr), c[3]);
+    EXPECT_TRUE(h == INVALID_HANDLE_VALUE || WriteFile(h, "x", 1, &written, nullptr));
     CloseHandle(h);
     EXPECT_EQ(TestMachine::Exists(file), c[1] || c[3] != kRefused);
   }
-
-  // Any security record is accepted, an all-zero one included.
-  SECURITY_ATTRIBUTES sa;
-  std::memset(&sa, 0, sizeof sa);
-  HANDLE h = CreateFileA(machine.Path("sa.txt").c_str(), GENERIC_WRITE, 0, &sa, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
-  DWORD written = 0;
-  EXPECT_TRUE(WriteFile(h, "x", 1, &written, nullptr));
-  CloseHandle(h);
 }
 
-TEST(Files, ReadWriteAndThePointer) {
+TEST(Files, ReadWriteThePointerAndClosedHandles) {
   TestMachine machine;
   const std::string file = machine.Path("rw.bin");
   HANDLE h = Open(file, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
@@ -147,21 +144,14 @@ TEST(Files, ReadWriteAndThePointer) {
   h = Open(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
   EXPECT_TRUE(FAILS_WITH(ReadFile(h, buf, 1, &n, nullptr), FALSE, ERROR_ACCESS_DENIED));
   EXPECT_TRUE(FAILS_WITH(WriteFile(h, nullptr, 4, &n, nullptr), FALSE, ERROR_INVALID_USER_BUFFER));
-  CloseHandle(h);
-}
 
-TEST(Files, HandlesThatAreNotOpen) {
-  TestMachine machine;
-  HANDLE h = Open(machine.Path("h.txt"), GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  // A closed handle is refused by everything, a second close included.
   EXPECT_TRUE(CloseHandle(h));
-  EXPECT_TRUE(FAILS_WITH(CloseHandle(h), FALSE, ERROR_INVALID_HANDLE)) << "a second close";
+  EXPECT_TRUE(FAILS_WITH(CloseHandle(h), FALSE, ERROR_INVALID_HANDLE));
   EXPECT_TRUE(FAILS_WITH(CloseHandle(nullptr), FALSE, ERROR_INVALID_HANDLE));
   EXPECT_TRUE(CloseHandle(INVALID_HANDLE_VALUE)) << "the current process's pseudo-handle";
-  char buf[4];
-  DWORD n = 0;
-  EXPECT_TRUE(FAILS_WITH(ReadFile(h, buf, sizeof buf, &n, nullptr), FALSE, ERROR_INVALID_HANDLE));
-  EXPECT_TRUE(FAILS_WITH(WriteFile(h, buf, sizeof buf, &n, nullptr), FALSE, ERROR_INVALID_HANDLE));
+  EXPECT_TRUE(FAILS_WITH(ReadFile(h, buf, 4, &n, nullptr), FALSE, ERROR_INVALID_HANDLE));
+  EXPECT_TRUE(FAILS_WITH(WriteFile(h, buf, 4, &n, nullptr), FALSE, ERROR_INVALID_HANDLE));
   EXPECT_TRUE(FAILS_WITH(GetFileSize(h, nullptr), INVALID_FILE_SIZE, ERROR_INVALID_HANDLE));
   EXPECT_TRUE(FAILS_WITH(SetFilePointer(h, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER,
                          ERROR_INVALID_HANDLE));
@@ -255,7 +245,14 @@ TEST(Files, ReadOnlyAttributeAndDeletion) {
   const std::string file = machine.Path("ro.txt");
   ASSERT_TRUE(TestMachine::WriteBytes(file, "original"));
   EXPECT_EQ(GetFileAttributesA(file.c_str()), (DWORD)FILE_ATTRIBUTE_ARCHIVE);
+#ifdef _WIN32
   ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
+#else
+  // The attribute is the owner's write bit: one cleared on the host counts, even for root.
+  const std::string host = machine.HostPathOfC(file);
+  struct stat st;
+  chmod(host.c_str(), 0444);
+#endif
   EXPECT_EQ(GetFileAttributesA(file.c_str()) & ~FILE_ATTRIBUTE_ARCHIVE,
             (DWORD)FILE_ATTRIBUTE_READONLY);
   HANDLE h = Open(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
@@ -264,7 +261,12 @@ TEST(Files, ReadOnlyAttributeAndDeletion) {
       << "read-only and open: the share check comes first";
   CloseHandle(h);
   EXPECT_TRUE(FAILS_WITH(DeleteFileA(file.c_str()), FALSE, ERROR_ACCESS_DENIED));
-  if (ReadOnlyIsEnforced(machine.Dir())) {
+  // Wine run by root lets the host decide, and root may write; the host layer never lets it.
+  const bool refuses = ReadOnlyIsEnforced(machine.Dir());
+#ifndef _WIN32
+  EXPECT_TRUE(refuses);
+#endif
+  if (refuses) {
     for (DWORD disposition : {(DWORD)OPEN_EXISTING, (DWORD)OPEN_ALWAYS, (DWORD)CREATE_ALWAYS,
                               (DWORD)TRUNCATE_EXISTING}) {
       EXPECT_TRUE(OpenFails(file, GENERIC_WRITE, 0, disposition, ERROR_ACCESS_DENIED))
@@ -276,6 +278,12 @@ TEST(Files, ReadOnlyAttributeAndDeletion) {
   EXPECT_EQ(Read(file), "original");
   ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL));
   EXPECT_FALSE(GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY);
+#ifndef _WIN32
+  EXPECT_TRUE(stat(host.c_str(), &st) == 0 && (st.st_mode & S_IWUSR));
+  ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(stat(host.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR));
+  ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL));
+#endif
   EXPECT_TRUE(TestMachine::WriteBytes(file, "changed")) << "writable again";
   EXPECT_TRUE(DeleteFileA(file.c_str()));
 
@@ -287,43 +295,6 @@ TEST(Files, ReadOnlyAttributeAndDeletion) {
   EXPECT_TRUE(GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(Read(file), "abc");
   SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-}
-
-TEST(Files, FoldersOpenOnlyAsFolders) {
-  TestMachine machine;
-  const std::string dir = machine.Path("sub"), plain = machine.Path("plain");
-  ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
-  ASSERT_TRUE(TestMachine::WriteBytes(plain, "x"));
-  EXPECT_EQ(GetFileAttributesA(dir.c_str()), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_EQ(GetFileAttributesA((dir + "\\").c_str()), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_TRUE(FAILS_WITH(DeleteFileA(dir.c_str()), FALSE, ERROR_ACCESS_DENIED));
-
-  // Backup semantics open a folder, which then has no data and is never emptied.
-  EXPECT_TRUE(OpenFails(dir, GENERIC_READ, kShareAll, OPEN_EXISTING, ERROR_ACCESS_DENIED));
-  EXPECT_TRUE(OpenFails(dir, GENERIC_WRITE, kShareAll, OPEN_ALWAYS, ERROR_ACCESS_DENIED));
-  for (DWORD disposition : {(DWORD)CREATE_NEW, (DWORD)CREATE_ALWAYS, (DWORD)TRUNCATE_EXISTING}) {
-    EXPECT_TRUE(OpenFails(dir, GENERIC_WRITE, kShareAll, disposition, ERROR_FILE_EXISTS,
-                          FILE_FLAG_BACKUP_SEMANTICS))
-        << disposition;
-  }
-  HANDLE h = Open(dir, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-  EXPECT_NE(h, INVALID_HANDLE_VALUE);
-  CloseHandle(h);
-  h = Open(dir, GENERIC_READ, kShareAll, OPEN_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS);
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
-  char buf[4];
-  DWORD n = 0;
-  EXPECT_TRUE(FAILS_WITH(ReadFile(h, buf, sizeof buf, &n, nullptr), FALSE, ERROR_INVALID_FUNCTION));
-  CloseHandle(h);
-
-  // A trailing separator says "folder": a file named so is not found as one.
-  EXPECT_TRUE(OpenFails(plain + "\\", GENERIC_READ, kShareAll, OPEN_EXISTING, ERROR_INVALID_NAME));
-  EXPECT_TRUE(
-      OpenFails(machine.Path("new\\"), GENERIC_WRITE, kShareAll, CREATE_NEW, ERROR_INVALID_NAME));
-  EXPECT_TRUE(FAILS_WITH(GetFileAttributesA((plain + "\\").c_str()), INVALID_FILE_ATTRIBUTES,
-                         ERROR_PATH_NOT_FOUND));
-  EXPECT_TRUE(FAILS_WITH(DeleteFileA((plain + "\\").c_str()), FALSE, ERROR_INVALID_NAME));
-  EXPECT_EQ(Read(plain), "x");
 }
 
 TEST(Files, FileTimes) {
@@ -458,26 +429,110 @@ TEST(Files, MappingsAndViews) {
   EXPECT_TRUE(UnmapViewOfFile(tail));
 }
 
+TEST(Folders, MadeOnceOpenedOnlyAsFoldersRemovedOnlyWhenEmpty) {
+  TestMachine machine;
+  const std::string dir = machine.Path("sub"), plain = dir + "\\f";
+  EXPECT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+  EXPECT_TRUE(FAILS_WITH(CreateDirectoryA(dir.c_str(), nullptr), FALSE, ERROR_ALREADY_EXISTS));
+  ASSERT_TRUE(TestMachine::WriteBytes(plain, "x"));
+  EXPECT_TRUE(FAILS_WITH(CreateDirectoryA(plain.c_str(), nullptr), FALSE, ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(GetFileAttributesA(dir.c_str()), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(GetFileAttributesA((dir + "\\").c_str()), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_TRUE(FAILS_WITH(DeleteFileA(dir.c_str()), FALSE, ERROR_ACCESS_DENIED));
+
+  // Backup semantics open a folder, which then has no data and is never emptied.
+  EXPECT_TRUE(OpenFails(dir, GENERIC_READ, kShareAll, OPEN_EXISTING, ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(OpenFails(dir, GENERIC_WRITE, kShareAll, OPEN_ALWAYS, ERROR_ACCESS_DENIED));
+  for (DWORD disposition : {(DWORD)CREATE_NEW, (DWORD)CREATE_ALWAYS, (DWORD)TRUNCATE_EXISTING}) {
+    EXPECT_TRUE(OpenFails(dir, GENERIC_WRITE, kShareAll, disposition, ERROR_FILE_EXISTS,
+                          FILE_FLAG_BACKUP_SEMANTICS))
+        << disposition;
+  }
+  HANDLE h = Open(dir, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  h = Open(dir, GENERIC_READ, kShareAll, OPEN_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+  char buf[4];
+  DWORD n = 0;
+  EXPECT_TRUE(FAILS_WITH(ReadFile(h, buf, sizeof buf, &n, nullptr), FALSE, ERROR_INVALID_FUNCTION));
+  CloseHandle(h);
+
+  // A trailing separator says "folder": a file named so is not found as one.
+  EXPECT_TRUE(OpenFails(plain + "\\", GENERIC_READ, kShareAll, OPEN_EXISTING, ERROR_INVALID_NAME));
+  EXPECT_TRUE(OpenFails(dir + "\\new\\", GENERIC_WRITE, kShareAll, CREATE_NEW, ERROR_INVALID_NAME));
+  EXPECT_TRUE(FAILS_WITH(GetFileAttributesA((plain + "\\").c_str()), INVALID_FILE_ATTRIBUTES,
+                         ERROR_PATH_NOT_FOUND));
+  EXPECT_TRUE(FAILS_WITH(DeleteFileA((plain + "\\").c_str()), FALSE, ERROR_INVALID_NAME));
+  EXPECT_EQ(Read(plain), "x");
+
+  EXPECT_TRUE(FAILS_WITH(RemoveDirectoryA(dir.c_str()), FALSE, ERROR_DIR_NOT_EMPTY));
+  EXPECT_TRUE(FAILS_WITH(RemoveDirectoryA(plain.c_str()), FALSE, ERROR_DIRECTORY));
+  ASSERT_TRUE(DeleteFileA(plain.c_str()));
+  EXPECT_TRUE(RemoveDirectoryA(dir.c_str()));
+  EXPECT_FALSE(TestMachine::Exists(dir));
+}
+
+TEST(Folders, ListingsShowDotEntriesAndEndWithNoMoreFiles) {
+  TestMachine machine;
+  ASSERT_TRUE(CreateDirectoryA(machine.Path("sub").c_str(), nullptr));
+  ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("sub\\a.txt"), "a"));
+  ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("sub\\NoDot"), "bb"));
+  ASSERT_TRUE(CreateDirectoryA(machine.Path("sub\\inner").c_str(), nullptr));
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(machine.Path("sub\\*.*").c_str(), &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  std::map<std::string, DWORD> seen;  // each name's size, or kFolder
+  const DWORD kFolder = 0xFFFFFFFF;
+  do {
+    seen[data.cFileName] =
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? kFolder : data.nFileSizeLow;
+  } while (FindNextFileA(find, &data));
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_MORE_FILES);
+  EXPECT_TRUE(FindClose(find));
+  EXPECT_EQ(seen,
+            (std::map<std::string, DWORD>{
+                {".", kFolder}, {"..", kFolder}, {"a.txt", 1}, {"NoDot", 2}, {"inner", kFolder}}));
+
+  EXPECT_TRUE(FAILS_WITH(FindFirstFileA(machine.Path("sub\\*.zip").c_str(), &data),
+                         INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(FAILS_WITH(FindFirstFileA(machine.Path("none\\*.*").c_str(), &data),
+                         INVALID_HANDLE_VALUE, ERROR_PATH_NOT_FOUND));
+}
+
+// Copies onto a file held open are in ShareModesOfTwoOpens.
+TEST(Folders, CopiesRespectExistingAndReadOnlyTargets) {
+  TestMachine machine;
+  const std::string from = machine.Path("from.txt"), to = machine.Path("to.txt");
+  ASSERT_TRUE(TestMachine::WriteBytes(from, "fresh"));
+  ASSERT_TRUE(TestMachine::WriteBytes(to, "old"));
+  EXPECT_TRUE(FAILS_WITH(CopyFileA(from.c_str(), to.c_str(), TRUE), FALSE, ERROR_FILE_EXISTS));
+  if (ReadOnlyIsEnforced(machine.Dir())) {
+    ASSERT_TRUE(SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(FAILS_WITH(CopyFileA(from.c_str(), to.c_str(), FALSE), FALSE, ERROR_ACCESS_DENIED));
+    ASSERT_TRUE(SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL));
+  }
+  EXPECT_EQ(Read(to), "old");
+  EXPECT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE));
+  EXPECT_EQ(Read(to), "fresh");
+}
+
+TEST(Folders, TempNamesWithANumberAreOnlyFormed) {
+  TestMachine machine;
+  char name[MAX_PATH];
+  EXPECT_EQ(GetTempFileNameA(machine.Dir().c_str(), "PWSX", 0x1234ABCD, name), 0xABCDu);
+  EXPECT_EQ(lstrcmpiA(name, (machine.Dir() + "\\PWSABCD.tmp").c_str()), 0) << name;
+  EXPECT_FALSE(TestMachine::Exists(name));
+  char temp[MAX_PATH];
+  DWORD length = GetTempPathA(sizeof temp, temp);
+  ASSERT_GT(length, 0u);
+  EXPECT_EQ(temp[length - 1], '\\');
+  EXPECT_EQ(GetTempPathA(2, temp), length + 1) << "the size needed";
+}
+
 #ifndef _WIN32
 
-TEST(FilesHost, ReadOnlyIsTheOwnerWriteBit) {
-  TestMachine machine;
-  const std::string file = machine.Path("bits.txt"), host = machine.HostPathOfC(file);
-  ASSERT_TRUE(TestMachine::WriteBytes(file, "x"));
-  struct stat st;
-  for (DWORD attributes : {(DWORD)FILE_ATTRIBUTE_READONLY, (DWORD)FILE_ATTRIBUTE_NORMAL}) {
-    ASSERT_TRUE(SetFileAttributesA(file.c_str(), attributes));
-    ASSERT_EQ(stat(host.c_str(), &st), 0);
-    EXPECT_EQ((st.st_mode & S_IWUSR) == 0, attributes == FILE_ATTRIBUTE_READONLY);
-  }
-
-  // A file made read-only on the host is refused to writers, even though we may be root.
-  chmod(host.c_str(), 0444);
-  EXPECT_TRUE(GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY);
-  EXPECT_TRUE(OpenFails(file, GENERIC_WRITE, 0, OPEN_EXISTING, ERROR_ACCESS_DENIED));
-  EXPECT_FALSE(DeleteFileA(file.c_str()));
-  EXPECT_EQ(Read(file), "x");
-
+TEST(FilesHost, HostWriteFailuresBecomeWindowsErrors) {
   // /dev/full answers every write with ENOSPC.
   HANDLE h = Open("Z:\\dev\\full", GENERIC_WRITE, kShareAll, OPEN_EXISTING);
   DWORD n = 99;
