@@ -33,16 +33,13 @@ class MovesTest : public ::testing::Test {
 
 }  // namespace
 
+// Replacing moves and deletions, as setup schedules them, are listed in fileops' RebootTest; here
+// a move that may not replace its target, which Windows lists without the "!".
 TEST_F(MovesTest, DelayedMovesAreListedForTheNextStartAndTouchNothingNow) {
-  std::string a = machine.Path("a.txt"), b = machine.Path("b.txt"), c = machine.Path("c.txt");
-  ASSERT_TRUE(TestMachine::WriteBytes(a, "a"));
+  std::string b = machine.Path("b.txt"), c = machine.Path("c.txt");
   ASSERT_TRUE(TestMachine::WriteBytes(b, "b"));
-  EXPECT_TRUE(move(a.c_str(), b.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
   EXPECT_TRUE(move(b.c_str(), c.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT));
-  EXPECT_TRUE(move(a.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-  EXPECT_EQ(pending.Added(),
-            PendingPair(a, b) + PendingPair(b, c, false) + PendingPair(a, "") + '\0');
-  EXPECT_EQ(Read(a), "a");
+  EXPECT_EQ(pending.Added(), PendingPair(b, c, false) + '\0');
   EXPECT_EQ(Read(b), "b");
   EXPECT_FALSE(TestMachine::Exists(c));
 }
