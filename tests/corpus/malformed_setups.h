@@ -11,6 +11,7 @@
 #ifndef TESTS_CORPUS_MALFORMED_SETUPS_H
 #define TESTS_CORPUS_MALFORMED_SETUPS_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,10 +39,10 @@ using Lines = std::vector<std::string>;
 
 struct Case {
   const char* name;
-  const char* damage;  // what is wrong with the file
+  std::string damage;  // what is wrong with the file
   Stage stage;
   bool portable;  // the portable edition (a "portable" block)
-  bool (*make)(const Parts& parts, std::string* setup, std::string* error);
+  std::function<bool(const Parts& parts, std::string* setup, std::string* error)> make;
   int exitCode;
   Lines decisive;     // log lines that must appear one after the other, "[code] text detail"
   Lines boxes;        // every message box of the run, "caption|text"
