@@ -76,57 +76,46 @@ TEST_F(ChainTest, EveryCheckOfTheWalkStopsItWithItsOwnLogLine) {
   const Lines none, one = {"one"}, two = {"one", "two"}, all = {"one", "two", "three"};
   const char kDos[] = "Bad SFX data in DOS Header", kSignature[] = "Bad next signature",
              kSize[] = "Next sect bad size", kNoFit[] = "Current section does not fit in SFX";
-  struct Case {
-    const char* what;
-    std::string bytes;
-    Lines names;
-    const char* line;  // null: the walk ends quietly
+  auto check = [&](const char* what, const std::string& bytes, const Lines& names,
+                   const char* line) {  // line: null when the walk ends quietly
+    WalkResult r = Walk(bytes);
+    EXPECT_EQ(r.names, names) << what;
+    EXPECT_EQ(r.log, line ? Lines{Line(line)} : Lines()) << what;
   };
-  for (const Case& c : std::vector<Case>{
-           {"well formed", good, all, nullptr},
-           {"padding and a certificate table behind the last block",
-            good + std::string(5, '\0') + "\x30\x82 certificate", all, nullptr},
-           {"a count that disagrees with the chain in both copies", with({{0x30, 9}, {0x34, 9}}),
-            all, nullptr},
-           {"no MZ", withByte(1, 'X'), none, "No DOS Sign"},
-           {"one byte", "M", none, "No DOS Sign"},
-           {"MZ only", "MZ", none, kDos},
-           {"header cut before the words", good.substr(0, 0x36), none, kDos},
-           {"offset copies differ", with({{0x2C, first + 1}}), none, kDos},
-           {"offset 0", with({{0x28, 0}}), none, kDos},
-           {"both offsets 0", with({{0x28, 0}, {0x2C, 0}}), none, kDos},
-           {"count 0", with({{0x30, 0}}), none, kDos},
-           {"count copies differ", with({{0x34, 4}}), none, kDos},
-           {"first offset equals the size", with({{0x28, size}, {0x2C, size}}), none, kDos},
-           {"first header runs past the end", with({{0x28, size - 21}, {0x2C, size - 21}}), none,
-            kDos},
-           {"first signature", withByte(first + 1, 'Q'), none, kSignature},
-           {"second signature", withByte(second, 'w'), one, kSignature},
-           {"last block one byte past the end", with({{third + 2, 22 + 4 + 1}}), two, kSize},
-           {"size 0", with({{first + 2, 0}}), none, kSize},
-           {"size 1", with({{first + 2, 1}}), none, kSize},
-           {"size 21", with({{first + 2, 21}}), none, kSize},
-           {"size 2^32 - 1", with({{first + 2, 0xFFFFFFFF}}), none, kSize},
-           {"offset plus size wraps to 0", with({{first + 2, 0xFFFFFFFF - first + 1}}), none,
-            kSize},
-           {"next at the end", with({{first + 10, size}}), one, kNoFit},
-           {"next past the end", with({{first + 10, size + 100}}), one, kNoFit},
-           {"next header cut short", with({{first + 10, size - 21}}), one, kNoFit},
-           {"next at the last byte", with({{first + 10, size - 1}}), one, kNoFit},
-           {"next at 2^32 - 1", with({{first + 10, 0xFFFFFFFF}}), one, kNoFit},
-           {"next 0 ends the chain, wherever it is", with({{second + 10, 0}}), two, nullptr},
-           {"back to the first", with({{third + 10, first}}), all, kNoFit},
-           {"to itself", with({{second + 10, second}}), two, kNoFit},
-           // Going backwards is allowed as long as no block comes twice.
-           {"stored in reverse order",
-            Relinked(builder, {2, 1, 0}),
-            {"three", "two", "one"},
-            nullptr},
-       }) {
-    WalkResult r = Walk(c.bytes);
-    EXPECT_EQ(r.names, c.names) << c.what;
-    EXPECT_EQ(r.log, c.line ? Lines{Line(c.line)} : Lines()) << c.what;
-  }
+  check("well formed", good, all, nullptr);
+  check("padding and a certificate table behind the last block",
+        good + std::string(5, '\0') + "\x30\x82 certificate", all, nullptr);
+  check("a count that disagrees with the chain in both copies", with({{0x30, 9}, {0x34, 9}}), all,
+        nullptr);
+  check("no MZ", withByte(1, 'X'), none, "No DOS Sign");
+  check("one byte", "M", none, "No DOS Sign");
+  check("MZ only", "MZ", none, kDos);
+  check("header cut before the words", good.substr(0, 0x36), none, kDos);
+  check("offset copies differ", with({{0x2C, first + 1}}), none, kDos);
+  check("offset 0", with({{0x28, 0}}), none, kDos);
+  check("both offsets 0", with({{0x28, 0}, {0x2C, 0}}), none, kDos);
+  check("count 0", with({{0x30, 0}}), none, kDos);
+  check("count copies differ", with({{0x34, 4}}), none, kDos);
+  check("first offset equals the size", with({{0x28, size}, {0x2C, size}}), none, kDos);
+  check("first header runs past the end", with({{0x28, size - 21}, {0x2C, size - 21}}), none, kDos);
+  check("first signature", withByte(first + 1, 'Q'), none, kSignature);
+  check("second signature", withByte(second, 'w'), one, kSignature);
+  check("last block one byte past the end", with({{third + 2, 22 + 4 + 1}}), two, kSize);
+  check("size 0", with({{first + 2, 0}}), none, kSize);
+  check("size 1", with({{first + 2, 1}}), none, kSize);
+  check("size 21", with({{first + 2, 21}}), none, kSize);
+  check("size 2^32 - 1", with({{first + 2, 0xFFFFFFFF}}), none, kSize);
+  check("offset plus size wraps to 0", with({{first + 2, 0xFFFFFFFF - first + 1}}), none, kSize);
+  check("next at the end", with({{first + 10, size}}), one, kNoFit);
+  check("next past the end", with({{first + 10, size + 100}}), one, kNoFit);
+  check("next header cut short", with({{first + 10, size - 21}}), one, kNoFit);
+  check("next at the last byte", with({{first + 10, size - 1}}), one, kNoFit);
+  check("next at 2^32 - 1", with({{first + 10, 0xFFFFFFFF}}), one, kNoFit);
+  check("next 0 ends the chain, wherever it is", with({{second + 10, 0}}), two, nullptr);
+  check("back to the first", with({{third + 10, first}}), all, kNoFit);
+  check("to itself", with({{second + 10, second}}), two, kNoFit);
+  // Going backwards is allowed as long as no block comes twice.
+  check("stored in reverse order", Relinked(builder, {2, 1, 0}), {"three", "two", "one"}, nullptr);
 
   // The documented header of a last block named langs with 4 data bytes and CRC 0.
   std::string doc = SetupFileBuilder().BlockWithCrc("langs", "abcd", 0).Build();
