@@ -14,15 +14,22 @@
 
 namespace {
 
+unsigned long long Ticks(const FILETIME& t) {
+  return ((unsigned long long)t.dwHighDateTime << 32) | t.dwLowDateTime;
+}
+
+// A handle of another opener of path (INVALID_HANDLE_VALUE when refused).
+HANDLE OpenOther(const std::string& path, DWORD access, DWORD share) {
+  return CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                     nullptr);
+}
+
 class MappedFileTest : public ::testing::Test {
  protected:
   std::string Make(const std::string& name, const std::string& bytes) {
     std::string path = machine.Path(name);
     EXPECT_TRUE(TestMachine::WriteBytes(path, bytes));
     return path;
-  }
-  static unsigned long long Ticks(const FILETIME& t) {
-    return ((unsigned long long)t.dwHighDateTime << 32) | t.dwLowDateTime;
   }
   TestMachine machine;
 };
@@ -41,20 +48,17 @@ TEST_F(MappedFileTest, AReadOnlyMappingShowsTheWholeFileAndSharesItForReadingOnl
   EXPECT_FALSE(file.Writable());
   EXPECT_EQ(memcmp(file.View(), content.data(), content.size()), 0);
 
-  HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE reader = OpenOther(path, GENERIC_READ, FILE_SHARE_READ);
   EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "others may read";
-  if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
-  HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  EXPECT_EQ(writer, INVALID_HANDLE_VALUE) << "nobody may write";
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+  CloseHandle(reader);
+  EXPECT_TRUE(FAILS_WITH(OpenOther(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE),
+                         INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION))
+      << "nobody may write";
   EXPECT_FALSE(DeleteFileA(path.c_str())) << "nor delete";
 
   // A second Open on an open object fails and leaves the mapping as it was.
   const BYTE* view = file.View();
-  std::string other = Make("other.bin", "other");
-  EXPECT_FALSE(file.Open(other.c_str(), GENERIC_READ, OPEN_EXISTING));
+  EXPECT_FALSE(file.Open(Make("other.bin", "other").c_str(), GENERIC_READ, OPEN_EXISTING));
   EXPECT_EQ(file.View(), view);
   EXPECT_EQ(file.Size(), content.size());
 
@@ -74,45 +78,37 @@ TEST_F(MappedFileTest, FilesThatCannotBeMappedLeaveNothingHeld) {
   EXPECT_EQ(file.Size(), 0u);
   EXPECT_TRUE(DeleteFileA(empty.c_str())) << "the file was closed again";
 
-  EXPECT_TRUE(
-      FAILS_WITH(file.Open(machine.Path("missing.exe").c_str(), GENERIC_READ, OPEN_EXISTING), FALSE,
-                 ERROR_FILE_NOT_FOUND));
-  EXPECT_TRUE(
-      FAILS_WITH(file.Open(machine.Path("no\\such.exe").c_str(), GENERIC_READ, OPEN_EXISTING),
-                 FALSE, ERROR_PATH_NOT_FOUND));
+  std::string missing = machine.Path("missing.exe"), noFolder = machine.Path("no\\such.exe");
+  EXPECT_TRUE(FAILS_WITH(file.Open(missing.c_str(), GENERIC_READ, OPEN_EXISTING), FALSE,
+                         ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(FAILS_WITH(file.Open(noFolder.c_str(), GENERIC_READ, OPEN_EXISTING), FALSE,
+                         ERROR_PATH_NOT_FOUND));
 
   // The same object opens a good file afterwards.
-  std::string good = Make("good.exe", "MZ");
-  EXPECT_TRUE(file.Open(good.c_str(), GENERIC_READ, OPEN_EXISTING));
+  EXPECT_TRUE(file.Open(Make("good.exe", "MZ").c_str(), GENERIC_READ, OPEN_EXISTING));
 }
 
 TEST_F(MappedFileTest, AWritableMappingWritesThroughAndStampsTheFileOnClose) {
   std::string path = Make("data.bin", "abcdef");
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  HANDLE h = OpenOther(path, GENERIC_WRITE, 0);
   FILETIME old = {0x12345678, 0x01B00000};  // far in the past
   ASSERT_TRUE(SetFileTime(h, &old, &old, &old));
   CloseHandle(h);
 
-  FILETIME before;
+  FILETIME before, written;
   GetSystemTimeAsFileTime(&before);
   MappedFile file;
   ASSERT_TRUE(file.Open(path.c_str(), GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING));
   EXPECT_TRUE(file.Writable());
-  HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  EXPECT_EQ(reader, INVALID_HANDLE_VALUE) << "a writable mapping shares nothing";
+  EXPECT_EQ(OpenOther(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE)
+      << "a writable mapping shares nothing";
   const_cast<BYTE*>(file.View())[0] = 'X';
   EXPECT_TRUE(file.Close());
 
   std::string after;
   ASSERT_TRUE(TestMachine::ReadBytes(path, &after));
   EXPECT_EQ(after, "Xbcdef");
-  h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  FILETIME written;
+  h = OpenOther(path, GENERIC_READ, FILE_SHARE_READ);
   ASSERT_TRUE(GetFileTime(h, nullptr, nullptr, &written));
   CloseHandle(h);
   // Coarse file systems round times down to a couple of seconds.
