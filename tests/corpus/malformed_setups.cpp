@@ -11,11 +11,11 @@ namespace {
 
 using Chain = std::vector<pwpack::Block>;
 using Make = decltype(Case::make);
+using Damage = std::function<void(std::string&)>;
 
 // ---- Bytes of a setup that pwpack's writer made ----
 
-const size_t kFirstOffsetWord = 0x28, kFirstOffsetCopyWord = 0x2C, kCountWord = 0x30,
-             kCountCopyWord = 0x34;
+const size_t kFirstOffsetWord = 0x28, kFirstOffsetCopyWord = 0x2C, kCountWord = 0x30;
 const size_t kHeaderSize = 22, kSizeField = 2, kNextField = 10;
 
 uint32_t Le32(const std::string& s, size_t at) {
@@ -32,10 +32,10 @@ std::string LeBytes(uint32_t v, int count) {
 
 void SetLe32(std::string& s, size_t at, uint32_t v) { s.replace(at, 4, LeBytes(v, 4)); }
 
-// The first block offset and its copy.
-void SetFirst(std::string& s, uint32_t at) {
-  SetLe32(s, kFirstOffsetWord, at);
-  SetLe32(s, kFirstOffsetCopyWord, at);
+// A word of the DOS header and its copy behind it.
+void SetBoth(std::string& s, size_t word, uint32_t v) {
+  SetLe32(s, word, v);
+  SetLe32(s, word + 4, v);
 }
 
 // File offset of block i: the writer lays the blocks out one behind the other in chain order.
@@ -51,12 +51,11 @@ size_t BlockAt(const std::string& setup, size_t i) {
 bool Pack(const std::string& stream, std::string* data, std::string* error) {
   static std::map<std::string, std::string> packed;
   auto found = packed.find(stream);
-  if (found != packed.end()) {
-    *data = found->second;
-    return true;
+  if (found == packed.end()) {
+    if (!pwpack::CompressBlock(stream, false, data, error, nullptr, 1)) return false;
+    found = packed.emplace(stream, *data).first;
   }
-  if (!pwpack::CompressBlock(stream, false, data, error, nullptr, 1)) return false;
-  packed[stream] = *data;
+  *data = found->second;
   return true;
 }
 
@@ -116,9 +115,8 @@ const std::vector<pwpack::PackFile>& StandIn() {
 // The healthy chain "pondwick", "langs", "affid" (and "portable"), as built setups have it,
 // changed by edit before it is written and by damage afterwards. "pondwick" holds the stand-in
 // unless the run is meant to get past it.
-Make Damaged(std::function<bool(const Parts&, Chain&, std::string*)> edit,
-             std::function<void(std::string&)> damage, bool product = false,
-             bool portable = false) {
+Make Damaged(std::function<bool(const Parts&, Chain&, std::string*)> edit, Damage damage,
+             bool product = false, bool portable = false) {
   return [=](const Parts& p, std::string* setup, std::string* error) {
     Chain chain = {{"pondwick", "", true}, {"langs", "", true}, {"affid", p.affid, false}};
     if (portable) chain.push_back({"portable", "", true});
@@ -133,33 +131,26 @@ Make Damaged(std::function<bool(const Parts&, Chain&, std::string*)> edit,
 }
 
 // Damage to the container's frame of a healthy stand-in setup.
-Make Framed(std::function<void(std::string&)> damage, bool portable = false) {
+Make Framed(Damage damage, bool portable = false) {
   return Damaged(nullptr, damage, false, portable);
 }
 
-// The blocks put in another order (or left out) before they are written.
-Make Reordered(void (*order)(Chain&), std::function<void(std::string&)> damage = nullptr) {
-  return Damaged([=](const Parts&, Chain& chain, std::string*) { return order(chain), true; },
+// The chain changed before it is written: blocks in another order or left out, or "pondwick"
+// data changed (and carrying the CRC of the changed data).
+Make Edited(void (*edit)(Chain&), Damage damage = nullptr) {
+  return Damaged([=](const Parts&, Chain& chain, std::string*) { return edit(chain), true; },
                  damage);
 }
 
 // "pondwick" last, so that a broken link in front of it hides it.
-Make PondwickLast(std::function<void(std::string&)> damage) {
-  return Reordered([](Chain& c) { std::rotate(c.begin(), c.begin() + 1, c.end()); }, damage);
+Make PondwickLast(Damage damage) {
+  return Edited([](Chain& c) { std::rotate(c.begin(), c.begin() + 1, c.end()); }, damage);
 }
 
 // The block at index i of the healthy chain (with "portable" as the fourth) has a broken
 // signature: the walk stops in front of it.
 Make BadSignatureAt(size_t i) {
   return Framed([i](std::string& s) { s[BlockAt(s, i)] = 'X'; }, i == 3);
-}
-
-// The "pondwick" data is the stand-in's packed data changed by damage, with the CRC of the
-// changed data.
-Make PondwickData(void (*damage)(std::string& data)) {
-  return Damaged(
-      [=](const Parts&, Chain& chain, std::string*) { return damage(chain[0].data), true; },
-      nullptr);
 }
 
 // The block named name carries the packed stream instead (its CRC is the true one: the
@@ -201,12 +192,10 @@ struct Report {
 Report Reported(const std::string& message, const char* detail, uint32_t code) {
   std::string text = message + " " + (detail ? detail : "");
   if (code) text += ": {E" + Hex(code) + "}";
-  Report r;
-  r.log = {"[" + Hex(code) + "] " + text};
-  if (code) r.log.push_back("");
-  r.log.push_back(" ");
-  r.box = std::string(detail ? detail : "Error") + "|" + text + (code ? "\r\n\r\n" : "\r\n");
-  return r;
+  Lines log = {"[" + Hex(code) + "] " + text};
+  if (code) log.push_back("");
+  log.push_back(" ");
+  return {log, std::string(detail ? detail : "Error") + "|" + text + (code ? "\r\n\r\n" : "\r\n")};
 }
 
 const uint32_t kFail = 0x80004005, kInvalidArg = 0x80070057;
@@ -223,7 +212,7 @@ Case Refused(const char* name, const char* damage, const char* walkLine, Make ma
                                 "[0] TestSFX() -  FAIL"}
                         : Lines{"[0] TestSFX - Bad CRC "};
   return {name, damage,     Stage::kBeforeTemp,  false,
-          make, (int)kFail, log + corrupted.log, {corrupted.box},
+          make, (int)kFail, log + corrupted.log, Lines(1, corrupted.box),
           "-"};
 }
 
@@ -278,6 +267,9 @@ std::vector<Case> MakeCases() {
   // 254 characters, the most that a name length byte allows with its zero: joined to any
   // temporary folder it passes MAX_PATH.
   const std::string longName = std::string(250, 'n') + ".txt", longPath = "{T}\\" + longName;
+  // The stand-in's stream, but the last CRC field is off by one.
+  std::string crcOffByOne = RawStream(Entries(StandIn(), SIZE_MAX));
+  crcOffByOne[crcOffByOne.size() - 4] ^= 1;
   return {
       // The setup program as the linker made it: its DOS header's reserved words are all 0.
       Refused("NoContainer", "the setup program alone, no container behind it", kDosHeader,
@@ -290,18 +282,15 @@ std::vector<Case> MakeCases() {
                 SetLe32(s, kFirstOffsetCopyWord, Le32(s, kFirstOffsetWord) + 1);
               })),
       Refused("DosBlockCountZero", "the block count and its copy are 0", kDosHeader,
-              Framed([](std::string& s) {
-                SetLe32(s, kCountWord, 0);
-                SetLe32(s, kCountCopyWord, 0);
-              })),
+              Framed([](std::string& s) { SetBoth(s, kCountWord, 0); })),
       Refused("DosOffsetAtFileEnd", "the first block offset is the file size", kDosHeader,
-              Framed([](std::string& s) { SetFirst(s, (uint32_t)s.size()); })),
+              Framed([](std::string& s) { SetBoth(s, kFirstOffsetWord, (uint32_t)s.size()); })),
       // Its signature and size are there, its name is not.
       Refused("FirstHeaderCutShort", "the first header does not fit: 21 bytes before the end",
               kDosHeader, Framed([](std::string& s) {
                 uint32_t at = (uint32_t)s.size();
                 s += s.substr(BlockAt(s, 0), kHeaderSize - 1);
-                SetFirst(s, at);
+                SetBoth(s, kFirstOffsetWord, at);
               })),
       Refused("FirstSignatureBad", "the first block's signature is wrong", kNextSignature,
               BadSignatureAt(0)),
@@ -336,29 +325,24 @@ std::vector<Case> MakeCases() {
       Refused("PortableBadSignature", "the header in front of portable has a broken signature",
               kNextSignature, BadSignatureAt(3)),
       Unpacking("PondwickMissing", "no block named pondwick",
-                Reordered([](Chain& chain) { chain.erase(chain.begin()); }), kFail, {},
-                Stage::kUnpacking, {"[0] Err open  pondwick"}),
+                Edited([](Chain& c) { c.erase(c.begin()); }), kFail, {}, Stage::kUnpacking,
+                {"[0] Err open  pondwick"}),
       Unpacking("StreamTruncated", "the pondwick stream is cut in half (CRC of the cut data)",
-                PondwickData([](std::string& data) { data.resize(5 + (data.size() - 5) / 2); }),
-                kFail, {DecodeFailed()}),
+                Edited([](Chain& c) { c[0].data.resize(5 + (c[0].data.size() - 5) / 2); }), kFail,
+                {DecodeFailed()}),
       // The decoder finds the data malformed inside data.bin: the stream ends there, short.
       Unpacking("StreamCorrupt", "one byte in the middle of the pondwick stream changed",
-                PondwickData([](std::string& data) { data[5 + (data.size() - 5) / 2] ^= 0x55; }),
-                kFail, {DecodeFailed()}),
+                Edited([](Chain& c) { c[0].data[5 + (c[0].data.size() - 5) / 2] ^= 0x55; }), kFail,
+                {DecodeFailed()}),
       Unpacking("FileCrcMismatch", "the CRC field behind data.bin does not match its bytes",
-                WithStream("pondwick",
-                           [](const Parts&) {
-                             std::string stream = RawStream(Entries(StandIn(), SIZE_MAX));
-                             stream[stream.size() - 4] ^= 1;
-                             return stream;
-                           }),
-                kFail, {Reported("CRC Error in file ", "data.bin", 0), DecodeFailed()}),
+                WithStream(crcOffByOne), kFail,
+                {Reported("CRC Error in file ", "data.bin", 0), DecodeFailed()}),
       // lc 4, lp 1, pb 0: the format allows it, liblzma's decoder does not.
       Unpacking("LcLpAboveFour", "LZMA properties lc 4, lp 1",
-                PondwickData([](std::string& data) { data[0] = (char)((0 * 5 + 1) * 9 + 4); }),
-                kInvalidArg, {Reported("SetDecoderProperties error", nullptr, kInvalidArg)}),
+                Edited([](Chain& c) { c[0].data[0] = (char)((0 * 5 + 1) * 9 + 4); }), kInvalidArg,
+                {Reported("SetDecoderProperties error", nullptr, kInvalidArg)}),
       Unpacking("PropertiesCutShort", "pondwick holds 3 bytes, fewer than its properties",
-                PondwickData([](std::string& data) { data.resize(3); }), kFail,
+                Edited([](Chain& c) { c[0].data.resize(3); }), kFail,
                 {Reported("Read DecoderProperties size mismatch", nullptr, 0)}),
       BadName("NameLeavesFolder", "..\\escaped.txt"),
       BadName("NameWithSlash", "sub/escaped.txt"),
