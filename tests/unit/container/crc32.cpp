@@ -22,8 +22,6 @@ TEST(Crc32, TableAndCheckValues) {
     for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
     ASSERT_EQ(Crc32Table[i], c) << i;
   }
-  EXPECT_EQ(Crc32Table[1], 0x77073096u);
-  EXPECT_EQ(Crc32Table[255], 0x2D02EF8Du);
 
   EXPECT_EQ(Crc("123456789"), 0xCBF43926u);
   EXPECT_EQ(Crc("abc"), 0x352441C2u);
