@@ -38,7 +38,6 @@ std::string Relinked(const SetupFileBuilder& builder, const std::vector<size_t>&
 
 class ChainTest : public ::testing::Test {
  protected:
-  // Walks the whole chain the way callers do and collects names and log lines.
   WalkResult Walk(const std::string& bytes) {
     LogCapture log(machine);
     ExactView view(bytes);

@@ -40,7 +40,6 @@ class UnpackTest : public ::testing::Test {
   void SetUp() override { SilentMode = true; }
   void TearDown() override { SilentMode = false; }
 
-  // Writes the setup file and maps it.
   void Setup(const SetupFileBuilder& builder) {
     file.Close();
     std::string path = machine.Path("setup" + std::to_string(++count_) + ".exe");
