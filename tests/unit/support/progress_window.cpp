@@ -103,34 +103,32 @@ class ProgressWindowTest : public ::testing::Test {
   HWND window = nullptr;
 };
 
-// Little-endian reads of a resource's bytes.
-struct Bytes {
-  const BYTE* p;
-  DWORD size;
-  DWORD at = 0;
-  DWORD Read(DWORD width) {
-    EXPECT_LE(at + width, size);
-    DWORD v = 0;
-    for (DWORD i = 0; i < width && at < size; ++i, ++at) v |= (DWORD)p[at] << (8 * i);
-    return v;
-  }
-  std::vector<DWORD> Fields(std::initializer_list<DWORD> widths) {
-    std::vector<DWORD> v;
-    for (DWORD width : widths) v.push_back(Read(width));
-    return v;
-  }
-  std::string String() {
-    std::string s;
-    for (DWORD c = Read(2); c != 0 && at < size; c = Read(2)) s.push_back((char)c);
-    return s;
-  }
-};
-
-Bytes Resource(LPCSTR type, int id) {
+// A resource's bytes ("" when it is missing).
+std::string Resource(LPCSTR type, int id) {
   HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(id), type);
-  if (!found) return Bytes{nullptr, 0};
-  return Bytes{static_cast<const BYTE*>(LockResource(LoadResource(nullptr, found))),
-               SizeofResource(nullptr, found)};
+  auto data =
+      found ? static_cast<const char*>(LockResource(LoadResource(nullptr, found))) : nullptr;
+  return data ? std::string(data, SizeofResource(nullptr, found)) : std::string();
+}
+
+// Little-endian fields of the given widths in bytes, from offset at on.
+std::vector<DWORD> Fields(const std::string& bytes, size_t at,
+                          std::initializer_list<size_t> widths) {
+  std::vector<DWORD> fields;
+  for (size_t width : widths) {
+    DWORD value = 0;
+    for (size_t i = 0; i < width; ++i, ++at)
+      value |= (DWORD)(BYTE)(at < bytes.size() ? bytes[at] : 0) << (8 * i);
+    fields.push_back(value);
+  }
+  return fields;
+}
+
+// A resource's UTF-16 form of text, its terminator included.
+std::string Utf16(const std::string& text) {
+  std::string utf16;
+  for (char c : text + '\0') utf16 += {c, '\0'};
+  return utf16;
 }
 
 }  // namespace
@@ -138,24 +136,23 @@ Bytes Resource(LPCSTR type, int id) {
 // What the dialog manager can't show once the window exists: the template's own font, and the
 // icon's format. The rest of the template is checked on the created window below.
 TEST_F(ProgressWindowTest, TheProgramCarriesTheDialogTemplateAndTheIcon) {
-  Bytes t = Resource(RT_DIALOG, IDD_PROGRESS);
-  ASSERT_NE(t.p, nullptr) << "error " << GetLastError();
-  EXPECT_EQ(t.Read(4), 0x00C000C0u) << "WS_CAPTION | DS_MODALFRAME | DS_SETFONT, classic form";
-  t.at = 18 + 4;  // past the header's fixed part, the empty menu and class
-  EXPECT_EQ(t.String(), "Pondwick Setup");
-  EXPECT_EQ(t.Read(2), 8u) << "points";
-  EXPECT_EQ(t.String(), "MS Sans Serif");
+  std::string dialog = Resource(RT_DIALOG, IDD_PROGRESS);
+  EXPECT_EQ(Fields(dialog, 0, {4}), std::vector<DWORD>({0x00C000C0}))
+      << "WS_CAPTION | DS_MODALFRAME | DS_SETFONT, classic form";
+  // Past the header's fixed part, the empty menu and class: the caption, points and face.
+  std::string font = Utf16("Pondwick Setup") + std::string("\x08\0", 2) + Utf16("MS Sans Serif");
+  EXPECT_EQ(dialog.substr(18 + 4, font.size()), font);
 
   // One image of 32 by 32 in 16 colours: a DIB with 16 palette entries, 4 bits per pixel, the
   // colour rows and the AND mask.
   const DWORD dib = 40 + 16 * 4 + 32 * 16 + 32 * 4;
-  Bytes g = Resource(RT_GROUP_ICON, IDI_SETUP);
-  ASSERT_EQ(g.size, 6u + 14u);
-  EXPECT_EQ(g.Fields({2, 2, 2, 1, 1, 1, 1, 2, 2, 4}),
+  std::string group = Resource(RT_GROUP_ICON, IDI_SETUP);
+  ASSERT_EQ(group.size(), 6u + 14u);
+  EXPECT_EQ(Fields(group, 0, {2, 2, 2, 1, 1, 1, 1, 2, 2, 4}),
             std::vector<DWORD>({0, 1, 1, 32, 32, 16, 0, 1, 4, dib}));
-  Bytes i = Resource(RT_ICON, (int)g.Read(2));
-  EXPECT_EQ(i.size, dib);
-  EXPECT_EQ(i.Fields({4, 4, 4, 2, 2}), std::vector<DWORD>({40, 32, 64, 1, 4}));
+  std::string image = Resource(RT_ICON, (int)Fields(group, 18, {2})[0]);
+  EXPECT_EQ(image.size(), dib);
+  EXPECT_EQ(Fields(image, 0, {4, 4, 4, 2, 2}), std::vector<DWORD>({40, 32, 64, 1, 4}));
 }
 
 TEST_F(ProgressWindowTest, CreateMakesAHiddenCentredDialogAsTheTemplateDescribes) {
@@ -416,13 +413,10 @@ TEST_F(ProgressWindowTest, HostTerminalShowsTheVisibleWindowAsOneLineRedrawnInPl
 
   StandardError notTerminal(false);
   ASSERT_TRUE(notTerminal.Ready());
-  {
-    ProgressWindow quiet;
-    quiet.Create(nullptr, 0);
-    quiet.Show(true);
-    quiet.SetText("quiet");
-    quiet.SetPos(100);
-  }
+  ASSERT_NE(progress.Create(nullptr, 0), nullptr);
+  progress.Show(true);
+  progress.SetPos(100);
+  progress.Destroy();
   EXPECT_EQ(notTerminal.Drawn(), "") << "nothing is drawn where standard error is no terminal";
 }
 
