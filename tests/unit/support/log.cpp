@@ -75,9 +75,8 @@ TEST_F(LogTest, ALineIsCutAt1023CharactersWithoutItsLineEnd) {
   WriteLog(std::string(2000, 'x').c_str(), "d", 0);
   WriteLog("next", nullptr, 0);
   std::string raw = Raw();
-  EXPECT_EQ(raw.size(), 1023u + 22 + 11) << "the cut line, then the next one: stamp, [0] next";
+  EXPECT_EQ(raw.find_first_not_of('x', 26), 1023u) << "the first line holds 1023 characters";
   EXPECT_EQ(raw.find("\r\n"), raw.size() - 2) << "the cut line runs into the next one";
-  EXPECT_EQ(raw.substr(1000, 23), std::string(23, 'x'));
   EXPECT_EQ(raw.substr(raw.size() - 8), " next \r\n");
 }
 

@@ -96,8 +96,12 @@ class ProgressWindowTest : public ::testing::Test {
     window = progress.Create(nullptr, 0x1234);
     ASSERT_NE(window, nullptr) << "error " << GetLastError();
   }
-  // Nothing a case leaves in the queue, a quit request included, reaches the next case.
-  void TearDown() override { Left(); }
+  // Nothing a case leaves in the queue, a quit request included, reaches the next case. The
+  // window goes first: one left visible would keep asking to be painted.
+  void TearDown() override {
+    progress.Destroy();
+    Left();
+  }
   TestMachine machine;
   ProgressWindow progress;
   HWND window = nullptr;
@@ -261,16 +265,22 @@ TEST_F(ProgressWindowTest, OnlyDestroyEndsTheWindowAndLaterUpdatesDoNothing) {
   progress.Destroy();
   EXPECT_TRUE(Left().empty()) << "updates still drain the queue";
 
-  // A window destroyed behind the object's back unbinds it too; two objects keep their own.
-  ProgressWindow other;
-  HWND one = progress.Create(nullptr, 0), two = other.Create(nullptr, 0);
-  ASSERT_TRUE(one && two && one != two);
-  DestroyWindow(one);
-  EXPECT_EQ(progress.Handle(), nullptr);
-  EXPECT_EQ(other.Handle(), two);
-  other.SetText("second");
-  EXPECT_EQ(Status(two), "second");
-}  // the fixture's object is destroyed with no window left: nothing to do
+  // A window destroyed behind the object's back unbinds it too; two objects keep their own,
+  // and each object's end destroys its window.
+  HWND two = nullptr;
+  {
+    ProgressWindow other;
+    HWND one = progress.Create(nullptr, 0);
+    two = other.Create(nullptr, 0);
+    ASSERT_TRUE(one && two && one != two);
+    DestroyWindow(one);
+    EXPECT_EQ(progress.Handle(), nullptr);
+    EXPECT_EQ(other.Handle(), two);
+    other.SetText("second");
+    EXPECT_EQ(Status(two), "second");
+  }
+  EXPECT_FALSE(IsWindow(two));
+}  // the fixture's object ends with no window left: nothing to do
 
 TEST_F(ProgressWindowTest, CenterWindowFollowsTheOwnerTheParentAndTheWorkArea) {
   ProgressWindow owned;
