@@ -411,7 +411,7 @@ TEST_F(ProgressWindowTest, HostTerminalShowsTheVisibleWindowAsOneLineRedrawnInPl
   progress.SetPos(400);
   std::string drawn = terminal.Drawn();
   EXPECT_EQ(drawn.substr(drawn.rfind('\r')), line("Copying files", 12, " 40%"));
-  progress.SetPos(400);
+  progress.SetText("Copying files");
   EXPECT_EQ(terminal.Drawn(), "") << "an unchanged line is not drawn again";
 
   progress.Show(false);
