@@ -65,10 +65,12 @@ void WriteLog(const char* text, const char* detail, LONG code) {
     GetSystemTime(&now);
     WORD year = now.wYear >= 2000 ? now.wYear - 2000 : now.wYear - 1900;
     char line[1024];
-    int length = wsprintfA(line, "%02hd-%02hd-%02hd %02hd:%02hd:%02hd.%03hd [%X] %s %s\r\n",
-                           now.wDay, now.wMonth, year, now.wHour, now.wMinute, now.wSecond,
-                           now.wMilliseconds, (DWORD)code, text ? text : "",
-                           detail ? detail : "");
+    wsprintfA(line, "%02hd-%02hd-%02hd %02hd:%02hd:%02hd.%03hd [%X] %s %s\r\n", now.wDay,
+              now.wMonth, year, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, (DWORD)code,
+              text ? text : "", detail ? detail : "");
+    // What was stored counts: for a cut line some wsprintfA answer more than they stored, and
+    // the log would get the terminator.
+    int length = lstrlenA(line);
     DWORD written = 0;
     // The log is only ever appended to: where the end can't be reached, writing would overwrite
     // the run's first lines, so the line is dropped as if the open had failed.

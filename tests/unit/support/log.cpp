@@ -78,6 +78,7 @@ TEST_F(LogTest, ALineIsCutAt1023CharactersWithoutItsLineEnd) {
   EXPECT_EQ(raw.find_first_not_of('x', 26), 1023u) << "the first line holds 1023 characters";
   EXPECT_EQ(raw.find("\r\n"), raw.size() - 2) << "the cut line runs into the next one";
   EXPECT_EQ(raw.substr(raw.size() - 8), " next \r\n");
+  EXPECT_EQ(raw.find('\0'), std::string::npos) << "the cut line's terminator is not written";
 }
 
 // Each line opens the log afresh: one that meets the file held open is lost, and a deleted log
