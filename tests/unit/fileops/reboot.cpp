@@ -49,6 +49,7 @@ TEST_F(RebootTest, CopiesAreNumberedBesideTheTargetAndNeverOverwriteAWaitingOne)
 
   // A copy that fails still uses up its number, and nothing is scheduled.
   EXPECT_EQ(ActMoveFileOnReboot((temp + "\\missing.dll").c_str(), inst.c_str()), 0);
+  EXPECT_EQ(ActMoveFileOnReboot(nullptr, inst.c_str()), 0);
   EXPECT_EQ(RebootCopyCount, 4);
   EXPECT_TRUE(Logged("[2] ActMoveFileOnReboot() - can't copy to " + inst + "\\_pw4.pw_"));
   // A target that cannot be named within MAX_PATH is refused before any copy is made.

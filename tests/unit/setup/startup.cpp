@@ -101,6 +101,7 @@ TEST(FindStringNoCaseTest, FindsAnyCaseAnywhereAndRestoresTheText) {
   EXPECT_EQ(FindStringNoCase(question, "/?"), question + 1);
   char empty[] = "";
   EXPECT_EQ(FindStringNoCase(empty, "/?"), nullptr);
+  EXPECT_EQ(FindStringNoCase(nullptr, "/?"), nullptr);
 }
 
 TEST(CommandLineTailTest, SkipsTheProgramNameAndTheBlanksAfterIt) {
