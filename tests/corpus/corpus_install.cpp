@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/corpus/malformed_setups.h"
-#include "tests/e2e/install_runner.h"
+#include "tests/harness/install_runner.h"
 
 namespace corpus {
 // A case is named by its name in test reports, not by its bytes.

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/e2e/install_runner.h"
+#include "tests/harness/install_runner.h"
 
 namespace {
 

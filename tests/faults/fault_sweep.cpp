@@ -41,7 +41,7 @@
 
 #include "platform/posix/winsim.h"
 #include "setup/product_names.h"
-#include "tests/e2e/install_runner.h"
+#include "tests/harness/install_runner.h"
 
 namespace {
 

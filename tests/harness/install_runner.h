@@ -15,8 +15,8 @@
  *   {W<n>} a folder below {D} whose path is exactly n characters long (n decimal)
  * A log line's code may be written [*] where it is whatever error the system last left behind.
  */
-#ifndef TESTS_E2E_INSTALL_RUNNER_H
-#define TESTS_E2E_INSTALL_RUNNER_H
+#ifndef TESTS_HARNESS_INSTALL_RUNNER_H
+#define TESTS_HARNESS_INSTALL_RUNNER_H
 
 #include <memory>
 #include <string>

@@ -1,5 +1,5 @@
 /* Whole installations on a prepared machine; see install_runner.h. */
-#include "tests/e2e/install_runner.h"
+#include "tests/harness/install_runner.h"
 
 #include <algorithm>
 #include <atomic>
@@ -497,7 +497,7 @@ std::string Installation::HostPathOf(const std::string& path) const {
 #endif
 }
 
-// Signs the file into setup_ with tests/e2e/sign_setup.sh, a host program; Wine starts host
+// Signs the file into setup_ with tests/harness/sign_setup.sh, a host program; Wine starts host
 // programs without a handle to wait on, so the signed file is waited for instead.
 void Installation::Sign(const std::string& unsignedPath) {
   ChildProcess signer;
