@@ -23,15 +23,13 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -39,44 +37,27 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/winsim.h"
 #include "setup/product_names.h"
 #include "tests/harness/install_runner.h"
 
 namespace {
 
-using e2e::Choices;
-using e2e::Installation;
-using e2e::Machine;
-using e2e::Observed;
+using namespace e2e;
 
 struct Kind {
   const char* name;
-  unsigned blocks;
-  Choices choices;
-  Machine machine;
+  Scenario scenario;
 };
 
-// The four installations whose calls are swept: a fresh fixed install with nothing in the way,
-// an update with one file held open (the restart path, declined) on the NT family and on the 95
-// family (wininit.ini), and the portable edition.
+// The four installations whose calls are swept, as the e2e scenarios of their kinds but with no
+// options, so that every box is shown: a fresh fixed install with nothing in the way, an update
+// with one file held open (the restart path, declined) on the NT family and on the 95 family
+// (wininit.ini), and the portable edition.
 const Kind kKinds[] = {
-    {"Fixed",
-     e2e::kAll,
-     {"{I}", "1", nullptr, nullptr, nullptr},
-     {false, nullptr, nullptr, false, false, IDNO, false, false, nullptr}},
-    {"LockedRestart",
-     e2e::kAll,
-     {"{I}", "1", nullptr, nullptr, nullptr},
-     {true, "pondwick.dll", nullptr, false, false, IDNO, false, false, nullptr}},
-    {"Portable",
-     e2e::kAll | e2e::kPortable,
-     {"{I}", "0", nullptr, "yes", "{R}"},
-     {false, nullptr, nullptr, false, false, IDNO, false, false, nullptr}},
-    {"Locked95",
-     e2e::kAll,
-     {"{I}", "1", nullptr, nullptr, nullptr},
-     {true, "pondwick.dll", nullptr, false, true, IDNO, false, false, nullptr}},
+    {"Fixed", {}},
+    {"LockedRestart", With({Locked("pondwick.dll")})},
+    {"Portable", With({Portable("{R}"), WasFresh("0"), Admin("yes")})},
+    {"Locked95", With({Locked("pondwick.dll"), Win98()})},
 };
 
 // ---- The trace of a run ----
@@ -128,7 +109,7 @@ std::map<std::string, std::string> NameSites(const std::set<std::string>& sites)
   std::map<std::string, std::string> names;
   if (sites.empty()) return names;
   std::string command = "addr2line -f -C -s -e '" + SetupBinary() + "'";
-  std::vector<std::string> order(sites.begin(), sites.end());
+  Lines order(sites.begin(), sites.end());
   for (const std::string& site : order) {
     // The return address is just past the call: one byte back lies within it.
     unsigned long offset = std::strtoul(site.c_str() + 1, nullptr, 16);
@@ -155,50 +136,15 @@ std::map<std::string, std::string> NameSites(const std::set<std::string>& sites)
 
 // ---- What the machine holds ----
 
-// Every file and folder under a host folder, with its size and time for files.
-void Snapshot(const std::string& host, const std::string& relative,
-              std::map<std::string, std::string>* out) {
-  DIR* dir = opendir(host.c_str());
-  if (!dir) return;
-  while (dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    std::string path = host + "/" + name, rel = relative + "/" + name;
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
-      (*out)[rel] = "dir";
-      Snapshot(path, rel, out);
-    } else {
-      (*out)[rel] = std::to_string(st.st_size) + "@" + std::to_string(st.st_mtim.tv_sec) + "." +
-                    std::to_string(st.st_mtim.tv_nsec);
-    }
-  }
-  closedir(dir);
-}
-
-// The host path relative to drive C's folder that a Windows path C:\A\B stands for: "/A/B".
-std::string Relative(const std::string& windowsPath) {
-  std::string rel = windowsPath.size() > 2 ? windowsPath.substr(2) : std::string();
-  for (char& c : rel)
-    if (c == '\\') c = '/';
-  return rel;
-}
-
-bool Under(const std::string& path, const std::string& folder) {
-  return path == folder || path.rfind(folder + "/", 0) == 0;
-}
-
-bool Contains(const std::vector<std::string>& lines, const std::string& part) {
-  for (const std::string& line : lines)
-    if (line.find(part) != std::string::npos) return true;
-  return false;
+bool Contains(const Lines& lines, const std::string& part) {
+  auto has = [&part](const std::string& line) { return line.find(part) != std::string::npos; };
+  return std::any_of(lines.begin(), lines.end(), has);
 }
 
 // Whether the last message box of a failed run is the report of a step that ends the run with
 // that result ("caption|text"; the text starts with the report's message).
 bool ReportFits(LONG code, const std::string& box) {
-  static const std::map<LONG, std::vector<std::string>> kReports = {
+  static const std::map<LONG, Lines> kReports = {
       {kResultStopped,
        {"Can't create temp folder to unpack files", "Pondwick requires Internet Explorer"}},
       {kResultNoFolder, {"Installation folder is not specified.", "Can't create folder "}},
@@ -206,11 +152,11 @@ bool ReportFits(LONG code, const std::string& box) {
        {"Some files remain locked in ", "Root folder for Roamkit is not specified."}},
   };
   // Any other failure is a failure HRESULT of these steps.
-  static const std::vector<std::string> kOthers = {
-      "Can't extract from SFX ", "Corrupted Setup File ", "Can't unpack pondwick.bin to ",
-      "failed to run ", "Can't unpack portable.bin to ", "Can't create folder "};
+  static const Lines kOthers = {"Can't extract from SFX ",       "Corrupted Setup File ",
+                                "Can't unpack pondwick.bin to ", "failed to run ",
+                                "Can't unpack portable.bin to ", "Can't create folder "};
   auto it = kReports.find(code);
-  const std::vector<std::string>& allowed = it != kReports.end() ? it->second : kOthers;
+  const Lines& allowed = it != kReports.end() ? it->second : kOthers;
   std::string text = box.substr(box.find('|') + 1);
   for (const std::string& message : allowed)
     if (text.rfind(message, 0) == 0) return true;
@@ -220,7 +166,7 @@ bool ReportFits(LONG code, const std::string& box) {
 // Whether wininit.ini's [Rename] (as Observed lists it) replaces or deletes path: its lines name
 // files by their short names, TARGET=SOURCE or NUL=SOURCE.
 // The temporary folder is named {T} there too.
-bool InWininit(const std::vector<std::string>& pending, const std::string& path, bool isTemp) {
+bool InWininit(const Lines& pending, const std::string& path, bool isTemp) {
   char shortName[MAX_PATH] = "";
   DWORD n = GetShortPathNameA(path.c_str(), shortName, sizeof shortName);
   if (n == 0 || n >= sizeof shortName) return false;
@@ -235,21 +181,6 @@ bool InWininit(const std::vector<std::string>& pending, const std::string& path,
 
 // ---- The files of an installation ----
 
-// A tree as Installation::Tree lists it: name -> "" (the new bytes), "old", "/" (a folder), or
-// what else the file holds (another file's name, "?SIZE").
-std::map<std::string, std::string> Entries(const std::string& tree) {
-  std::map<std::string, std::string> entries;
-  std::istringstream items(tree == "-" ? std::string() : tree);
-  std::string item;
-  while (items >> item) {
-    size_t eq = item.find('=');
-    if (item.back() == '/') entries[item.substr(0, item.size() - 1)] = "/";
-    else if (eq == std::string::npos) entries[item] = "";
-    else entries[item.substr(0, eq)] = item.substr(eq + 1);
-  }
-  return entries;
-}
-
 // A numbered copy made beside its target for the restart: _pwN.pw_.
 bool IsRestartCopy(const std::string& name) {
   return name.rfind("_pw", 0) == 0 && name.size() > 7 &&
@@ -259,7 +190,7 @@ bool IsRestartCopy(const std::string& name) {
 // The product's files, as the clean run installs them (in place, or as a copy's target).
 std::set<std::string> PayloadNames(const Observed& clean) {
   std::set<std::string> names;
-  for (const auto& entry : Entries(clean.files))
+  for (const auto& entry : clean.installed)
     if (entry.second == "/") continue;
     else if (IsRestartCopy(entry.first)) names.insert(entry.second);
     else names.insert(entry.first);
@@ -283,11 +214,20 @@ bool ScheduledOver(const Observed& seen, const std::string& copy, const std::str
 
 // ---- One run and its judgement ----
 
-struct Clean {
+// One run on a fresh machine with the trace on and the given fault or kill (or none). The
+// installation stays for judging: its machine goes with it.
+struct Trial {
+  std::unique_ptr<Installation> install;
   Observed seen;
   std::vector<Call> calls;
+  Drive before, after;
+  std::string problem;
+};
+
+// The clean run, and what the faulted runs are held to.
+struct Clean : Trial {
   std::set<std::string> logSites;  // the call sites of the log's own WriteFile
-  std::set<std::string> logFolder; // what the log folder holds after a clean run
+  std::set<std::string> logFolder;  // what the log folder holds after a clean run
 };
 
 // What one run showed, for the checks.
@@ -297,15 +237,15 @@ struct Look {
   Installation& install;
   const Observed& seen;
   const std::vector<Call>& calls;
-  const std::map<std::string, std::string>& before;
-  const std::map<std::string, std::string>& after;
+  const Drive& before;
+  const Drive& after;
   std::string function;  // the failing call's function ("" for a run without faults)
   std::string Folder() const { return install.Dir() + "\\Pondwick"; }
 };
 
 // What a run broke: one line per finding, led by the name of the promise it broke.
 struct Findings {
-  std::vector<std::string> lines;
+  Lines lines;
   void operator()(const char* check, const std::string& detail) {
     lines.push_back(std::string(check) + ": " + detail);
   }
@@ -354,14 +294,12 @@ void CheckLogKept(const Look& look, size_t failedAt, Findings& bad) {
       ++written;
   const auto &now = look.seen.wholeLog, &then = look.clean.seen.wholeLog;
   for (size_t i = 0; i < written; ++i) {
-    if (i >= now.size() || i >= then.size()) {
-      bad("log kept", "line " + std::to_string(i + 1) + " written before the failure is gone");
-      return;
-    }
-    if (now[i] != then[i]) {
-      bad("log kept", "line " + std::to_string(i + 1) + " '" + now[i] + "' was '" + then[i] + "'");
-      return;
-    }
+    bool gone = i >= now.size() || i >= then.size();
+    if (!gone && now[i] == then[i]) continue;
+    bad("log kept", "line " + std::to_string(i + 1) +
+                        (gone ? " written before the failure is gone"
+                              : " '" + now[i] + "' was '" + then[i] + "'"));
+    return;
   }
 }
 
@@ -387,31 +325,25 @@ void CheckReported(const Look& look, Findings& bad) {
 // Nothing of the private temporary folder stays in the temporary folders unless its deletion
 // is scheduled.
 void CheckTempGoneOrScheduled(const Look& look, Findings& bad) {
-  std::string systemTemp = Relative(look.install.Dir() + "\\tmp"), logFolder = "/_pw";
-  std::map<std::string, std::string> now;
-  Snapshot(winsim::HostPath("C:\\"), "", &now);
-  for (const auto& entry : now) {
-    bool inTemp = Under(entry.first, systemTemp) && entry.first != systemTemp;
-    bool inLog = Under(entry.first, logFolder) && entry.first != logFolder;
-    if (!inTemp && !inLog) continue;
-    std::string name = entry.first.substr((inTemp ? systemTemp : logFolder).size());
-    if (inLog && look.clean.logFolder.count(name)) continue;  // the log files
-    if (look.before.count(entry.first)) continue;  // there before this run
-    if (name.find('/', 1) != std::string::npos) continue;     // a whole leftover is one finding
-    std::string windows =
-        (inTemp ? look.install.Dir() + "\\tmp" : std::string("C:\\_pw")) + "\\" + name.substr(1);
-    bool isTemp = windows == look.install.TempFolder();
-    if (!Contains(look.seen.pending, (isTemp ? std::string("{T}") : windows) + " -> ") &&
-        !InWininit(look.seen.pending, windows, isTemp))
-      bad("temporary folder gone or scheduled", "left behind: " + windows);
-  }
+  for (const std::string& folder : {look.install.Dir() + "\\tmp", std::string("C:\\_pw")})
+    for (const auto& entry : Snapshot(folder)) {
+      const std::string& path = entry.first;
+      // New in the folder itself, the log files aside: a whole leftover is one finding.
+      if (path.find('\\', folder.size() + 1) != std::string::npos || look.before.count(path) ||
+          look.clean.logFolder.count(path))
+        continue;
+      bool isTemp = path == look.install.TempFolder();
+      if (!Contains(look.seen.pending, (isTemp ? std::string("{T}") : path) + " -> ") &&
+          !InWininit(look.seen.pending, path, isTemp))
+        bad("temporary folder gone or scheduled", "left behind: " + path);
+    }
 }
 
 // Only what the private temporary folder holds is scheduled for deletion, and the copies the
 // portable product ran from. The log names that folder {T}; when the log line naming it is what
 // failed, it is known by its place and prefix.
 void CheckNothingNeededDeleted(const Look& look, Findings& bad) {
-  std::vector<std::string> temps = {"{T}", look.install.Dir() + "\\tmp\\PWS", "C:\\_pw\\PWS"};
+  Lines temps = {"{T}", look.install.Dir() + "\\tmp\\PWS", "C:\\_pw\\PWS"};
   for (const std::string& p : look.seen.pending) {
     bool deletion = p.size() > 4 && p.compare(p.size() - 4, 4, " -> ") == 0;
     bool nul = p.rfind("wininit: NUL=", 0) == 0;
@@ -429,27 +361,13 @@ void CheckNothingNeededDeleted(const Look& look, Findings& bad) {
   }
 }
 
-// Nothing changed outside the folders an installation may change.
+// Nothing changed outside the folders an installation may change; the 95 family replaces files
+// through wininit.ini.
 void CheckNothingOutside(const Look& look, Findings& bad) {
-  const std::string& dir = look.install.Dir();
-  std::vector<std::string> allowed = {Relative(dir + "\\Pondwick"), Relative(dir + "\\Roamkit"),
-                                      Relative(dir + "\\records"), Relative(dir + "\\tmp"),
-                                      "/_pw"};
-  // The 95 family replaces files through wininit.ini.
-  if (look.kind.machine.win98)
-    allowed.push_back("/WINDOWS/wininit.ini");
-  std::set<std::string> changed;
-  for (const auto& entry : look.after) {
-    auto old = look.before.find(entry.first);
-    if (old == look.before.end() || old->second != entry.second) changed.insert(entry.first);
-  }
-  for (const auto& entry : look.before)
-    if (!look.after.count(entry.first)) changed.insert(entry.first);
-  for (const std::string& path : changed) {
-    bool ok = false;
-    for (const std::string& folder : allowed) ok = ok || Under(path, folder);
-    if (!ok) bad("nothing changed outside", "C:" + path);
-  }
+  Lines allowed = look.install.Fill(Lines{"{I}", "{R}", "{D}\\records", "{D}\\tmp", "{L}"});
+  if (look.kind.scenario.win98) allowed.push_back("C:\\WINDOWS\\wininit.ini");
+  for (const std::string& change : Changes(look.before, look.after, allowed))
+    bad("nothing changed outside", change);
 }
 
 // Whether a numbered copy in the installation folder holds name's new bytes and is scheduled to
@@ -466,7 +384,7 @@ bool CopyScheduledOver(const Look& look, const std::map<std::string, std::string
 // Every file of the installation folder holds the old or the new bytes; a numbered copy lies
 // beside its target only while it holds the target's new bytes and replaces it at the start.
 void CheckOldOrNew(const Look& look, Findings& bad) {
-  std::map<std::string, std::string> files = Entries(look.seen.files);
+  const std::map<std::string, std::string>& files = look.seen.installed;
   for (const auto& entry : files) {
     const std::string &name = entry.first, &what = entry.second;
     if (what.empty() || what == "old" || what == "/") continue;
@@ -489,7 +407,7 @@ void CheckOldOrNew(const Look& look, Findings& bad) {
 // and replaces it at the next start.
 void CheckInstalledOrScheduled(const Look& look, Findings& bad) {
   if (look.seen.exitCode != 0) return;
-  std::map<std::string, std::string> files = Entries(look.seen.files);
+  const std::map<std::string, std::string>& files = look.seen.installed;
   for (const std::string& name : PayloadNames(look.clean.seen)) {
     auto it = files.find(name);
     if (it != files.end() && it->second.empty()) continue;
@@ -507,7 +425,7 @@ void CheckAfterRestart(const Look& look, Findings& bad) {
     bad("after the restart", look.install.Problem());
     return;
   }
-  std::map<std::string, std::string> files = Entries(after.files);
+  const std::map<std::string, std::string>& files = after.installed;
   bool productRenamed = false;
   for (const std::string& name : PayloadNames(look.clean.seen)) {
     auto it = files.find(name);
@@ -547,33 +465,18 @@ void CheckAfterRestart(const Look& look, Findings& bad) {
 // is edited in place through a mapping that first lengthens it with zeros, which the edit then
 // cuts off: a run ended in between (cutShort) may leave zeros behind whole lines.
 void CheckPendingWellFormed(const char* when, bool cutShort, Findings& bad) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                    KEY_READ, &key) == ERROR_SUCCESS) {
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, nullptr, &size) ==
-        ERROR_SUCCESS) {
-      std::string data(size, '\0');
-      RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
-                       reinterpret_cast<BYTE*>(&data[0]), &size);
-      std::vector<std::string> strings;
-      for (size_t at = 0; at < data.size();) {
-        size_t end = data.find('\0', at);
-        if (end == std::string::npos) end = data.size();
-        strings.push_back(data.substr(at, end - at));
-        at = end + 1;
-      }
-      bool ok = type == REG_MULTI_SZ && data.size() >= 2 && data.back() == '\0' &&
-                !strings.empty() && strings.back().empty();
-      if (ok) strings.pop_back();
-      ok = ok && strings.size() % 2 == 0;
-      for (size_t i = 0; ok && i < strings.size(); i += 2) ok = !strings[i].empty();
-      if (!ok) bad("pending replacements well formed", std::string(when) + ": the registry list");
-    }
-    RegCloseKey(key);
+  DWORD type = 0;
+  std::string list, ini;
+  if (ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations", &type, &list)) {
+    Lines strings = Split(list, std::string(1, '\0'));
+    bool ok = type == REG_MULTI_SZ && list.size() >= 2 && list.back() == '\0' && !strings.empty() &&
+              strings.back().empty();
+    if (ok) strings.pop_back();
+    ok = ok && strings.size() % 2 == 0;
+    for (size_t i = 0; ok && i < strings.size(); i += 2) ok = !strings[i].empty();
+    if (!ok) bad("pending replacements well formed", std::string(when) + ": the registry list");
   }
-  std::ifstream in(winsim::HostPath("C:\\WINDOWS\\wininit.ini"), std::ios::binary);
-  std::string ini((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  TestMachine::ReadBytes("C:\\WINDOWS\\wininit.ini", &ini);
   if (cutShort)
     while (!ini.empty() && ini.back() == '\0') ini.pop_back();
   bool ok = ini.find('\0') == std::string::npos &&
@@ -594,14 +497,14 @@ void CheckLogReadable(const Observed& seen, Findings& bad) {
 
 // The PWS*.tmp folders in the system temporary folder, and the bytes they hold.
 void CountLeftovers(const Installation& install, size_t* folders, unsigned long long* bytes) {
-  std::map<std::string, std::string> tree;
-  std::string temp = winsim::HostPath((install.Dir() + "\\tmp").c_str());
-  Snapshot(temp, "", &tree);
-  for (const auto& entry : tree) {
-    std::string top = entry.first.substr(1, entry.first.find('/', 1) - 1);
-    if (strncasecmp(top.c_str(), "PWS", 3) != 0) continue;
-    if (entry.second == "dir" && entry.first.find('/', 1) == std::string::npos) ++*folders;
-    else if (entry.second != "dir") *bytes += std::strtoull(entry.second.c_str(), nullptr, 10);
+  std::string temp = install.Dir() + "\\tmp";
+  for (const auto& entry : Snapshot(temp)) {
+    std::string rest = entry.first.substr(temp.size() + 1);
+    if (strncasecmp(rest.c_str(), "PWS", 3) != 0) continue;
+    if (entry.second == "folder")
+      *folders += rest.find('\\') == std::string::npos;
+    else
+      *bytes += std::strtoull(entry.second.c_str(), nullptr, 10);
   }
 }
 
@@ -609,39 +512,31 @@ std::string TracePath(const std::string& kind, const std::string& what) {
   return SelfFolder() + "/../tmp/sweep-" + kind + "-" + what + ".trace";
 }
 
-// Runs the installation with the trace on and the given fault or kill (or none); keeps the
-// trace's calls. The installation stays in *install for judging: its machine is gone with it.
-Observed RunInstall(const Kind& kind, const std::string& faults, const std::string& kill,
-                    std::vector<Call>* calls, std::map<std::string, std::string>* before,
-                    std::map<std::string, std::string>* after, std::string* problem,
-                    std::unique_ptr<Installation>* install) {
-  Machine machine = kind.machine;
-  machine.faults = faults.empty() ? nullptr : faults.c_str();
-  install->reset();  // one machine at a time: each sets the process's WINSIM_ROOT
-  install->reset(new Installation(kind.blocks, kind.choices, machine));
-  Observed seen;
-  if (!(*install)->Problem().empty()) {
-    *problem = "machine not ready: " + (*install)->Problem();
-    return seen;
+void RunInstall(const Kind& kind, const std::string& fault, const std::string& kill, Trial* run) {
+  Scenario scenario = kind.scenario;
+  scenario.faults = fault;
+  run->install.reset();  // one machine at a time: each sets the process's WINSIM_ROOT
+  run->install.reset(new Installation(scenario));
+  run->problem = run->install->Problem();
+  if (!run->problem.empty()) {
+    run->problem = "machine not ready: " + run->problem;
+    return;
   }
-  std::string trace = TracePath(kind.name, faults.empty() && kill.empty() ? "clean" : "fault");
+  std::string trace = TracePath(kind.name, fault.empty() && kill.empty() ? "clean" : "fault");
   unlink(trace.c_str());
-  before->clear();
-  Snapshot(winsim::HostPath("C:\\"), "", before);
+  run->before = Snapshot("C:");
   setenv("WINSIM_TRACE", ("setup.exe:" + trace).c_str(), 1);
   if (!kill.empty()) setenv("WINSIM_KILL", kill.c_str(), 1);
-  seen = (*install)->Install("");
+  run->seen = run->install->Install();
   unsetenv("WINSIM_TRACE");
   unsetenv("WINSIM_KILL");
-  after->clear();
-  Snapshot(winsim::HostPath("C:\\"), "", after);
-  *calls = ReadTrace(trace);
-  if (!(*install)->Problem().empty()) *problem = (*install)->Problem();
-  return seen;
+  run->after = Snapshot("C:");
+  run->calls = ReadTrace(trace);
+  run->problem = run->install->Problem();
 }
 
 // A run with one failing call.
-std::vector<std::string> JudgeFault(const Look& look) {
+Lines JudgeFault(const Look& look) {
   Findings bad;
   bool ended = CheckEnded(look.seen, bad);
   CheckNoSanitizerReport(look.kind.name, bad);
@@ -662,8 +557,8 @@ std::vector<std::string> JudgeFault(const Look& look) {
 }
 
 // A run ended at one call; then the restart, then the same setup again without faults.
-std::vector<std::string> JudgeKill(const Look& killed, size_t* leftovers,
-                                   unsigned long long* leftoverBytes, Observed* rerunSeen) {
+Lines JudgeKill(const Look& killed, size_t* leftovers, unsigned long long* leftoverBytes,
+                Observed* rerunSeen) {
   Findings bad;
   CheckNoSanitizerReport(killed.kind.name, bad);
   bool cut = false;
@@ -675,9 +570,8 @@ std::vector<std::string> JudgeKill(const Look& killed, size_t* leftovers,
   CheckPendingWellFormed("after the restart", false, bad);
   if (!bad.lines.empty()) return bad.lines;
 
-  std::map<std::string, std::string> before, nothing;
-  Snapshot(winsim::HostPath("C:\\"), "", &before);
-  *rerunSeen = killed.install.Install("");
+  Drive before = Snapshot("C:"), nothing;
+  *rerunSeen = killed.install.Install();
   const Observed& seen = *rerunSeen;
   std::vector<Call> none;
   Look rerun{killed.kind, killed.clean, killed.install, seen, none, before, nothing, ""};
@@ -723,12 +617,9 @@ TEST_P(FaultSweep, EveryFailingOrKilledCallKeepsThePromise) {
 
   // The clean run.
   Clean clean;
-  std::map<std::string, std::string> before, after;
-  std::string problem;
-  std::unique_ptr<Installation> install;
-  clean.seen = RunInstall(kind, "", "", &clean.calls, &before, &after, &problem, &install);
-  install.reset();
-  ASSERT_TRUE(problem.empty()) << problem;
+  RunInstall(kind, "", "", &clean);
+  clean.install.reset();
+  ASSERT_TRUE(clean.problem.empty()) << clean.problem;
   ASSERT_FALSE(clean.calls.empty()) << "no trace: is WINSIM_TRACE honoured?";
   ASSERT_EQ(clean.seen.exitCode, 0u) << "the clean run failed";
   std::set<std::string> sites;
@@ -738,8 +629,8 @@ TEST_P(FaultSweep, EveryFailingOrKilledCallKeepsThePromise) {
     if (call.function == "WriteFile" && names[call.site].rfind("WriteLog ", 0) == 0)
       clean.logSites.insert(call.site);
   ASSERT_FALSE(clean.logSites.empty()) << "cannot tell the log's writes: no debugging information?";
-  for (const auto& entry : after)
-    if (entry.first.rfind("/_pw/", 0) == 0) clean.logFolder.insert(entry.first.substr(4));
+  for (const auto& entry : clean.after)
+    if (entry.first.rfind("C:\\_pw\\", 0) == 0) clean.logFolder.insert(entry.first);
 
   size_t stride = EnvNumber("PW_SWEEP_STRIDE", 1), offset = EnvNumber("PW_SWEEP_OFFSET", 0);
   if (stride == 0) stride = 1;
@@ -752,12 +643,13 @@ TEST_P(FaultSweep, EveryFailingOrKilledCallKeepsThePromise) {
 
   // PW_SWEEP_ONLY=FUNCTION#N=ERROR (or =kill) runs that one and shows what the machine saw.
   const char* only = std::getenv("PW_SWEEP_ONLY");
+  Trial run;
+  bool single = only && *only;
   size_t runs = 0, kills = 0, failures = 0, leftovers = 0;
   unsigned long long leftoverBytes = 0;
   std::set<std::string> tried;
   std::string report;
-  auto record = [&](const std::string& what, size_t i, LONG code,
-                    const std::vector<std::string>& wrong) {
+  auto record = [&](const std::string& what, size_t i, LONG code, const Lines& wrong) {
     if (wrong.empty()) return;
     if (++failures > 25) return;  // enough to go on with
     report += "\n" + what + " at call " + std::to_string(i + 1) + " from " +
@@ -769,43 +661,34 @@ TEST_P(FaultSweep, EveryFailingOrKilledCallKeepsThePromise) {
     std::string at = call.function + "#" + std::to_string(nth[i]);
     for (DWORD error : mode == "kills" ? std::vector<DWORD>() : call.errors) {
       std::string item = at + "=" + std::to_string(error);
-      if (only && *only && item != only) continue;
+      if (single && item != only) continue;
       tried.insert(call.function + " " + call.site);
       std::string fault = "setup.exe:" + item;
-      std::vector<Call> calls;
-      problem.clear();
-      Observed seen = RunInstall(kind, fault, "", &calls, &before, &after, &problem, &install);
-      if (problem.rfind("machine not ready", 0) == 0) {  // a loaded machine: once more
-        problem.clear();
-        seen = RunInstall(kind, fault, "", &calls, &before, &after, &problem, &install);
-      }
+      RunInstall(kind, fault, "", &run);
+      if (run.problem.rfind("machine not ready", 0) == 0)  // a loaded machine: once more
+        RunInstall(kind, fault, "", &run);
       ++runs;
-      std::vector<std::string> wrong;
-      Look look{kind, clean, *install, seen, calls, before, after, call.function};
-      if (problem.empty()) wrong = JudgeFault(look);
-      else wrong.push_back(problem);
-      if (only && *only) PrintSeen(seen);
-      install.reset();
-      record(fault, i, (LONG)seen.exitCode, wrong);
+      Look look{kind,      clean,      *run.install, run.seen,
+                run.calls, run.before, run.after,    call.function};
+      Lines wrong = run.problem.empty() ? JudgeFault(look) : Lines{run.problem};
+      if (single) PrintSeen(run.seen);
+      run.install.reset();
+      record(fault, i, (LONG)run.seen.exitCode, wrong);
     }
-    if (mode == "faults" || (only && *only && at + "=kill" != only)) continue;
-    if (!(only && *only) && (i - offset) / stride % killsEvery != 0) continue;
-    std::string kill = "setup.exe:" + at;
-    std::vector<Call> calls;
-    problem.clear();
-    Observed seen = RunInstall(kind, "", kill, &calls, &before, &after, &problem, &install);
+    if (mode == "faults" || (single && at + "=kill" != only)) continue;
+    if (!single && (i - offset) / stride % killsEvery != 0) continue;
+    RunInstall(kind, "", "setup.exe:" + at, &run);
     ++kills;
-    std::vector<std::string> wrong;
     Observed rerun;
-    Look look{kind, clean, *install, seen, calls, before, after, call.function};
-    if (problem.empty()) wrong = JudgeKill(look, &leftovers, &leftoverBytes, &rerun);
-    else wrong.push_back(problem);
-    if (only && *only) {
-      PrintSeen(seen);
+    Look look{kind, clean, *run.install, run.seen, run.calls, run.before, run.after, call.function};
+    Lines wrong = run.problem.empty() ? JudgeKill(look, &leftovers, &leftoverBytes, &rerun)
+                                      : Lines{run.problem};
+    if (single) {
+      PrintSeen(run.seen);
       std::printf("-- run again\n");
       PrintSeen(rerun);
     }
-    install.reset();
+    run.install.reset();
     record("killed at " + at, i, (LONG)rerun.exitCode, wrong);
   }
   std::printf("fault sweep %s: %zu calls traced, %zu distinct call sites (%zu tried), %zu runs, "

@@ -4,17 +4,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <map>
+#include <cstring>
 #include <mutex>
 #include <set>
 #include <thread>
 
-#include "setup/product_names.h"
-#include "tests/support/child_process.h"
 #include "tests/support/log_reader.h"
 #include "tests/support/message_boxes.h"
-#include "tests/support/test_machine.h"
-#include "tools/pwpack/pack_writer.h"
 
 #ifndef _WIN32
 #include "platform/posix/winsim.h"
@@ -24,150 +20,99 @@ namespace e2e {
 
 namespace {
 
-const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char kLogFolder[] = "C:\\_pw";
 const char kLogFile[] = "C:\\_pw\\_pw.log";
-// The values the setup and the configuration program exchange, in the order they are shown.
-const char* const kValueNames[] = {
-    names::kInstallerDir,   names::kWasFresh,      names::kCancelInstall, names::kFolder,
-    names::kFolderPortable, names::kUseAdminFiles, names::kPortableRoot};
+const char kPending[] = "PendingFileRenameOperations";
+const char* const kExe = kWine ? ".exe" : "";
 
-#ifdef _WIN32
-const char kExe[] = ".exe";
-#else
-const char kExe[] = "";
-#endif
-
-// The product's files as the setup carries them: the two demo programs and a few data files.
-struct Payload {
-  std::vector<pwpack::PackFile> pondwick, langs, portable;
-  std::string consoleConfig;  // pwwipeout.exe as a console program
-  std::string affid;
-  std::map<std::string, std::string> all;  // every file by name, affid.txt included
-  std::string problem;
+// The setup's parts in this world, the console build of the configuration program, and every
+// file of the product by name, affid.txt included.
+struct Payload : SetupParts {
+  std::string consoleConfig, problem;
+  std::map<std::string, std::string> all;
 };
 
 const Payload& ThePayload() {
-  static Payload p;
-  static bool made = false;
-  if (made) return p;
-  made = true;
-  for (const char* program : {"identities", "pwwipeout"}) {
-    std::string bytes;
-    std::string path = TestProgramFolder() + "\\..\\demo\\" + program + kExe;
-    if (!TestMachine::ReadBytes(path, &bytes) || bytes.empty()) p.problem = "cannot read " + path;
-    p.pondwick.push_back({std::string(program) + ".exe", bytes});
-  }
-  // The host has no console programs of another kind: there it is the same program.
-  p.consoleConfig = p.pondwick.back().contents;
-#ifdef _WIN32
-  std::string console = TestProgramFolder() + "\\..\\demo\\pwwipeout_console.exe";
-  if (!TestMachine::ReadBytes(console, &p.consoleConfig)) p.problem = "cannot read " + console;
-#endif
-  p.pondwick.push_back({"pondwick.dll", "Pondwick library 2.0\r\n"});
-  p.pondwick.push_back({"readme.txt", "Pondwick 2.0: remembers who you are.\r\n"});
-  p.langs = {{"de.lng", "[de]\r\nHello=Hallo\r\n"}, {"en.lng", "[en]\r\nHello=Hello\r\n"}};
-  p.portable = {{"roamkit.ini", "[Roamkit]\r\nPortable=1\r\n"}};
-  p.affid = "PWAFF-0042";
-  for (const auto* list : {&p.pondwick, &p.langs, &p.portable})
-    for (const auto& f : *list) p.all[f.name] = f.contents;
-  p.all["affid.txt"] = p.affid;
-  return p;
+  static const Payload payload = [] {
+    Payload p;
+    auto read = [&p](const std::string& path, std::string* bytes) {
+      if (!TestMachine::ReadBytes(path, bytes) || bytes->empty()) p.problem = "cannot read " + path;
+    };
+    for (const char* program : {"identities", "pwwipeout"}) {
+      p.pondwick.push_back({std::string(program) + ".exe", ""});
+      read(TestProgramFolder() + "\\..\\demo\\" + program + kExe, &p.pondwick.back().contents);
+    }
+    // The host has no console programs of another kind: there it is the same program. Under
+    // Wine the stub is the setup program (pwpack's writer drops the symbol table that the
+    // linker leaves behind the image); the host layer plays a minimal image.
+    p.consoleConfig = p.pondwick.back().contents;
+    p.stub = pwpack::MinimalStub();
+    if (kWine) read(TestProgramFolder() + "\\..\\demo\\pwwipeout_console.exe", &p.consoleConfig);
+    if (kWine) read(SetupProgram(), &p.stub);
+    p.pondwick.push_back({"pondwick.dll", "Pondwick library 2.0\r\n"});
+    p.pondwick.push_back({"readme.txt", "Pondwick 2.0: remembers who you are.\r\n"});
+    p.langs = {{"de.lng", "[de]\r\nHello=Hallo\r\n"}, {"en.lng", "[en]\r\nHello=Hello\r\n"}};
+    p.portable = {{"roamkit.ini", "[Roamkit]\r\nPortable=1\r\n"}};
+    p.affid = "PWAFF-0042";
+    for (const auto* list : {&p.pondwick, &p.langs, &p.portable})
+      for (const auto& f : *list) p.all[f.name] = f.contents;
+    p.all["affid.txt"] = p.affid;
+    return p;
+  }();
+  return payload;
 }
 
-// What an older installation left in {I}; readme.txt only where a row marks it read-only.
-const std::map<std::string, std::string>& OldFiles() {
-  static const std::map<std::string, std::string> old = {
-      {"identities.exe", "identities 1.0\r\n"},
-      {"pondwick.dll", "Pondwick library 1.0\r\n"},
-      {"readme.txt", "Pondwick 1.0\r\n"}};
-  return old;
-}
+// What an older installation left in {I}; readme.txt only where a scenario marks it read-only.
+const std::map<std::string, std::string> kOldFiles = {{"identities.exe", "identities 1.0\r\n"},
+                                                      {"pondwick.dll", "Pondwick library 1.0\r\n"},
+                                                      {"readme.txt", "Pondwick 1.0\r\n"}};
 
 // Packed blocks cost time to compress: each is made once per test program.
-bool PackedBlock(const std::string& name, const std::vector<pwpack::PackFile>& files,
-                 std::string* data, std::string* error) {
-  static std::map<std::string, std::string> made;
-  auto found = made.find(name);
-  if (found != made.end()) {
-    *data = found->second;
-    return true;
-  }
+bool Packed(const std::vector<pwpack::PackFile>& files, std::string* data, std::string* error) {
+  static std::map<std::string, std::string> made;  // by the decoded stream
   std::string stream;
-  if (!pwpack::MakeDecodedStream(files, &stream, error) ||
-      !pwpack::CompressBlock(stream, false, data, error, nullptr, 1))
+  if (!pwpack::MakeDecodedStream(files, &stream, error)) return false;
+  std::string& packed = made[stream];
+  if (packed.empty() && !pwpack::CompressBlock(stream, false, &packed, error, nullptr, 1))
     return false;
-  made[name] = *data;
-  return true;
-}
-
-bool SetupStub(std::string* stub, std::string* error) {
-#ifdef _WIN32
-  // pwpack's writer drops the symbol table that the linker leaves behind the image.
-  if (!TestMachine::ReadBytes(SetupProgram(), stub)) {
-    *error = "cannot read " + SetupProgram();
-    return false;
-  }
-#else
-  (void)error;  // the host's stub is made, not read
-  *stub = pwpack::MinimalStub();
-#endif
+  *data = packed;
   return true;
 }
 
 bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
-  const Payload& p = ThePayload();
-  if (!p.problem.empty()) {
-    *error = p.problem;
-    return false;
+  SetupParts parts;
+  if (!GetSetupParts(&parts, error)) return false;
+  std::vector<pwpack::PackFile> pondwick;
+  for (pwpack::PackFile f : parts.pondwick) {
+    if (f.name == "pwwipeout.exe" && (blocks & kConsoleConfig))
+      f.contents = ThePayload().consoleConfig;
+    if (f.name != "pwwipeout.exe" || !(blocks & kNoConfig)) pondwick.push_back(f);
   }
-  std::string stub;
-  if (!SetupStub(&stub, error)) return false;
   std::vector<pwpack::Block> chain;
-  pwpack::Block pondwick{"pondwick", "", (blocks & kNoCrc) == 0};
-  if (blocks & kNoConfig) {
-    std::vector<pwpack::PackFile> without;
-    for (const auto& f : p.pondwick)
-      if (f.name != "pwwipeout.exe") without.push_back(f);
-    if (!PackedBlock("pondwick-without-config", without, &pondwick.data, error)) return false;
-  } else if (blocks & kConsoleConfig) {
-    std::vector<pwpack::PackFile> files = p.pondwick;
-    for (auto& f : files)
-      if (f.name == "pwwipeout.exe") f.contents = p.consoleConfig;
-    if (!PackedBlock("pondwick-console-config", files, &pondwick.data, error)) return false;
-  } else if (!PackedBlock("pondwick", p.pondwick, &pondwick.data, error)) {
+  auto pack = [&](const char* name, const std::vector<pwpack::PackFile>& files, bool crc) {
+    chain.push_back({name, "", crc});
+    return Packed(files, &chain.back().data, error);
+  };
+  if (!pack("pondwick", pondwick, !(blocks & kNoCrc)) ||
+      ((blocks & kLangs) && !pack("langs", parts.langs, true)))
     return false;
-  }
-  chain.push_back(pondwick);
-  if (blocks & kLangs) {
-    chain.push_back({"langs", "", true});
-    if (!PackedBlock("langs", p.langs, &chain.back().data, error)) return false;
-  }
-  if (blocks & kAffid) chain.push_back({"affid", p.affid, false});
-  if (blocks & kPortable) {
-    chain.push_back({"portable", "", (blocks & kBadPortable) == 0});
-    if (!PackedBlock("portable", p.portable, &chain.back().data, error)) return false;
-  }
+  if (blocks & kAffid) chain.push_back({"affid", parts.affid, false});
+  if ((blocks & kPortable) && !pack("portable", parts.portable, !(blocks & kBadPortable)))
+    return false;
   std::string setup;
-  if (!pwpack::WriteSetup(stub, chain, &setup, error)) return false;
-  if (blocks & kCorrupt) {
-    // The chain carries the CRC of the intact data; one byte of it changes afterwards.
-    size_t at = setup.find(pondwick.data);
-    if (at == std::string::npos) {
-      *error = "packed data not found in the setup";
-      return false;
-    }
-    // The first property byte (lc, lp, pb: 0x5D) becomes 0xFF, which no decoder accepts: the
-    // same failure in either world, whatever the payload's programs are.
-    setup[at] ^= (char)0xA2;
-  }
-  if (blocks & kBadPortable) {
-    size_t at = setup.find(chain.back().data);
-    if (at == std::string::npos) {
-      *error = "portable data not found in the setup";
-      return false;
-    }
-    setup[at] ^= (char)0xA2;
+  if (!pwpack::WriteSetup(parts.stub, chain, &setup, error)) return false;
+  // The chain carries the CRC of the intact data; one byte of it changes afterwards. The first
+  // property byte (lc, lp, pb: 0x5D) becomes 0xFF, which no decoder accepts: the same failure in
+  // either world, whatever the payload's programs are.
+  auto damage = [&setup](const pwpack::Block& block) {
+    size_t at = setup.find(block.data);
+    if (at != std::string::npos) setup[at] ^= (char)0xA2;
+    return at != std::string::npos;
+  };
+  if (((blocks & kCorrupt) && !damage(chain.front())) ||
+      ((blocks & kBadPortable) && !damage(chain.back()))) {
+    *error = "packed data not found in the setup";
+    return false;
   }
   if (!TestMachine::WriteBytes(path, setup)) {
     *error = "cannot write " + path;
@@ -187,22 +132,6 @@ void SetVariable(const char* name, const char* value) {
 #endif
 }
 
-bool ReadValue(HKEY root, const char* keyName, const char* name, DWORD* type, std::string* data) {
-  HKEY key;
-  if (RegOpenKeyExA(root, keyName, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
-  DWORD size = 0;
-  bool ok = RegQueryValueExA(key, name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
-  if (ok) {
-    data->assign(size, '\0');
-    ok = RegQueryValueExA(key, name, nullptr, type,
-                          reinterpret_cast<BYTE*>(size ? &(*data)[0] : nullptr),
-                          &size) == ERROR_SUCCESS;
-    data->resize(size);
-  }
-  RegCloseKey(key);
-  return ok;
-}
-
 void DeleteValue(HKEY root, const char* keyName, const char* name) {
   HKEY key;
   if (RegOpenKeyExA(root, keyName, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
@@ -210,13 +139,14 @@ void DeleteValue(HKEY root, const char* keyName, const char* name) {
   RegCloseKey(key);
 }
 
-void SetString(HKEY root, const char* keyName, const char* name, const std::string& value) {
+void SetValue(HKEY root, const char* keyName, const char* name, DWORD type,
+              const std::string& bytes) {
   HKEY key;
   if (RegCreateKeyExA(root, keyName, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
       ERROR_SUCCESS)
     return;
-  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 (DWORD)value.size() + 1);
+  RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                 (DWORD)bytes.size());
   RegCloseKey(key);
 }
 
@@ -227,14 +157,9 @@ std::string Replace(std::string text, const std::string& from, const std::string
   return text;
 }
 
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (char c : bytes) {
-    hex += kDigits[(BYTE)c >> 4];
-    hex += kDigits[(BYTE)c & 15];
-  }
-  return hex;
+bool IsFolder(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Makes folder and every missing folder above it; false when it is not there afterwards.
@@ -242,8 +167,7 @@ bool MakeFolders(const std::string& folder) {
   for (size_t at = folder.find('\\', 3); at != std::string::npos; at = folder.find('\\', at + 1))
     CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
   CreateDirectoryA(folder.c_str(), nullptr);
-  DWORD attributes = GetFileAttributesA(folder.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  return IsFolder(folder);
 }
 
 // A folder below dir whose path is exactly length characters: segments of "w", none longer
@@ -265,9 +189,9 @@ std::string StripNtPrefix(std::string path) {
 }
 
 // The records a demo program appended, one entry per start.
-std::vector<std::string> Records(const std::string& path, const std::string& separator) {
+Lines Records(const std::string& path, const std::string& separator) {
   std::string all;
-  std::vector<std::string> entries;
+  Lines entries;
   if (!TestMachine::ReadBytes(path, &all)) return entries;
   size_t at = 0;
   while (at < all.size()) {
@@ -279,85 +203,65 @@ std::vector<std::string> Records(const std::string& path, const std::string& sep
   return entries;
 }
 
-#ifdef _WIN32
-// Under Wine the boxes of the setup are found on the screen, read, and answered: the restart
-// question as the scenario says, every other box with its OK button.
-struct BoxWatch {
-  DWORD pid;
-  int answer;
-  std::mutex lock;
-  std::vector<std::string> boxes;
-  std::set<HWND> seen;
-  std::atomic<bool> stop{false};
-  std::thread thread;
+void Walk(const std::string& folder, Drive* drive) {
+  WIN32_FIND_DATAA found;
+  HANDLE walk = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (walk == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = found.cFileName, path = folder + "\\" + name;
+    if (name == "." || name == "..") continue;
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      (*drive)[path] = std::to_string(found.nFileSizeLow) + " bytes, written " +
+                       std::to_string(found.ftLastWriteTime.dwHighDateTime) + ":" +
+                       std::to_string(found.ftLastWriteTime.dwLowDateTime);
+      continue;
+    }
+    (*drive)[path] = "folder";
+    // Wine keeps its system folder up to date while programs run, and links the users' folders
+    // into the host's home: neither is walked there. Nothing of a setup's lands in them.
+    if (!kWine || !Within(path, {"C:\\windows", "C:\\users"})) Walk(path, drive);
+  } while (FindNextFileA(walk, &found));
+  FindClose(walk);
+}
 
-  BoxWatch(DWORD process, int restartAnswer) : pid(process), answer(restartAnswer) {
-    thread = std::thread([this] {
-      while (!stop) {
-        EnumWindows(Visit, reinterpret_cast<LPARAM>(this));
-        Sleep(20);
-      }
-    });
-  }
-  ~BoxWatch() {
-    stop = true;
-    thread.join();
-  }
-  static BOOL CALLBACK Visit(HWND window, LPARAM param) {
-    auto* self = reinterpret_cast<BoxWatch*>(param);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    char cls[32] = "";
-    GetClassNameA(window, cls, sizeof cls);
-    if (owner != self->pid || std::string(cls) != "#32770" || !IsWindowVisible(window)) return TRUE;
-    // The progress window is a dialog too: a message box has the static text 0xFFFF.
-    if (!GetDlgItem(window, 0xFFFF)) return TRUE;
-    std::lock_guard<std::mutex> guard(self->lock);
-    if (!self->seen.insert(window).second) return TRUE;
-    char title[1024] = "", text[2048] = "";
-    GetWindowTextA(window, title, sizeof title);
-    GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
-    self->boxes.push_back(std::string(title) + "|" + text);
-    bool question = GetDlgItem(window, IDYES) != nullptr;
-    PostMessageA(window, WM_COMMAND, question ? (self->answer ? self->answer : IDNO) : IDOK, 0);
-    return TRUE;
-  }
-};
-#endif
-
-}  // namespace
-
-bool GetSetupParts(SetupParts* parts, std::string* error) {
+// What a file of an installation holds (see Observed::installed).
+std::string Classify(const std::string& name, const std::string& bytes) {
   const Payload& p = ThePayload();
-  if (!p.problem.empty()) {
-    *error = p.problem;
-    return false;
-  }
-  parts->pondwick = p.pondwick;
-  parts->langs = p.langs;
-  parts->portable = p.portable;
-  parts->affid = p.affid;
-  return SetupStub(&parts->stub, error);
+  auto same = p.all.find(name);
+  auto old = kOldFiles.find(name);
+  // The console build of the configuration program stands for it where a scenario packs it.
+  if ((same != p.all.end() && same->second == bytes) ||
+      (name == "pwwipeout.exe" && bytes == p.consoleConfig))
+    return "";
+  if (old != kOldFiles.end() && old->second == bytes) return "old";
+  std::string what = "?" + std::to_string(bytes.size());
+  for (const auto& f : p.all)
+    if (f.second == bytes) what = f.first;
+  for (const auto& f : kOldFiles)
+    if (f.second == bytes) what = "old " + f.first;
+  return what;
 }
 
 #ifdef _WIN32
-// Under Wine, ExitWindowsEx starts wineboot, which ends the session and carries out the pending
-// operations at once, while the file they replace is still held and before the run has been
-// observed. A window that refuses to end the session stops that, as any program may on Windows:
-// the restart is then the one Restart() carries out.
-class SessionKeeper {
+// Under Wine the setup's boxes are found on the screen, read, and answered: the restart question
+// as the scenario says, every other box with its OK button. And a window that refuses to end
+// the session, as any program may on Windows: ExitWindowsEx starts wineboot, which would carry
+// out the pending operations at once, while the file they replace is still held and before the
+// run has been observed. The restart is then the one Restart() carries out. Its thread waits
+// for messages alone, so that it answers at once.
+class Screen {
  public:
-  SessionKeeper() {
+  explicit Screen(int answer) : answer_(answer) {
     HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    thread_ = std::thread([this, ready] {
+    keeper_ = std::thread([this, ready] {
       WNDCLASSA type = {};
       type.lpfnWndProc = Refuse;
       type.hInstance = GetModuleHandleA(nullptr);
       type.lpszClassName = "PwSessionKeeper";
-      RegisterClassA(&type);  // a second keeper finds the class there
+      RegisterClassA(&type);  // a second screen finds the class there
       HWND window = CreateWindowA("PwSessionKeeper", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                   type.hInstance, nullptr);
-      threadId_ = GetCurrentThreadId();
+      keeperId_ = GetCurrentThreadId();
       MSG msg;
       PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before we say ready
       SetEvent(ready);
@@ -367,120 +271,163 @@ class SessionKeeper {
     WaitForSingleObject(ready, 10000);
     CloseHandle(ready);
   }
-  ~SessionKeeper() {
-    PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
-    thread_.join();
+  ~Screen() {
+    stop_ = true;
+    if (watch_.joinable()) watch_.join();
+    PostThreadMessageA(keeperId_, WM_QUIT, 0, 0);
+    keeper_.join();
   }
-  SessionKeeper(const SessionKeeper&) = delete;
-  SessionKeeper& operator=(const SessionKeeper&) = delete;
+  void Watch(DWORD pid) {
+    pid_ = pid;
+    watch_ = std::thread([this] {
+      for (; !stop_; Sleep(20)) EnumWindows(Visit, reinterpret_cast<LPARAM>(this));
+    });
+  }
+  Lines Boxes() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return boxes_;
+  }
 
  private:
   static LRESULT CALLBACK Refuse(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_QUERYENDSESSION) return FALSE;
-    return DefWindowProcA(window, message, wParam, lParam);
+    return message == WM_QUERYENDSESSION ? FALSE : DefWindowProcA(window, message, wParam, lParam);
   }
-  std::thread thread_;
-  std::atomic<DWORD> threadId_{0};
+  static BOOL CALLBACK Visit(HWND window, LPARAM param) {
+    auto* self = reinterpret_cast<Screen*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char cls[32] = "";
+    GetClassNameA(window, cls, sizeof cls);
+    if (owner != self->pid_ || std::string(cls) != "#32770" || !IsWindowVisible(window))
+      return TRUE;
+    // The progress window is a dialog too: a message box has the static text 0xFFFF.
+    if (!GetDlgItem(window, 0xFFFF)) return TRUE;
+    std::lock_guard<std::mutex> guard(self->lock_);
+    if (!self->seen_.insert(window).second) return TRUE;
+    char title[1024] = "", text[2048] = "";
+    GetWindowTextA(window, title, sizeof title);
+    GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
+    self->boxes_.push_back(std::string(title) + "|" + text);
+    bool question = GetDlgItem(window, IDYES) != nullptr;
+    PostMessageA(window, WM_COMMAND, question ? (self->answer_ ? self->answer_ : IDNO) : IDOK, 0);
+    return TRUE;
+  }
+  int answer_;
+  std::atomic<DWORD> pid_{0};
+  std::atomic<DWORD> keeperId_{0};
+  std::atomic<bool> stop_{false};
+  std::mutex lock_;
+  Lines boxes_;
+  std::set<HWND> seen_;
+  std::thread keeper_, watch_;
+};
+#else
+// The host layer keeps a transcript of the boxes and answers them from the machine's script.
+class Screen {
+ public:
+  explicit Screen(int) {}
+  void Watch(DWORD) {}
+  Lines Boxes() const {
+    Lines boxes;
+    for (const ShownBox& box : watch_.Boxes()) boxes.push_back(box.title + "|" + box.text);
+    return boxes;
+  }
+
+ private:
+  MessageBoxWatch watch_;
 };
 #endif
 
-struct Installation::World {
-  TestMachine machine;
-  std::unique_ptr<HeldByChild> holder;
-#ifndef _WIN32
-  std::unique_ptr<MessageBoxWatch> boxes;
-#endif
-};
+}  // namespace
 
-Installation::Installation(unsigned blocks, const Choices& choices, const Machine& machine,
-                           const Extras& extras)
-    : machine_(machine), world_(new World) {
-  dir_ = world_->machine.Dir();
-  install_ = extras.installFolder ? Fill(extras.installFolder) : dir_ + "\\Pondwick";
+bool GetSetupParts(SetupParts* parts, std::string* error) {
+  *parts = ThePayload();
+  *error = ThePayload().problem;
+  return error->empty();
+}
+
+Installation::Installation(const Scenario& s) : scenario_(s) {
+  dir_ = machine_.Dir();
+  install_ = s.installFolder ? Fill(s.installFolder) : dir_ + "\\Pondwick";
   root_ = dir_ + "\\Roamkit";
-  std::string setupFolder = extras.setupFolder ? Fill(extras.setupFolder) : dir_;
-  setup_ = setupFolder + "\\" + (extras.setupName ? extras.setupName : "setup.exe");
+  std::string setupFolder = s.setupFolder ? Fill(s.setupFolder) : dir_;
+  setup_ = setupFolder + "\\" + (s.setupName ? s.setupName : "setup.exe");
   if (!MakeFolders(setupFolder)) problem_ = "cannot make " + setupFolder;
   records_ = dir_ + "\\records";
-  tempPath_ = machine.badTemp ? std::string(kLogFolder) : dir_ + "\\tmp";
+  tempPath_ = s.badTemp ? std::string(kLogFolder) : dir_ + "\\tmp";
   CleanShared();
   CreateDirectoryA(records_.c_str(), nullptr);
   std::string systemTemp = dir_ + "\\tmp";
-  if (!machine.badTemp) CreateDirectoryA(systemTemp.c_str(), nullptr);
+  if (!s.badTemp) CreateDirectoryA(systemTemp.c_str(), nullptr);
   readOnlyEnforced_ = ReadOnlyIsEnforced(dir_);
 
 #ifdef _WIN32
   SetVariable("TMP", systemTemp.c_str());
   SetVariable("TEMP", systemTemp.c_str());
-  if (machine.win98) SetString(HKEY_CURRENT_USER, "Software\\Wine", "Version", "win98");
+  if (s.win98)
+    SetValue(HKEY_CURRENT_USER, "Software\\Wine", "Version", REG_SZ,
+             "win98" + std::string(1, '\0'));
 #else
-  TestMachine& m = world_->machine;
-  m.SetSetting("windows", "temp", systemTemp);
-  m.SetSetting("windows", "version", machine.win98 ? "98" : "5.1");
-  m.SetSetting("programs", "player", winsim::HostPath(SetupProgram().c_str()));
-  SetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", "Version",
-            "6.0.2900.2180");
-  if (machine.answer)
-    TestMachine::WriteBytes("Z:" + m.Root() + "\\state\\messagebox-answers",
-                            std::to_string(machine.answer) + "\n");
+  machine_.SetSetting("windows", "temp", systemTemp);
+  machine_.SetSetting("windows", "version", s.win98 ? "98" : "5.1");
+  machine_.SetSetting("programs", "player", winsim::HostPath(SetupProgram().c_str()));
+  SetValue(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer", "Version", REG_SZ,
+           "6.0.2900.2180" + std::string(1, '\0'));
+  if (s.answer)
+    TestMachine::WriteBytes("Z:" + machine_.Root() + "\\state\\messagebox-answers",
+                            std::to_string(s.answer) + "\n");
 #endif
 
   SetVariable("PW_DEMO_RECORD", records_.c_str());
-  struct {
-    const char* variable;
-    const char* value;
-  } told[] = {{"PW_DEMO_FOLDER", choices.folder},
-              {"PW_DEMO_FRESH", choices.fresh},
-              {"PW_DEMO_CANCEL", choices.cancel},
-              {"PW_DEMO_ADMIN", choices.admin},
-              {"PW_DEMO_ROOT", choices.root},
-              {"PW_DEMO_LEAVE", choices.leave}};
-  for (const auto& t : told) SetVariable(t.variable, t.value ? Fill(t.value).c_str() : "(none)");
+  const char* const told[][2] = {{"PW_DEMO_FOLDER", s.folder}, {"PW_DEMO_FRESH", s.fresh},
+                                 {"PW_DEMO_CANCEL", s.cancel}, {"PW_DEMO_ADMIN", s.admin},
+                                 {"PW_DEMO_ROOT", s.root},     {"PW_DEMO_LEAVE", s.leave}};
+  for (const auto& t : told) SetVariable(t[0], t[1] ? Fill(t[1]).c_str() : "(none)");
   std::string raw;
-  for (const RawValue& v : extras.raw)
+  for (const RawValue& v : s.raw)
     raw += (raw.empty() ? "" : ";") + std::string(v.name) + "=" + std::to_string(v.type) + ":" +
            Hex(Fill(v.bytes));
   SetVariable("PW_DEMO_RAW", raw.empty() ? "(none)" : raw.c_str());
 
-  if (machine.staleCancel) {
-    HKEY key;
-    DWORD one = 1;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, names::kProductKey, 0, nullptr, 0, KEY_SET_VALUE,
-                        nullptr, &key, nullptr) == ERROR_SUCCESS) {
-      RegSetValueExA(key, names::kCancelInstall, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                     sizeof one);
-      RegCloseKey(key);
-    }
-  }
-  if (machine.installed) {
+  if (s.staleCancel)
+    SetValue(HKEY_CURRENT_USER, names::kProductKey, names::kCancelInstall, REG_DWORD,
+             std::string("\1\0\0\0", 4));
+  if (s.installed) {
     CreateDirectoryA(install_.c_str(), nullptr);
     for (const char* name : {"identities.exe", "pondwick.dll"})
-      if (!TestMachine::WriteBytes(install_ + "\\" + name, OldFiles().at(name)))
+      if (!TestMachine::WriteBytes(install_ + "\\" + name, kOldFiles.at(name)))
         problem_ = "cannot write the older product";
   }
-  if (machine.readOnly) {
-    std::string target = install_ + "\\" + machine.readOnly;
-    auto old = OldFiles().find(machine.readOnly);
-    if (!TestMachine::Exists(target) && old != OldFiles().end())
+  if (s.readOnly) {
+    std::string target = install_ + "\\" + s.readOnly;
+    auto old = kOldFiles.find(s.readOnly);
+    if (!TestMachine::Exists(target) && old != kOldFiles.end())
       TestMachine::WriteBytes(target, old->second);
     if (!SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY))
       problem_ = "cannot mark " + target + " read-only";
   }
-  if (machine.locked) {
-    std::string target = install_ + "\\" + machine.locked;
+  if (s.locked) {
+    std::string target = install_ + "\\" + s.locked;
     // The product in use: its file open for reading, others may read but not write.
-    world_->holder.reset(new HeldByChild(dir_, "file \"" + target + "\" 0x80000000 1"));
-    if (world_->holder->Ready() != "ok")
-      problem_ = "the file was not held: '" + world_->holder->Ready() + "'";
+    holder_.reset(new HeldByChild(dir_, "file \"" + target + "\" 0x80000000 1"));
+    if (holder_->Ready() != "ok") problem_ = "the file was not held: '" + holder_->Ready() + "'";
   }
   std::string error;
-  if (!machine.signedSetup) {
-    if (!BuildSetup(blocks, setup_, &error)) problem_ = error;
-  } else if (!BuildSetup(blocks, dir_ + "\\unsigned.exe", &error)) {
+  if (!BuildSetup(s.blocks, s.signedSetup ? dir_ + "\\unsigned.exe" : setup_, &error))
     problem_ = error;
-  } else {
+  else if (s.signedSetup)
     Sign(dir_ + "\\unsigned.exe");
-  }
+}
+
+std::string Installation::Unsupported() const {
+  if (kWine && !scenario_.faults.empty()) return "the host layer's fault knobs make this failure";
+  if (scenario_.readOnly && !readOnlyEnforced_)
+    return "this machine lets a writer past the read-only attribute (Wine as root)";
+#ifdef _WIN32
+  if (scenario_.installFolder && GetACP() != 1252)
+    return "this prefix's code page is " + std::to_string(GetACP()) + ", not Windows-1252";
+#endif
+  return "";
 }
 
 // The host's own path of a file of this machine, for the host's programs.
@@ -488,10 +435,7 @@ std::string Installation::HostPathOf(const std::string& path) const {
 #ifdef _WIN32
   // Wine keeps drive C: in the prefix's drive_c.
   const char* prefix = std::getenv("WINEPREFIX");
-  std::string rest = path.substr(2);
-  for (char& c : rest)
-    if (c == '\\') c = '/';
-  return std::string(prefix ? prefix : "") + "/drive_c" + rest;
+  return std::string(prefix ? prefix : "") + "/drive_c" + Replace(path.substr(2), "\\", "/");
 #else
   return winsim::HostPath(path.c_str());
 #endif
@@ -522,10 +466,9 @@ void Installation::Sign(const std::string& unsignedPath) {
     if (after.size() <= before.size()) Sleep(20);
   }
   auto le32 = [&after](size_t at) {
-    return at + 4 > after.size()
-               ? 0u
-               : (DWORD)(BYTE)after[at] | (DWORD)(BYTE)after[at + 1] << 8 |
-                     (DWORD)(BYTE)after[at + 2] << 16 | (DWORD)(BYTE)after[at + 3] << 24;
+    DWORD value = 0;
+    if (at + 4 <= after.size()) memcpy(&value, &after[at], 4);  // x86: little-endian
+    return value;
   };
   DWORD pe = le32(0x3C);
   DWORD table = le32(pe + 24 + 128), size = le32(pe + 24 + 132);  // PE32: directories at 96
@@ -535,7 +478,7 @@ void Installation::Sign(const std::string& unsignedPath) {
 }
 
 Installation::~Installation() {
-  world_->holder.reset();
+  holder_.reset();
   // Folders at MAX_PATH are out of reach of the scratch folder's removal under Wine, and a
   // folder left behind would meet a later machine of the same name: they go first, deepest
   // first, through the same calls that made them (only empty ones go).
@@ -546,27 +489,20 @@ Installation::~Installation() {
       folder.erase(folder.rfind('\\'));
     }
   }
-  if (machine_.readOnly) {
-    std::string target = install_ + "\\" + machine_.readOnly;
+  if (scenario_.readOnly) {
+    std::string target = install_ + "\\" + scenario_.readOnly;
     SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
   }
-#ifdef _WIN32
-  if (machine_.win98) DeleteValue(HKEY_CURRENT_USER, "Software\\Wine", "Version");
-#endif
+  if (scenario_.win98) DeleteValue(HKEY_CURRENT_USER, "Software\\Wine", "Version");
   CleanShared();
 }
 
 // Under Wine the registry, the log and wininit.ini belong to the prefix that every scenario
 // shares: each starts from, and leaves, a clean state. On the host each machine is new anyway.
 void Installation::CleanShared() {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, names::kProductKey, 0, KEY_ALL_ACCESS, &key) ==
-      ERROR_SUCCESS) {
-    for (const char* name : kValueNames) RegDeleteValueA(key, name);
-    RegCloseKey(key);
-  }
+  for (const char* name : kValueNames) DeleteValue(HKEY_CURRENT_USER, names::kProductKey, name);
   DeleteValue(HKEY_CURRENT_USER, names::kRunOnceKey, names::kRunOnceValue);
-  DeleteValue(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
+  DeleteValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending);
   char windows[MAX_PATH] = "";
   GetWindowsDirectoryA(windows, sizeof windows);
   for (const char* name : {"\\wininit.ini", "\\wininit.bak"})
@@ -579,78 +515,70 @@ std::string Installation::Fill(const std::string& text) const {
   out = Replace(out, "{S}", setup_);
   out = Replace(out, "{P}", tempPath_);
   out = Replace(out, "{L}", kLogFolder);
-  for (size_t at = out.find("{W"); at != std::string::npos; at = out.find("{W", at + 1)) {
-    size_t end = out.find('}', at);
-    if (end == std::string::npos) break;
-    size_t length = (size_t)std::strtoul(out.substr(at + 2, end - at - 2).c_str(), nullptr, 10);
-    out.replace(at, end + 1 - at, DeepFolder(dir_, length));
-  }
-  // {E<hex>}: the system's own text for that error code, as the error reports append it.
-  for (size_t at = out.find("{E"); at != std::string::npos; at = out.find("{E", at + 1)) {
-    size_t end = out.find('}', at);
-    if (end == std::string::npos) break;
-    DWORD code = (DWORD)std::strtoul(out.substr(at + 2, end - at - 2).c_str(), nullptr, 16);
-    char message[512] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                   message, sizeof message, nullptr);
-    std::string text = message;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    out.replace(at, end + 1 - at, text);
-  }
+  // {W<n>} and {E<hex>}: a folder n characters long, and the system's own text for that error
+  // code, as the error reports append it.
+  for (const char* head : {"{W", "{E"})
+    for (size_t at = out.find(head); at != std::string::npos; at = out.find(head, at + 1)) {
+      size_t end = out.find('}', at);
+      if (end == std::string::npos) break;
+      std::string text, number = out.substr(at + 2, end - at - 2);
+      char message[512] = "";
+      if (head[1] == 'W')
+        text = DeepFolder(dir_, std::strtoul(number.c_str(), nullptr, 10));
+      else if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                              (DWORD)std::strtoul(number.c_str(), nullptr, 16), 0, message,
+                              sizeof message, nullptr))
+        text = message;
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+      out.replace(at, end + 1 - at, text);
+    }
   return Replace(out, "{D}", dir_);
+}
+
+Lines Installation::Fill(const Lines& lines) const {
+  Lines out;
+  for (const std::string& line : lines) out.push_back(Fill(line));
+  return out;
 }
 
 void Installation::UseSetup(const std::string& bytes) {
   if (!TestMachine::WriteBytes(setup_, bytes)) problem_ = "cannot write " + setup_;
 }
 
-Observed Installation::Install(const std::string& tail) {
+Observed Installation::Install() {
   Observed seen;
-#ifndef _WIN32
-  world_->boxes.reset(new MessageBoxWatch);
-#else
-  SessionKeeper keeper;
-#endif
+  Screen screen(scenario_.answer);
   ChildProcess setup;
+  const std::string& tail = scenario_.tail;
   std::string line = "\"" + setup_ + "\"" + (tail.empty() ? "" : " " + tail);
-#ifndef _WIN32
-  if (machine_.faults) setenv("WINSIM_FAULTS", machine_.faults, 1);
-#endif
+  const std::string& faults = scenario_.faults;
+  SetVariable("WINSIM_FAULTS", faults.empty() ? nullptr : faults.c_str());
 #ifdef _WIN32
   // Without a console, as when started from Explorer: a console program that the setup starts
   // then gets a console (and its host) of its own.
   bool started = setup.Start(line, nullptr, DETACHED_PROCESS);
 #else
   bool started = setup.Start(line);
-  unsetenv("WINSIM_FAULTS");
 #endif
+  SetVariable("WINSIM_FAULTS", nullptr);
   if (!started) {
     problem_ = "cannot start the setup: " + std::to_string(GetLastError());
     return seen;
   }
-  {
-#ifdef _WIN32
-    BoxWatch watch(setup.Id(), machine_.answer);
-    seen.exitCode = setup.Wait(120000);
-    std::lock_guard<std::mutex> guard(watch.lock);
-    seen.boxes = watch.boxes;
-#else
-    seen.exitCode = setup.Wait(120000);
-    for (const ShownBox& box : world_->boxes->Boxes())
-      seen.boxes.push_back(box.title + "|" + box.text);
-#endif
-  }
+  screen.Watch(setup.Id());
+  seen.exitCode = setup.Wait(120000);
+  seen.boxes = screen.Boxes();
   Observe(&seen);
   return seen;
 }
 
 Observed Installation::Restart(size_t productStartsExpected) {
   // The session ends first: the program holding the file lets go of it.
-  world_->holder.reset();
+  holder_.reset();
   Observed seen;
   ChildProcess boot;
 #ifdef _WIN32
-  if (machine_.win98) DeleteValue(HKEY_CURRENT_USER, "Software\\Wine", "Version");
+  if (scenario_.win98) DeleteValue(HKEY_CURRENT_USER, "Software\\Wine", "Version");
   if (!boot.Start("wineboot.exe -r") || boot.Wait(120000) == STILL_ACTIVE)
     problem_ = "wineboot -r failed";
   // Wine leaves HKCU RunOnce to the logon: do what it does, delete the value, then run it.
@@ -663,7 +591,7 @@ Observed Installation::Restart(size_t productStartsExpected) {
   }
 #else
   std::string winsim = TestProgramFolder() + "\\..\\tools\\winsim\\winsim";
-  if (!boot.Start("\"" + winsim + "\" boot " + world_->machine.Root()) || boot.Wait(120000) != 0)
+  if (!boot.Start("\"" + winsim + "\" boot " + machine_.Root()) || boot.Wait(120000) != 0)
     problem_ = "winsim boot failed";
 #endif
   // The logon may start the product on its own: give it time to leave its record.
@@ -675,165 +603,181 @@ Observed Installation::Restart(size_t productStartsExpected) {
   return seen;
 }
 
+bool Installation::Contents(const std::string& folder,
+                            std::map<std::string, std::string>* entries) const {
+  entries->clear();
+  for (const auto& entry : Snapshot(folder)) {
+    std::string name = entry.first.substr(folder.size() + 1), bytes;
+    if (name.find('\\') != std::string::npos) continue;
+    if (entry.second != "folder") TestMachine::ReadBytes(entry.first, &bytes);
+    (*entries)[name] = entry.second == "folder" ? "/" : Classify(name, bytes);
+  }
+  return IsFolder(folder);
+}
+
 std::string Installation::Tree(const std::string& folder) const {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE walk = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (walk == INVALID_HANDLE_VALUE) return "-";
-  do {
-    std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      names.push_back(name + "/");
-      continue;
-    }
-    std::string bytes;
-    TestMachine::ReadBytes(folder + "\\" + name, &bytes);
-    const auto& all = ThePayload().all;
-    auto same = all.find(name);
-    auto old = OldFiles().find(name);
-    // The console build of the configuration program stands for it where a row packs it.
-    bool console = name == "pwwipeout.exe" && bytes == ThePayload().consoleConfig;
-    if ((same != all.end() && same->second == bytes) || console) {
-      names.push_back(name);
-    } else if (old != OldFiles().end() && old->second == bytes) {
-      names.push_back(name + "=old");
-    } else {
-      std::string what = "?" + std::to_string(bytes.size());
-      for (const auto& f : all)
-        if (f.second == bytes) what = f.first;
-      for (const auto& f : OldFiles())
-        if (f.second == bytes) what = "old " + f.first;
-      names.push_back(name + "=" + what);
-    }
-  } while (FindNextFileA(walk, &found));
-  FindClose(walk);
-  std::sort(names.begin(), names.end());
+  std::map<std::string, std::string> entries;
+  if (!Contents(folder, &entries)) return "-";
   std::string tree;
-  for (const auto& n : names) tree += (tree.empty() ? "" : " ") + n;
+  for (const auto& e : entries)
+    tree += (tree.empty() ? "" : " ") + e.first +
+            (e.second == "/"    ? "/"
+             : e.second.empty() ? ""
+                                : "=" + e.second);
   return tree;
 }
 
 void Installation::Observe(Observed* seen) {
-  std::vector<std::string> all = LogEntries(kLogFile);
+  Lines all = LogEntries(kLogFile);
   seen->log.clear();
   bool started = false;
   for (const std::string& line : all) {
-    if (line.find("] RunSfx() - START") != std::string::npos) started = true;
+    started = started || line.find("] RunSfx() - START") != std::string::npos;
     if (!started) continue;
     seen->log.push_back(line);
     // "CreateTempFolder: PATH" names the folder once it is made (its code is whatever error
     // the system left behind: Wine leaves one even on success).
     static const char kMade[] = "] CreateTempFolder: ";
     size_t at = line.find(kMade);
-    if (at != std::string::npos) {
-      std::string detail = line.substr(at + sizeof kMade - 1);
-      if (detail.rfind("in ", 0) != 0 && detail.rfind("Can't ", 0) != 0 && detail != "!!!")
-        tempFolder_ = detail;
-    }
+    std::string detail = at == std::string::npos ? "" : line.substr(at + sizeof kMade - 1);
+    if (!detail.empty() && detail.rfind("in ", 0) != 0 && detail.rfind("Can't ", 0) != 0 &&
+        detail != "!!!")
+      tempFolder_ = detail;
   }
-  for (auto* list : {&seen->log, &seen->boxes})
-    for (std::string& line : *list)
-      if (!tempFolder_.empty()) line = Replace(line, tempFolder_, "{T}");
   seen->wholeLog = all;
-  for (std::string& line : seen->wholeLog)
-    if (!tempFolder_.empty()) line = Replace(line, tempFolder_, "{T}");
-  seen->log = CanonicalLog(seen->log);
 
   seen->files = Tree(install_);
+  Contents(install_, &seen->installed);
   seen->portable = Tree(root_);
   seen->values.clear();
   seen->rawValues.clear();
+  DWORD type = 0;
   for (const char* name : kValueNames) {
-    DWORD type = 0;
     std::string data;
     if (!ReadValue(HKEY_CURRENT_USER, names::kProductKey, name, &type, &data)) continue;
     seen->rawValues.push_back(std::string(name) + "=" + std::to_string(type) + ":" + Hex(data));
-    if (type == REG_DWORD && data.size() == 4) {
-      DWORD number =
-          (BYTE)data[0] | (BYTE)data[1] << 8 | (BYTE)data[2] << 16 | (DWORD)(BYTE)data[3] << 24;
-      seen->values.push_back(std::string(name) + "=" + std::to_string(number));
-    } else {
-      seen->values.push_back(std::string(name) + "=" + data.c_str());
-    }
+    bool number = type == REG_DWORD && data.size() == 4;
+    DWORD n = 0;
+    if (number) memcpy(&n, data.data(), 4);  // x86: little-endian
+    seen->values.push_back(std::string(name) + "=" + (number ? std::to_string(n) : data.c_str()));
   }
-  DWORD type = 0;
-  std::string runOnce;
+  std::string runOnce, list, ini;
   seen->runOnce =
       ReadValue(HKEY_CURRENT_USER, names::kRunOnceKey, names::kRunOnceValue, &type, &runOnce)
           ? std::string(runOnce.c_str())
           : "-";
 
+  // PendingFileRenameOperations: sources and targets alternate; the list ends with an empty
+  // string.
   seen->pending.clear();
-  std::string list;
-  if (ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations", &type, &list)) {
-    std::vector<std::string> strings;
-    for (size_t at = 0; at < list.size();) {
-      size_t end = list.find('\0', at);
-      if (end == std::string::npos) end = list.size();
-      strings.push_back(list.substr(at, end - at));
-      at = end + 1;
-    }
-    // The list ends with an empty string; between, sources and targets alternate.
-    while (!strings.empty() && strings.back().empty() && strings.size() % 2 == 1)
-      strings.pop_back();
-    if (strings.size() % 2 == 1 && strings.back().empty()) strings.pop_back();
-    for (size_t i = 0; i + 1 < strings.size(); i += 2)
-      seen->pending.push_back(StripNtPrefix(strings[i]) + " -> " + StripNtPrefix(strings[i + 1]));
-  }
+  ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, &type, &list);
+  Lines strings = Split(list, std::string(1, '\0'));
+  while (!strings.empty() && strings.back().empty() && strings.size() % 2 == 1) strings.pop_back();
+  for (size_t i = 0; i + 1 < strings.size(); i += 2)
+    seen->pending.push_back(StripNtPrefix(strings[i]) + " -> " + StripNtPrefix(strings[i + 1]));
   char windows[MAX_PATH] = "";
   GetWindowsDirectoryA(windows, sizeof windows);
-  std::string ini;
-  if (TestMachine::ReadBytes(std::string(windows) + "\\wininit.ini", &ini)) {
-    size_t at = 0;
-    while (at < ini.size()) {
-      size_t end = ini.find("\r\n", at);
-      seen->pending.push_back("wininit: " +
-                              ini.substr(at, end == std::string::npos ? end : end - at));
-      if (end == std::string::npos) break;
-      at = end + 2;
-    }
-  }
-  for (std::string& p : seen->pending)
-    if (!tempFolder_.empty()) p = Replace(p, tempFolder_, "{T}");
+  TestMachine::ReadBytes(std::string(windows) + "\\wininit.ini", &ini);
+  for (const std::string& l : Split(ini, "\r\n")) seen->pending.push_back("wininit: " + l);
 
   seen->tempExists = !tempFolder_.empty() && TestMachine::Exists(tempFolder_);
   seen->tempFiles = seen->tempExists ? Tree(tempFolder_) : "-";
   seen->configStarts = Records(records_ + "\\pwwipeout.txt", "command line: ");
   seen->productStarts = Records(records_ + "\\identities.txt", "start\r\n");
-  for (auto* list : {&seen->configStarts, &seen->productStarts})
-    for (std::string& r : *list)
-      if (!tempFolder_.empty()) r = Replace(r, tempFolder_, "{T}");
+  for (auto* list : {&seen->log, &seen->wholeLog, &seen->boxes, &seen->pending, &seen->configStarts,
+                     &seen->productStarts})
+    for (std::string& line : *list) line = Replace(line, tempFolder_, "{T}");
+  seen->log = CanonicalLog(seen->log);
 }
 
-std::vector<std::string> CanonicalLog(const std::vector<std::string>& lines) {
-  std::vector<std::string> out;
-  size_t i = 0;
-  while (i < lines.size()) {
-    out.push_back(lines[i]);
-    if (lines[i].find("] ForEachFile() - by mask ") == std::string::npos) {
-      ++i;
-      continue;
-    }
+Lines CanonicalLog(const Lines& lines) {
+  static const char* const kHeads[] = {"] ActMoveFile() - move ", "] ActDelFile() - file ",
+                                       "] ActMoveFileOnReboot() - move ", "] ActCopyFile() - from ",
+                                       "] ActCheckLocked() - "};
+  Lines out;
+  for (size_t i = 0; i < lines.size();) {
+    out.push_back(lines[i++]);
+    if (out.back().find("] ForEachFile() - by mask ") == std::string::npos) continue;
     // One group per file: from a line of an Act... action to the next such line.
-    std::vector<std::vector<std::string>> groups;
-    size_t j = i + 1;
-    for (; j < lines.size() && lines[j].find("] ForEachFile() - ") == std::string::npos; ++j) {
-      static const char* const kHeads[] = {"] ActMoveFile() - move ", "] ActDelFile() - file ",
-                                           "] ActMoveFileOnReboot() - move ",
-                                           "] ActCopyFile() - from ", "] ActCheckLocked() - "};
+    std::vector<Lines> groups;
+    for (; i < lines.size() && lines[i].find("] ForEachFile() - ") == std::string::npos; ++i) {
+      size_t code = lines[i].find(']');
       bool head = false;
-      size_t code = lines[j].find(']');
       for (const char* h : kHeads)
-        head = head || (code != std::string::npos && lines[j].find(h) == code);
+        head = head || (code != std::string::npos && lines[i].find(h) == code);
       if (head || groups.empty()) groups.emplace_back();
-      groups.back().push_back(lines[j]);
+      groups.back().push_back(lines[i]);
     }
     std::sort(groups.begin(), groups.end());
     for (const auto& g : groups) out.insert(out.end(), g.begin(), g.end());
-    i = j;
   }
   return out;
+}
+
+Drive Snapshot(const std::string& folder) {
+  Drive drive;
+  Walk(folder, &drive);
+  return drive;
+}
+
+Lines Changes(const Drive& before, const Drive& after, const Lines& allowed) {
+  Lines changes;
+  for (const auto& entry : after) {
+    if (Within(entry.first, allowed)) continue;
+    auto old = before.find(entry.first);
+    if (old == before.end())
+      changes.push_back("+" + entry.first);
+    else if (old->second != entry.second)
+      changes.push_back("~" + entry.first + " (" + old->second + " -> " + entry.second + ")");
+  }
+  for (const auto& entry : before)
+    if (!Within(entry.first, allowed) && after.find(entry.first) == after.end())
+      changes.push_back("-" + entry.first);
+  return changes;
+}
+
+bool Within(const std::string& path, const Lines& folders) {
+  for (const std::string& folder : folders)
+    if (lstrcmpiA(path.substr(0, folder.size()).c_str(), folder.c_str()) == 0 &&
+        (path.size() == folder.size() || path[folder.size()] == '\\'))
+      return true;
+  return false;
+}
+
+bool ReadValue(HKEY root, const char* keyName, const char* name, DWORD* type, std::string* data) {
+  HKEY key;
+  if (RegOpenKeyExA(root, keyName, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  DWORD size = 0;
+  bool ok = RegQueryValueExA(key, name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
+  if (ok) {
+    data->assign(size, '\0');
+    ok = RegQueryValueExA(key, name, nullptr, type,
+                          reinterpret_cast<BYTE*>(size ? &(*data)[0] : nullptr),
+                          &size) == ERROR_SUCCESS;
+    data->resize(size);
+  }
+  RegCloseKey(key);
+  return ok;
+}
+
+Lines Split(const std::string& text, const std::string& separator) {
+  Lines pieces;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = std::min(text.find(separator, at), text.size());
+    pieces.push_back(text.substr(at, end - at));
+    at = end + separator.size();
+  }
+  return pieces;
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (char c : bytes) {
+    hex += kDigits[(BYTE)c >> 4];
+    hex += kDigits[(BYTE)c & 15];
+  }
+  return hex;
 }
 
 }  // namespace e2e

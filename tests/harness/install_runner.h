@@ -18,50 +18,41 @@
 #ifndef TESTS_HARNESS_INSTALL_RUNNER_H
 #define TESTS_HARNESS_INSTALL_RUNNER_H
 
+#include <functional>
+#include <initializer_list>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/win32.h"
+#include "setup/product_names.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_machine.h"
 #include "tools/pwpack/pack_writer.h"
 
 namespace e2e {
 
-enum Blocks : unsigned {
-  kLangs = 1,         // a "langs" block
-  kAffid = 2,         // an "affid" block
-  kPortable = 4,      // a "portable" block: the portable edition
-  kCorrupt = 8,       // one byte of the "pondwick" block's data flipped
-  kNoCrc = 16,        // the "pondwick" block carries no CRC (exempt from the integrity test)
-  kNoConfig = 32,     // the "pondwick" block lacks the configuration program
-  kBadPortable = 64,  // the "portable" block: no CRC, and properties no decoder accepts
+// Where Wine and the host layer part, the runner and the checks ask this at run time and say
+// why beside it, as Wine's own tests mark theirs todo_wine.
+#ifdef _WIN32
+const bool kWine = true;
+#else
+const bool kWine = false;
+#endif
+
+using Lines = std::vector<std::string>;
+
+enum : unsigned {
+  kLangs = 1,            // a "langs" block
+  kAffid = 2,            // an "affid" block
+  kPortable = 4,         // a "portable" block: the portable edition
+  kCorrupt = 8,          // one byte of the "pondwick" block's data flipped
+  kNoCrc = 16,           // the "pondwick" block carries no CRC (exempt from the integrity test)
+  kNoConfig = 32,        // the "pondwick" block lacks the configuration program
+  kBadPortable = 64,     // the "portable" block: no CRC, and properties no decoder accepts
   kConsoleConfig = 128,  // pwwipeout.exe built as a console program (the same on the host)
   kAll = kLangs | kAffid,
-};
-
-// What pwwipeout.exe is told to leave in the registry (see demo/pwwipeout.cpp): nullptr leaves
-// the value alone, "(empty)" writes an empty string.
-struct Choices {
-  const char* folder;
-  const char* fresh;
-  const char* cancel;
-  const char* admin;
-  const char* root;
-  // A folder of this name that it leaves in its working folder, the setup's temporary folder.
-  const char* leave = nullptr;
-};
-
-// The machine before the run.
-struct Machine {
-  bool installed;        // an older product is already in {I}
-  const char* locked;    // a file of {I} held open (read, share read) by another process
-  const char* readOnly;  // a file of {I} marked read-only
-  bool badTemp;          // the system temp folder does not exist
-  bool win98;            // the machine reports the 95 family
-  int answer;            // the restart question's answer: IDYES or IDNO
-  bool staleCancel;      // "_CancelInstall" = 1 left in the product key by an earlier run
-  bool signedSetup;      // the setup is signed (osslsigncode) before it runs
-  const char* faults;    // host only: WINSIM_FAULTS for the setup's process tree
 };
 
 // A registry value exactly as the configuration program leaves it: any type, any bytes (the
@@ -72,30 +63,98 @@ struct RawValue {
   std::string bytes;
 };
 
-// Where a scenario puts things other than the usual places, and values written raw.
-struct Extras {
+// One installation; by default a fixed-edition setup of every block, run on a clean machine
+// whose configuration program chooses {I} for a fresh installation.
+struct Scenario {
+  // The setup, where it is put, and its command-line tail.
+  unsigned blocks = kAll;
   const char* setupFolder = nullptr;    // the setup's folder instead of {D}
   const char* setupName = nullptr;      // its file name instead of setup.exe
   const char* installFolder = nullptr;  // what {I} stands for instead of {D}\Pondwick
-  std::vector<RawValue> raw;            // written by the configuration program after the rest
+  std::string tail;
+  // What pwwipeout.exe is told to leave in the registry (see demo/pwwipeout.cpp): nullptr
+  // leaves the value alone, "(empty)" writes an empty string.
+  const char* folder = "{I}";
+  const char* fresh = "1";
+  const char* cancel = nullptr;
+  const char* admin = nullptr;
+  const char* root = nullptr;
+  const char* leave = nullptr;  // a folder it leaves in its working folder, the setup's {T}
+  std::vector<RawValue> raw;    // values it writes raw, after the rest
+  // The machine before the run.
+  bool installed = false;          // an older product is already in {I}
+  const char* locked = nullptr;    // a file of {I} held open (read, share read) by another process
+  const char* readOnly = nullptr;  // a file of {I} marked read-only
+  bool badTemp = false;            // the system temp folder does not exist
+  bool win98 = false;              // the machine reports the 95 family
+  int answer = IDNO;               // the restart question's answer: IDYES or IDNO
+  bool staleCancel = false;        // "_CancelInstall" = 1 left in the product key by an earlier run
+  bool signedSetup = false;        // the setup is signed (osslsigncode) before it runs
+  std::string faults;              // host only: WINSIM_FAULTS for the setup's process tree
 };
+
+// A scenario is written as its differences from the default one, in order.
+using Input = std::function<void(Scenario&)>;
+inline Scenario With(std::initializer_list<Input> inputs) {
+  Scenario s;
+  for (const Input& input : inputs) input(s);
+  return s;
+}
+template <typename T, typename V>
+Input Set(T Scenario::*field, V value) {
+  return [=](Scenario& s) { s.*field = value; };
+}
+// The setup and where it is placed.
+inline Input Blocks(unsigned b) { return Set(&Scenario::blocks, b); }
+inline Input SetupAt(const char* folder, const char* file) {
+  return [=](Scenario& s) { s.setupFolder = folder, s.setupName = file; };
+}
+inline Input InstallTo(const char* folder) { return Set(&Scenario::installFolder, folder); }
+// What the configuration program leaves, raw values after the rest.
+inline Input Folder(const char* v) { return Set(&Scenario::folder, v); }
+inline Input WasFresh(const char* v) { return Set(&Scenario::fresh, v); }
+inline Input Cancel(const char* v) { return Set(&Scenario::cancel, v); }
+inline Input Admin(const char* v) { return Set(&Scenario::admin, v); }
+inline Input Leave(const char* v) { return Set(&Scenario::leave, v); }
+inline Input Raw(const std::vector<RawValue>& v) { return Set(&Scenario::raw, v); }
+inline Input Portable(const char* root) {  // the portable edition, whose root the program chooses
+  return [=](Scenario& s) { s.blocks |= kPortable, s.root = root; };
+}
+// The machine.
+inline Input Installed() { return Set(&Scenario::installed, true); }
+inline Input Locked(const char* file) {
+  return [=](Scenario& s) { s.installed = true, s.locked = file; };
+}
+inline Input ReadOnly(const char* file) {
+  return [=](Scenario& s) { s.installed = true, s.readOnly = file; };
+}
+inline Input BadTemp() { return Set(&Scenario::badTemp, true); }
+inline Input Win98() { return Set(&Scenario::win98, true); }
+inline Input Answer(int answer) { return Set(&Scenario::answer, answer); }
+inline Input StaleCancel() { return Set(&Scenario::staleCancel, true); }
+inline Input Signed() { return Set(&Scenario::signedSetup, true); }
+inline Input Faults(const char* f) { return Set(&Scenario::faults, f); }
 
 // What can be seen on the machine at one moment.
 struct Observed {
   DWORD exitCode = 0;
-  std::vector<std::string> log;        // from "RunSfx() - START" on, "[code] text detail"
-  std::vector<std::string> wholeLog;   // every line, in the order written, {T} named as such
-  std::vector<std::string> boxes;      // "caption|text" of each message box
-  std::string files;                   // the tree of {I} (see Installation::Tree)
-  std::string portable;                // the tree of {R}
-  std::vector<std::string> values;     // the product key's values, "name=value"
-  std::vector<std::string> rawValues;  // the same, byte for byte: "name=type:hex"
-  std::string runOnce;                 // the RunOnce value "Pondwick", "-" when missing
-  std::vector<std::string> pending;    // "source -> target" (or "source -> " for a deletion),
-                                       // then "wininit: LINE" for each line of [Rename]
-  bool tempExists = false;             // {T} is still there
-  std::string tempFiles;               // and what it holds (see Tree), "-" when gone
-  std::vector<std::string> configStarts, productStarts;  // the demo programs' records
+  Lines log;          // from "RunSfx() - START" on, "[code] text detail"
+  Lines wholeLog;     // every line, in the order written, {T} named as such
+  Lines boxes;        // "caption|text" of each message box
+  std::string files;  // the tree of {I}: names in byte order, "-" when it is missing
+  std::map<std::string, std::string>
+      installed;            // its entries by name: "" the payload file of
+                            // that name, "old" an older installation's, "/" a folder, else the
+                            // payload file "NAME" or the older "old NAME" it holds, or "?SIZE"
+  std::string portable;     // the tree of {R}
+  Lines values;             // the product key's values, "name=value"
+  Lines rawValues;          // the same, byte for byte: "name=type:hex"
+  std::string runOnce;      // the RunOnce value "Pondwick", "-" when missing
+  Lines pending;            // "source -> target" (or "source -> " for a deletion),
+                            // then "wininit: LINE" for each line of [Rename]
+  bool tempExists = false;  // {T} is still there
+  std::string tempFiles;    // and what it holds (as files), "-" when gone
+  Lines configStarts, productStarts;  // the demo programs' records
 };
 
 // What this world's setups are made of: the stub that the container goes behind (the setup
@@ -110,47 +169,73 @@ bool GetSetupParts(SetupParts* parts, std::string* error);
 
 class Installation {
  public:
-  Installation(unsigned blocks, const Choices& choices, const Machine& machine,
-               const Extras& extras = Extras());
+  explicit Installation(const Scenario& scenario);
   ~Installation();
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
 
   // Empty when the machine and the setup are ready; else what went wrong.
   const std::string& Problem() const { return problem_; }
+  // Empty when this world can run the scenario as written; else why it can't.
+  std::string Unsupported() const;
   // Puts these bytes in place of the setup that the blocks made (a setup the test assembled).
   void UseSetup(const std::string& bytes);
-  // Runs the setup with the command-line tail and observes the machine.
-  Observed Install(const std::string& tail);
+  // Runs the setup with the scenario's tail and observes the machine.
+  Observed Install();
   // Ends the process holding the locked file, carries out the next start of Windows and the
   // logon's RunOnce values, and observes the machine again.
   Observed Restart(size_t productStartsExpected);
   // The expected text with the placeholders filled in.
   std::string Fill(const std::string& text) const;
+  Lines Fill(const Lines& lines) const;
   // The scenario's folder {D}, and the setup's private temporary folder {T} once the log has
   // named it (else empty).
   const std::string& Dir() const { return dir_; }
   const std::string& TempFolder() const { return tempFolder_; }
-  // Whether this machine refuses writers of read-only files (Wine as root does not).
-  bool ReadOnlyEnforced() const { return readOnlyEnforced_; }
 
  private:
   void Observe(Observed* seen);
+  bool Contents(const std::string& folder, std::map<std::string, std::string>* entries) const;
   std::string Tree(const std::string& folder) const;
   void CleanShared();
   std::string HostPathOf(const std::string& path) const;
   void Sign(const std::string& unsignedPath);
 
-  Machine machine_;
+  TestMachine machine_;
+  Scenario scenario_;
   std::string problem_, dir_, install_, root_, setup_, records_, tempPath_, tempFolder_;
   bool readOnlyEnforced_ = true;
-  struct World;
-  std::unique_ptr<World> world_;
+  std::unique_ptr<HeldByChild> holder_;
 };
 
 // Per-file lines of a folder walk come in the order the system lists the folder, which differs
 // between file systems: each walk's per-file groups are put in byte order before comparing.
-std::vector<std::string> CanonicalLog(const std::vector<std::string>& lines);
+Lines CanonicalLog(const Lines& lines);
+
+// Every entry under a folder by its path: a file's size and last write time, "folder" for a
+// folder (its time changes whenever an entry comes and goes beneath it).
+using Drive = std::map<std::string, std::string>;
+Drive Snapshot(const std::string& folder);
+// What changed from before to after outside the folders allowed: "+path", "-path", "~path".
+Lines Changes(const Drive& before, const Drive& after, const Lines& allowed);
+// Whether path is one of the folders or lies in one, compared without regard to case.
+bool Within(const std::string& path, const Lines& folders);
+
+// The values the setup and the configuration program exchange, in the order they are shown.
+const char* const kValueNames[] = {
+    names::kInstallerDir,   names::kWasFresh,      names::kCancelInstall, names::kFolder,
+    names::kFolderPortable, names::kUseAdminFiles, names::kPortableRoot};
+// A value's type and bytes; false when it is missing.
+bool ReadValue(HKEY root, const char* keyName, const char* name, DWORD* type, std::string* data);
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+// The pieces of text between separators; one at the end leaves no empty piece behind it.
+Lines Split(const std::string& text, const std::string& separator);
+std::string Hex(const std::string& bytes);
+
+inline Lines operator+(Lines a, const Lines& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 }  // namespace e2e
 
