@@ -4,7 +4,7 @@
  * and one deliberate change, and each with what a whole install must then do: exit code, the
  * message boxes, the log lines that decide it, and how far the run gets.
  *
- * Expected texts use the placeholders of tests/e2e/install_runner.h ({S} the setup file, {T}
+ * Expected texts use the placeholders of tests/harness/install_runner.h ({S} the setup file, {T}
  * the private temporary folder, {I} the installation folder, {R} the portable root, {D} the
  * scenario's folder, {E<hex>} the system's text for an error code).
  */
