@@ -508,8 +508,11 @@ void CountLeftovers(const Installation& install, size_t* folders, unsigned long 
   }
 }
 
+// By process too: one installation may be swept by several processes side by side
+// (PW_SWEEP_OFFSET), and a shared trace would mix their calls.
 std::string TracePath(const std::string& kind, const std::string& what) {
-  return SelfFolder() + "/../tmp/sweep-" + kind + "-" + what + ".trace";
+  return SelfFolder() + "/../tmp/sweep-" + kind + "-" + what + "-" + std::to_string(getpid()) +
+         ".trace";
 }
 
 void RunInstall(const Kind& kind, const std::string& fault, const std::string& kill, Trial* run) {
