@@ -7,38 +7,41 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/setup_file_builder.h"
 #include "tools/pwpack/pack_writer.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+const size_t npos = std::string::npos;
+
 class PwpackTest : public ::testing::Test {
  protected:
   void SetUp() override {
     char tmpl[] = "/tmp/pwpack-test-XXXXXX";
-    dir_ = mkdtemp(tmpl);
+    dir_ = std::string(mkdtemp(tmpl)) + "/";
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Runs pwpack with args; returns its exit code and keeps its output (stdout and stderr).
-  int Run(const std::string& args) {
-    std::string cmd = std::string(PWPACK_PATH) + " " + args + " >" + dir_ + "/out.txt 2>&1";
-    int status = std::system(cmd.c_str());
-    output = Read(dir_ + "/out.txt");
+  // Runs pwpack with args, in which "@" stands for this test's folder; returns its exit code and
+  // keeps its output (stdout and stderr).
+  int Run(std::string args) {
+    for (size_t at; (at = args.find('@')) != npos;) args.replace(at, 1, dir_);
+    int status = std::system((PWPACK_PATH " " + args + " >" + dir_ + "out.txt 2>&1").c_str());
+    output = Read("out.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+  std::string Read(const std::string& name) const {
+    std::ifstream in(dir_ + name, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
   }
-  void Write(const std::string& path, const std::string& bytes) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
+  void Write(const std::string& name, const std::string& bytes) const {
+    fs::create_directories(fs::path(dir_ + name).parent_path());
+    std::ofstream(dir_ + name, std::ios::binary) << bytes;
   }
-  std::string P(const std::string& name) const { return dir_ + "/" + name; }
 
   std::string dir_;
   std::string output;
@@ -49,118 +52,92 @@ class PwpackTest : public ::testing::Test {
 TEST_F(PwpackTest, BuildListVerifyAndExtractRoundTrip) {
   std::string big(200000, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = (char)((i * 7) ^ (i >> 5));
-  Write(P("p/identities.exe"), big);
-  Write(P("p/readme.txt"), "Pondwick\r\n");
-  Write(P("p/empty.dat"), "");
-  Write(P("l/de.lng"), "Hallo");
-  Write(P("affid.txt"), "AFF-7");
+  Write("p/identities.exe", big);
+  Write("p/readme.txt", "Pondwick\r\n");
+  Write("p/empty.dat", "");
+  Write("l/de.lng", "Hallo");
+  Write("affid.txt", "AFF-7");
 
+  const std::string build =
+      "build --out @setup.exe --packed pondwick=@p --stored affid=@affid.txt --packed langs=@l";
   for (const char* marker : {"", " --end-marker"}) {
-    ASSERT_EQ(Run("build --out " + P("setup.exe") + " --packed pondwick=" + P("p") +
-                  " --stored affid=" + P("affid.txt") + " --packed langs=" + P("l") + marker),
-              0)
-        << output;
-    ASSERT_EQ(Run("list " + P("setup.exe")), 0) << output;
-    EXPECT_NE(output.find("pondwick"), std::string::npos);
-    EXPECT_NE(output.find("  00000000  stored"), std::string::npos) << "stored blocks carry CRC 0\n"
-                                                                   << output;
+    ASSERT_EQ(Run(build + marker), 0) << output;
+    ASSERT_EQ(Run("list @setup.exe"), 0) << output;
+    EXPECT_NE(output.find("pondwick"), npos);
+    EXPECT_NE(output.find("  00000000  stored"), npos) << "stored blocks carry CRC 0\n" << output;
     EXPECT_LT(output.find("empty.dat"), output.find("identities.exe")) << "sorted by name";
-    ASSERT_EQ(Run("verify " + P("setup.exe")), 0) << output;
-    EXPECT_NE(output.find("pondwick packed, 3 files"), std::string::npos) << output;
+    ASSERT_EQ(Run("verify @setup.exe"), 0) << output;
+    EXPECT_NE(output.find("pondwick packed, 3 files"), npos) << output;
 
-    fs::remove_all(P("out"));
-    ASSERT_EQ(Run("extract " + P("setup.exe") + " pondwick " + P("out")), 0) << output;
-    EXPECT_EQ(Read(P("out/identities.exe")), big);
-    EXPECT_EQ(Read(P("out/readme.txt")), "Pondwick\r\n");
-    EXPECT_TRUE(fs::exists(P("out/empty.dat")));
-    ASSERT_EQ(Run("extract " + P("setup.exe") + " affid " + P("out")), 0) << output;
-    EXPECT_EQ(Read(P("out/affid.bin")), "AFF-7");
+    fs::remove_all(dir_ + "out");
+    ASSERT_EQ(Run("extract @setup.exe pondwick @out"), 0) << output;
+    EXPECT_EQ(Read("out/identities.exe"), big);
+    EXPECT_EQ(Read("out/readme.txt"), "Pondwick\r\n");
+    EXPECT_TRUE(fs::exists(dir_ + "out/empty.dat"));
+    ASSERT_EQ(Run("extract @setup.exe affid @out"), 0) << output;
+    EXPECT_EQ(Read("out/affid.bin"), "AFF-7");
   }
 
   // CRCs on request, and none where asked.
-  ASSERT_EQ(Run("build --out " + P("crc.exe") + " --stored affid=" + P("affid.txt") +
-                " --crc affid --packed langs=" + P("l") + " --no-crc langs"),
+  ASSERT_EQ(Run("build --out @crc.exe --stored affid=@affid.txt --crc affid --packed langs=@l "
+                "--no-crc langs"),
             0);
-  ASSERT_EQ(Run("list " + P("crc.exe")), 0);
+  ASSERT_EQ(Run("list @crc.exe"), 0);
   char crc[16];
   std::snprintf(crc, sizeof crc, "%08X", pwpack::Crc32("AFF-7"));
-  EXPECT_NE(output.find(crc), std::string::npos) << output;
-  EXPECT_NE(output.find("00000000  packed"), std::string::npos) << output;
+  EXPECT_NE(output.find(crc), npos) << output;
+  EXPECT_NE(output.find("00000000  packed"), npos) << output;
 
   // A broken link behind the first block fails verify, as it fails the setup's own test.
-  std::string setup = Read(P("crc.exe"));
-  auto le32 = [&setup](size_t at) {
-    return (uint32_t)(uint8_t)setup[at] | (uint32_t)(uint8_t)setup[at + 1] << 8 |
-           (uint32_t)(uint8_t)setup[at + 2] << 16 | (uint32_t)(uint8_t)setup[at + 3] << 24;
-  };
-  size_t first = le32(0x28);
-  setup[first + le32(first + 2)] = 'X';  // the second block's signature
-  Write(P("broken.exe"), setup);
-  EXPECT_EQ(Run("verify " + P("broken.exe")), 1) << output;
-  EXPECT_NE(output.find("integrity test: FAILED"), std::string::npos) << output;
+  std::string setup = Read("crc.exe");
+  DWORD first = GetLe32(setup, 0x28);
+  setup[first + GetLe32(setup, first + 2)] = 'X';  // the second block's signature
+  Write("broken.exe", setup);
+  EXPECT_EQ(Run("verify @broken.exe"), 1) << output;
+  EXPECT_NE(output.find("integrity test: FAILED"), npos) << output;
 }
 
 TEST_F(PwpackTest, RefusesWhatItCannotDoWithTheRightExitCode) {
-  Write(P("l/en.lng"), "Hello");
-  Write(P("sub/dir/x.txt"), "x");
-  Write(P("notpe.exe"), "MZ this is not a PE image at all, just text of some length....");
-  Write(P("stub.exe"), pwpack::MinimalStub());
+  Write("l/en.lng", "Hello");
+  Write("sub/dir/x.txt", "x");
+  Write("notpe.exe", "MZ this is not a PE image at all, just text of some length....");
+  Write("stub.exe", pwpack::MinimalStub());
+  ASSERT_EQ(Run("build --stub @stub.exe --out @one.exe --packed langs=@l"), 0) << output;
+  std::string damaged = Read("one.exe");
+  damaged[damaged.size() - 3] ^= 0x40;
+  Write("bad.exe", damaged);
+  Write("junk.exe", std::string(5000, 'J'));
 
-  EXPECT_EQ(Run(""), 2);
-  EXPECT_EQ(Run("frobnicate"), 2);
-  EXPECT_EQ(Run("build --packed langs=" + P("l")), 2) << "no --out";
-  EXPECT_EQ(Run("build --out " + P("o.exe")), 2) << "no blocks";
-  EXPECT_EQ(Run("build --out " + P("o.exe") + " --packed langs"), 2);
+  for (const char* usage : {"", "frobnicate", "build --packed langs=@l", "build --out @o.exe",
+                            "build --out @o.exe --packed langs"})
+    EXPECT_EQ(Run(usage), 2) << usage << "\n" << output;
+  // Bad input, and a damaged setup, are a failed check, never a crash.
+  for (const char* failure :
+       {"build --out @o.exe --packed toolongname=@l", "build --out @o.exe --packed pondwick=@sub",
+        "build --out @o.exe --packed langs=@missing", "verify @bad.exe", "list @junk.exe",
+        "build --stub @notpe.exe --out @o.exe --packed langs=@l", "verify @missing.exe",
+        "extract @one.exe nothere @out"})
+    EXPECT_EQ(Run(failure), 1) << failure << "\n" << output;
   EXPECT_EQ(Run("--help"), 0);
-  EXPECT_NE(output.find("pwpack build"), std::string::npos);
+  EXPECT_NE(output.find("pwpack build"), npos) << "--help shows the usage";
 
-  EXPECT_EQ(Run("build --out " + P("o.exe") + " --packed toolongname=" + P("l")), 1);
-  EXPECT_EQ(Run("build --out " + P("o.exe") + " --packed pondwick=" + P("sub")), 1)
-      << "folders inside a packed folder are refused";
-  EXPECT_EQ(Run("build --out " + P("o.exe") + " --packed langs=" + P("missing")), 1);
-  EXPECT_EQ(Run("build --stub " + P("notpe.exe") + " --out " + P("o.exe") + " --packed langs=" +
-                P("l")),
-            1);
-
-  // A real stub works once; the result carries a container and is refused as a stub.
-  ASSERT_EQ(Run("build --stub " + P("stub.exe") + " --out " + P("one.exe") + " --packed langs=" +
-                P("l")),
-            0)
-      << output;
-  EXPECT_EQ(Run("build --stub " + P("one.exe") + " --out " + P("two.exe") + " --packed langs=" +
-                P("l")),
-            1);
-  EXPECT_NE(output.find("behind its image"), std::string::npos) << output;
-
-  // Damaged setups: a failed check, never a crash.
-  std::string setup = Read(P("one.exe"));
-  setup[setup.size() - 3] ^= 0x40;
-  Write(P("bad.exe"), setup);
-  EXPECT_EQ(Run("verify " + P("bad.exe")), 1) << output;
-  Write(P("junk.exe"), std::string(5000, 'J'));
-  EXPECT_EQ(Run("list " + P("junk.exe")), 1);
-  EXPECT_EQ(Run("verify " + P("missing.exe")), 1);
-  EXPECT_EQ(Run("extract " + P("one.exe") + " nothere " + P("out")), 1);
+  // A built setup carries a container behind its image and is refused as a stub.
+  EXPECT_EQ(Run("build --stub @one.exe --out @two.exe --packed langs=@l"), 1);
+  EXPECT_NE(output.find("behind its image"), npos) << output;
 }
 
 TEST_F(PwpackTest, AStubsCoffStringTableGivesWayToTheContainer) {
   // What MinGW's linker leaves behind the last section: an empty symbol table and the string
   // table of long section names, which the header points at.
-  std::string stub = pwpack::MinimalStub();
-  const uint32_t end = (uint32_t)stub.size();
-  auto put32 = [](std::string& s, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) s[at + i] = (char)(v >> (8 * i));
-  };
-  std::string withStrings = stub + std::string("\x0e\0\0\0.eh_frame\0", 14);
-  put32(withStrings, 0x40 + 12, end);
-  std::string setup, error;
+  const std::string stub = pwpack::MinimalStub(), strings("\x0e\0\0\0.eh_frame\0", 14);
+  std::string withStrings = stub + strings, setup, error;
+  PutLe32(withStrings, 0x40 + 12, (DWORD)stub.size());
   ASSERT_TRUE(pwpack::WriteSetup(withStrings, {{"langs", "x", true}}, &setup, &error)) << error;
-  EXPECT_EQ(setup.substr(end, 2), "WP") << "the container starts right after the last section";
-  EXPECT_EQ(setup.substr(0x40 + 12, 8), std::string(8, '\0')) << "the header no longer points there";
+  EXPECT_EQ(setup.substr(stub.size(), 2), "WP") << "the container starts right after the image";
+  EXPECT_EQ(setup.substr(0x40 + 12, 8), std::string(8, '\0'))
+      << "the header no longer points there";
 
   // Anything else behind the image is still refused.
-  std::string other = withStrings + "more";
-  EXPECT_FALSE(pwpack::WriteSetup(other, {{"langs", "x", true}}, &setup, &error));
-  std::string unpointed = stub + std::string("\x0e\0\0\0.eh_frame\0", 14);
-  EXPECT_FALSE(pwpack::WriteSetup(unpointed, {{"langs", "x", true}}, &setup, &error));
+  for (const std::string& behind : {withStrings + "more", stub + strings})
+    EXPECT_FALSE(pwpack::WriteSetup(behind, {{"langs", "x", true}}, &setup, &error));
 }
