@@ -1,6 +1,7 @@
 /* Log files in tests; see log_reader.h. */
 #include "tests/support/log_reader.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -25,12 +26,10 @@ std::vector<std::string> LogEntries(const std::string& path) {
   std::string raw;
   std::vector<std::string> lines;
   if (!TestMachine::ReadBytes(path, &raw)) return lines;
-  size_t start = 0;
-  while (start < raw.size()) {
-    size_t end = raw.find("\r\n", start);
-    std::string line = raw.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  for (size_t start = 0; start < raw.size();) {
+    size_t end = std::min(raw.find("\r\n", start), raw.size());
+    std::string line = raw.substr(start, end - start);
     lines.push_back(HasTimeStamp(line) ? line.substr(22) : line);
-    if (end == std::string::npos) break;
     start = end + 2;
   }
   return lines;

@@ -86,12 +86,12 @@ std::vector<std::string> TranscriptLines() {
 std::string Unescape(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '\\' || i + 1 == s.size()) {
-      out += s[i];
-      continue;
+    char c = s[i];
+    if (c == '\\' && i + 1 < s.size()) {
+      c = s[++i];
+      c = c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
     }
-    char c = s[++i];
-    out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+    out += c;
   }
   return out;
 }
@@ -108,15 +108,11 @@ std::vector<ShownBox> MessageBoxWatch::Boxes() const {
   for (size_t i = state_->skip; i < lines.size(); ++i) {
     // style \t answer \t title \t text
     const std::string& line = lines[i];
-    size_t a = line.find('\t');
-    size_t b = line.find('\t', a + 1);
-    size_t c = line.find('\t', b + 1);
-    if (a == std::string::npos || b == std::string::npos || c == std::string::npos) continue;
-    ShownBox box;
-    box.style = (UINT)std::strtoul(line.substr(0, a).c_str(), nullptr, 16);
-    box.title = Unescape(line.substr(b + 1, c - b - 1));
-    box.text = Unescape(line.substr(c + 1));
-    boxes.push_back(box);
+    size_t b = line.find('\t', line.find('\t') + 1);
+    size_t c = b == std::string::npos ? b : line.find('\t', b + 1);
+    if (c == std::string::npos) continue;
+    boxes.push_back({Unescape(line.substr(b + 1, c - b - 1)), Unescape(line.substr(c + 1)),
+                     (UINT)std::strtoul(line.c_str(), nullptr, 16)});
   }
   return boxes;
 }

@@ -20,14 +20,10 @@ DWORD GetLe32(const std::string& bytes, size_t offset);
 
 class SetupFileBuilder {
  public:
-  // Bytes of the image in front of the first block (at least the 64-byte DOS header).
-  SetupFileBuilder& ImageSize(DWORD size);
   // A block whose data CRC is the data's true CRC-32.
   SetupFileBuilder& Block(const std::string& name, const std::string& data);
   // A block with the given data CRC field (0 for a stored block that is exempt from the test).
   SetupFileBuilder& BlockWithCrc(const std::string& name, const std::string& data, DWORD crc);
-  // Bytes behind the last block (padding, a certificate table).
-  SetupFileBuilder& Trailer(const std::string& bytes);
 
   std::string Build() const;
   // File offset of block i in what Build() returns.
@@ -39,9 +35,8 @@ class SetupFileBuilder {
     std::string data;
     DWORD crc;
   };
-  DWORD image_size_ = 0x200;
+  static const DWORD kImageSize = 0x200;  // the bytes in front of the first block
   std::vector<Entry> blocks_;
-  std::string trailer_;
 };
 
 #endif

@@ -1,6 +1,7 @@
 /* A fresh machine or scratch folder per test; see test_machine.h. */
 #include "tests/support/test_machine.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,7 +28,8 @@ bool TestMachine::ReadBytes(const std::string& path, std::string* bytes) {
   char buf[65536];
   DWORD got = 0;
   bool ok = true;
-  while ((ok = ReadFile(h, buf, sizeof buf, &got, nullptr) != 0) && got > 0) bytes->append(buf, got);
+  while ((ok = ReadFile(h, buf, sizeof buf, &got, nullptr) != 0) && got > 0)
+    bytes->append(buf, got);
   CloseHandle(h);
   return ok;
 }
@@ -59,15 +61,10 @@ TestMachine::~TestMachine() {
 
 TestMachine::TestMachine() {
   const char* base = std::getenv("PW_TEST_TMP");
-  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/winsim-XXXXXX";
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  if (!mkdtemp(buf.data())) std::abort();
-  root_ = buf.data();
-  fs::create_directories(root_ + "/drive_c/WINDOWS");
-  fs::create_directories(root_ + "/drive_c/pwtest");
-  fs::create_directories(root_ + "/state");
-  fs::create_directories(root_ + "/registry");
+  root_ = std::string(base && *base ? base : "/tmp") + "/winsim-XXXXXX";
+  if (!mkdtemp(&root_[0])) std::abort();
+  for (const char* sub : {"/drive_c/WINDOWS", "/drive_c/pwtest", "/state", "/registry"})
+    fs::create_directories(root_ + sub);
   ini_lines_ = {"[windows]", "directory=C:\\WINDOWS"};
   WriteIni();
   setenv("WINSIM_ROOT", root_.c_str(), 1);
@@ -85,8 +82,7 @@ TestMachine::~TestMachine() {
 
 std::string TestMachine::HostPathOfC(const std::string& winPath) const {
   std::string rest = winPath.substr(2);
-  for (char& c : rest)
-    if (c == '\\') c = '/';
+  std::replace(rest.begin(), rest.end(), '\\', '/');
   return root_ + "/drive_c" + rest;
 }
 
@@ -96,24 +92,15 @@ void TestMachine::AddDrive(char letter) {
 
 void TestMachine::SetSetting(const std::string& section, const std::string& key,
                              const std::string& value) {
-  std::string head = "[" + section + "]";
-  auto it = ini_lines_.begin();
-  while (it != ini_lines_.end() && *it != head) ++it;
-  if (it == ini_lines_.end()) {
-    ini_lines_.push_back(head);
-    ini_lines_.push_back(key + "=" + value);
-  } else {
-    auto pos = it + 1;
-    while (pos != ini_lines_.end() && !pos->empty() && (*pos)[0] != '[') {
-      if (pos->rfind(key + "=", 0) == 0) {
-        *pos = key + "=" + value;
-        WriteIni();
-        return;
-      }
-      ++pos;
-    }
-    ini_lines_.insert(pos, key + "=" + value);
-  }
+  const std::string head = "[" + section + "]", line = key + "=" + value;
+  auto it = std::find(ini_lines_.begin(), ini_lines_.end(), head);
+  if (it == ini_lines_.end()) it = ini_lines_.insert(it, head);
+  auto pos = it + 1;
+  while (pos != ini_lines_.end() && (*pos)[0] != '[' && pos->rfind(key + "=", 0) != 0) ++pos;
+  if (pos == ini_lines_.end() || (*pos)[0] == '[')
+    ini_lines_.insert(pos, line);
+  else
+    *pos = line;
   WriteIni();
 }
 
