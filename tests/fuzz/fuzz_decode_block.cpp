@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static FuzzMachine machine;
   static const std::string stub = pwpack::MinimalStub();
   // Dictionaries beyond 64 MiB only measure how much memory the machine has.
-  if (size >= 5 && (data[1] | (data[2] << 8) | (data[3] << 16) | ((uint32_t)data[4] << 24)) >
-                       (64u << 20))
+  if (size >= 5 &&
+      (data[1] | (data[2] << 8) | (data[3] << 16) | ((uint32_t)data[4] << 24)) > (64u << 20))
     return 0;
   pwpack::CheckPackedBlock(data, (uint32_t)size, false);
   pwpack::CheckPackedBlock(data, (uint32_t)size, true);
@@ -26,12 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       {"pondwick", std::string(reinterpret_cast<const char*>(data), size), false}};
   if (!pwpack::WriteSetup(stub, blocks, &setup, &error)) return 0;
 
-  HANDLE file = CreateFileA("C:\\setup.exe", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
-  WriteFile(file, setup.data(), (DWORD)setup.size(), &written, nullptr);
-  CloseHandle(file);
-
+  WriteAll(machine.HostC("setup.exe"), setup);
   MappedFile mapping;
   if (mapping.Open("C:\\setup.exe", GENERIC_READ, OPEN_EXISTING))
     UnpackSFX(mapping, "pondwick", machine.Out());

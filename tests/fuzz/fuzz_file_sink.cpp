@@ -6,9 +6,7 @@
 #include <stdint.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,8 +21,7 @@ struct Outcome {
   std::map<std::string, std::string> files;
 };
 
-Outcome Run(const FuzzMachine& machine, const uint8_t* data,
-            const std::vector<size_t>& cuts) {
+Outcome Run(const FuzzMachine& machine, const uint8_t* data, const std::vector<size_t>& cuts) {
   machine.Clear();
   Outcome out{S_OK, false, {}};
   {
@@ -38,12 +35,8 @@ Outcome Run(const FuzzMachine& machine, const uint8_t* data,
     out.complete = sink.Complete();
   }
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(machine.HostOut(), ec)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    out.files[entry.path().filename().string()] = s.str();
-  }
+  for (const auto& entry : std::filesystem::directory_iterator(machine.HostOut(), ec))
+    out.files[entry.path().filename().string()] = ReadAll(entry.path());
   return out;
 }
 

@@ -8,17 +8,30 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "support/log.h"
 #include "support/report.h"
+
+// Whole host files.
+inline void WriteAll(const std::string& hostPath, const std::string& bytes) {
+  std::ofstream(hostPath, std::ios::binary | std::ios::trunc) << bytes;
+}
+inline std::string ReadAll(const std::string& hostPath) {
+  std::ifstream in(hostPath, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
 
 class FuzzMachine {
  public:
   FuzzMachine() {
     char tmpl[] = "/tmp/winsim-fuzz-XXXXXX";
     root_ = mkdtemp(tmpl) ? tmpl : "/tmp/winsim-fuzz";
-    std::filesystem::create_directories(root_ + "/drive_c/out");
+    std::filesystem::create_directories(HostOut());
     setenv("WINSIM_ROOT", root_.c_str(), 1);
     SilentMode = true;
     LogFilePath[0] = '\0';
@@ -29,7 +42,9 @@ class FuzzMachine {
   }
   // Windows path of the scratch folder.
   const char* Out() const { return "C:\\out"; }
-  std::string HostOut() const { return root_ + "/drive_c/out"; }
+  std::string HostOut() const { return HostC("out"); }
+  // The host path of C:\name.
+  std::string HostC(const std::string& name) const { return root_ + "/drive_c/" + name; }
   // Empties the scratch folder for the next input.
   void Clear() const {
     std::error_code ec;

@@ -6,8 +6,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "fileops/reboot.h"
@@ -15,21 +13,11 @@
 
 namespace {
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // Whether every byte of old appears in text in order (the edit only inserts).
 bool KeepsInOrder(const std::string& old, const std::string& text) {
   size_t at = 0;
-  for (char c : old) {
-    at = text.find(c, at);
-    if (at == std::string::npos) return false;
-    ++at;
-  }
+  for (char c : old)
+    if ((at = text.find(c, at) + 1) == 0) return false;  // npos + 1: not there
   return true;
 }
 
@@ -37,23 +25,20 @@ bool KeepsInOrder(const std::string& old, const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static FuzzMachine machine;
-  static const std::string windows = machine.HostOut() + "/../WINDOWS";
-  static bool made = [] {
-    std::filesystem::create_directories(windows);
-    std::ofstream(machine.HostOut() + "/../src.tmp") << "new";
-    std::ofstream(machine.HostOut() + "/../dst.txt") << "old";
-    return true;
+  static const std::string ini = [] {
+    std::filesystem::create_directories(machine.HostC("WINDOWS"));
+    WriteAll(machine.HostC("src.tmp"), "new");
+    WriteAll(machine.HostC("dst.txt"), "old");
+    return machine.HostC("WINDOWS/wininit.ini");
   }();
-  (void)made;
-  const std::string ini = windows + "/wininit.ini";
   std::string old(reinterpret_cast<const char*>(data), size);
-  std::ofstream(ini, std::ios::binary | std::ios::trunc) << old;
+  WriteAll(ini, old);
 
   if (!MoveFileOnReboot9x("C:\\src.tmp", "C:\\dst.txt")) __builtin_trap();
-  std::string text = Read(ini);
+  std::string text = ReadAll(ini);
   if (text.find("C:\\DST.TXT=C:\\SRC.TMP\r\n") == std::string::npos &&
       text.find("C:\\dst.txt=C:\\src.tmp\r\n") == std::string::npos)
-    __builtin_trap();  // the entry is missing
+    __builtin_trap();                              // the entry is missing
   if (!KeepsInOrder(old, text)) __builtin_trap();  // an old byte was lost or moved
   return 0;
 }

@@ -5,29 +5,21 @@
  * DIR/sink, DIR/decode and DIR/wininit.
  */
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "tests/fuzz/fuzz_machine.h"
 #include "tools/pwpack/pack_writer.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-void Write(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size());
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   fs::path dir = argv[1];
   for (const char* sub : {"chain", "sink", "decode", "wininit"}) fs::create_directories(dir / sub);
-  Write(dir / "wininit" / "0", "[Rename]\r\nNUL=C:\\OLD.TMP\r\n[Other]\r\nkey=value\r\n");
-  Write(dir / "wininit" / "1", "[rename]\r\nC:\\A.DLL=C:\\_PW1.PW_");
-  Write(dir / "wininit" / "2", "");
+  WriteAll(dir / "wininit" / "0", "[Rename]\r\nNUL=C:\\OLD.TMP\r\n[Other]\r\nkey=value\r\n");
+  WriteAll(dir / "wininit" / "1", "[rename]\r\nC:\\A.DLL=C:\\_PW1.PW_");
+  WriteAll(dir / "wininit" / "2", "");
   std::vector<std::vector<pwpack::PackFile>> payloads = {
       {{"a.txt", "abc"}},
       {{"empty.dat", ""}, {"readme.txt", "Pondwick\r\n"}, {"z.bin", std::string(300, 'z')}},
@@ -45,10 +37,10 @@ int main(int argc, char** argv) {
         {"pondwick", packed, true}, {"affid", "AFF-1", false}, {"langs", marked, true}};
     if (!pwpack::WriteSetup(pwpack::MinimalStub(), blocks, &setup, &error)) return 1;
     std::string id = std::to_string(n++);
-    Write(dir / "chain" / id, setup);
-    Write(dir / "sink" / id, std::string(1, '\x03') + "\x10\x40\x90" + stream);
-    Write(dir / "decode" / id, packed);
-    Write(dir / "decode" / (id + "m"), marked);
+    WriteAll(dir / "chain" / id, setup);
+    WriteAll(dir / "sink" / id, std::string(1, '\x03') + "\x10\x40\x90" + stream);
+    WriteAll(dir / "decode" / id, packed);
+    WriteAll(dir / "decode" / (id + "m"), marked);
   }
   return 0;
 }
