@@ -64,12 +64,9 @@ int main(int argc, char** argv) {
     if (RegCreateKeyExA(HKEY_CURRENT_USER, argv[2], 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
       return 2;
-    int count = atoi(argv[3]);
-    for (int i = 0; i < count; ++i) {
-      char name[64];
-      snprintf(name, sizeof name, "%lu-%d", (unsigned long)GetCurrentProcessId(), i);
-      DWORD value = (DWORD)i;
-      if (RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value) !=
+    for (DWORD i = 0; i < strtoul(argv[3], nullptr, 0); ++i) {
+      std::string name = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(i);
+      if (RegSetValueExA(key, name.c_str(), 0, REG_DWORD, (const BYTE*)&i, sizeof i) !=
           ERROR_SUCCESS)
         return 3;
     }

@@ -23,10 +23,7 @@ std::string ChildProgram() { return TestProgramFolder() + "\\pw_child" + kExe; }
 std::string SetupProgram() { return TestProgramFolder() + "\\..\\setup\\setup" + kExe; }
 
 bool WaitForFile(const std::string& path, DWORD ms) {
-  for (DWORD waited = 0; waited < ms; waited += 10) {
-    if (TestMachine::Exists(path)) return true;
-    Sleep(10);
-  }
+  for (DWORD waited = 0; waited < ms && !TestMachine::Exists(path); waited += 10) Sleep(10);
   return TestMachine::Exists(path);
 }
 

@@ -47,13 +47,11 @@ class PendingList {
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) !=
         ERROR_SUCCESS)
       return false;
-    DWORD type = 0, size = 0;
-    bool found = RegQueryValueExA(key, kPending, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
-    if (found) {
-      out->resize(size);
-      RegQueryValueExA(key, kPending, nullptr, &type, (BYTE*)&(*out)[0], &size);
-      out->resize(size);
-    }
+    DWORD size = 0;
+    bool found = RegQueryValueExA(key, kPending, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS;
+    out->resize(found ? size : 0);
+    if (found) RegQueryValueExA(key, kPending, nullptr, nullptr, (BYTE*)&(*out)[0], &size);
+    out->resize(found ? size : 0);
     RegCloseKey(key);
     return found;
   }
