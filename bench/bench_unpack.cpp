@@ -33,7 +33,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Mixed files from the machine, the largest first so that the table stays small, up to bytes.
+// Files of at least 16 KiB from the machine, text and binaries mixed, up to bytes in all.
 std::vector<pwpack::PackFile> Payload(size_t bytes) {
   std::vector<fs::path> candidates;
   std::error_code ec;
@@ -49,15 +49,13 @@ std::vector<pwpack::PackFile> Payload(size_t bytes) {
   std::sort(candidates.begin(), candidates.end());
   std::vector<pwpack::PackFile> files;
   size_t total = 0;
-  // Take every k-th candidate so that text and binaries mix.
+  // Every 7th candidate in a pass, so that neighbours in one folder do not fill the payload.
   for (size_t pass = 0; pass < 7 && total < bytes; ++pass) {
     for (size_t i = pass; i < candidates.size() && total < bytes && files.size() < 2500; i += 7) {
-      std::ifstream in(candidates[i], std::ios::binary);
       std::ostringstream s;
-      s << in.rdbuf();
+      s << std::ifstream(candidates[i], std::ios::binary).rdbuf();
       std::string name = std::to_string(files.size()) + "_" + candidates[i].filename().string();
-      if (name.size() > 60) name.resize(60);
-      files.push_back({name, s.str().substr(0, std::min(s.str().size(), bytes - total))});
+      files.push_back({name.substr(0, 60), s.str().substr(0, bytes - total)});
       total += files.back().contents.size();
     }
   }
@@ -65,10 +63,9 @@ std::vector<pwpack::PackFile> Payload(size_t bytes) {
 }
 
 struct Packed {
-  std::string setupPath;  // Windows path inside the machine
-  std::string hostPath;
-  std::string data;       // the block's data
-  uint64_t decoded = 0;
+  std::string setupPath, hostPath;  // inside the machine, and on the host
+  std::string data;                 // the block's data
+  uint64_t decoded;
 };
 
 Packed Pack(const std::string& root, size_t megabytes, const std::string& name) {
@@ -80,12 +77,8 @@ Packed Pack(const std::string& root, size_t megabytes, const std::string& name) 
     std::fprintf(stderr, "bench_unpack: %s\n", error.c_str());
     std::exit(1);
   }
-  Packed p;
-  p.hostPath = root + "/drive_c/" + name;
-  std::ofstream(p.hostPath, std::ios::binary).write(setup.data(), (std::streamsize)setup.size());
-  p.setupPath = "C:\\" + name;
-  p.data = data;
-  p.decoded = stream.size();
+  Packed p{"C:\\" + name, root + "/drive_c/" + name, data, stream.size()};
+  std::ofstream(p.hostPath, std::ios::binary) << setup;
   std::printf("payload %-10s %zu files, %.1f MB decoded, %.1f MB packed\n", name.c_str(), files.size(),
               stream.size() / 1e6, data.size() / 1e6);
   return p;
