@@ -467,7 +467,7 @@ void CheckAfterRestart(const Look& look, Findings& bad) {
 void CheckPendingWellFormed(const char* when, bool cutShort, Findings& bad) {
   DWORD type = 0;
   std::string list, ini;
-  if (ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations", &type, &list)) {
+  if (ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, &type, &list)) {
     Lines strings = Split(list, std::string(1, '\0'));
     bool ok = type == REG_MULTI_SZ && list.size() >= 2 && list.back() == '\0' && !strings.empty() &&
               strings.back().empty();

@@ -22,7 +22,6 @@ namespace {
 
 const char kLogFolder[] = "C:\\_pw";
 const char kLogFile[] = "C:\\_pw\\_pw.log";
-const char kPending[] = "PendingFileRenameOperations";
 const char* const kExe = kWine ? ".exe" : "";
 
 // The setup's parts in this world, the console build of the configuration program, and every

@@ -28,6 +28,7 @@
 #include "platform/win32.h"
 #include "setup/product_names.h"
 #include "tests/support/child_process.h"
+#include "tests/support/restart_state.h"
 #include "tests/support/test_machine.h"
 #include "tools/pwpack/pack_writer.h"
 
@@ -227,7 +228,6 @@ const char* const kValueNames[] = {
     names::kFolderPortable, names::kUseAdminFiles, names::kPortableRoot};
 // A value's type and bytes; false when it is missing.
 bool ReadValue(HKEY root, const char* keyName, const char* name, DWORD* type, std::string* data);
-const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 // The pieces of text between separators; one at the end leaves no empty piece behind it.
 Lines Split(const std::string& text, const std::string& separator);
 std::string Hex(const std::string& bytes);
