@@ -86,8 +86,14 @@ BOOL CreateTempFolder(const char* base, char* output) {
   bool named = strlen(base) <= MAX_PATH - 14;
   if (!named)
     SetLastError(ERROR_BUFFER_OVERFLOW);
-  else
-    named = GetTempFileNameA(base, "PWS", GetTickCount(), output) != 0;
+  else {
+    // A unique number whose low 16 bits are zero makes GetTempFileNameA create a file of that
+    // name itself, which the folder then can't take: once in 65,536 ms the temporary folder
+    // would fail and leave an empty file behind.
+    UINT unique = GetTickCount();
+    if ((unique & 0xFFFF) == 0) unique |= 1;
+    named = GetTempFileNameA(base, "PWS", unique, output) != 0;
+  }
   if (!named) {
     output[0] = '\0';
     WriteLog("CreateTempFolder: Can't get temp name", nullptr, (LONG)GetLastError());

@@ -161,6 +161,11 @@ TEST_F(FileActionsTest, HostSameTickNameAndFailingListingEnd) {
   EXPECT_FALSE(CreateTempFolder(machine.Dir().c_str(), folder));
   EXPECT_STREQ(folder, "");
   EXPECT_TRUE(Logged("[B7] CreateTempFolder: !!!"));
+  // Ticks whose low 16 bits are zero still name a folder, and leave no file.
+  machine.SetSetting("clock", "ticks", "0x30000");
+  ASSERT_TRUE(CreateTempFolder(machine.Dir().c_str(), folder));
+  EXPECT_EQ(std::string(folder), machine.Path("PWS1.tmp"));
+  EXPECT_EQ(GetFileAttributesA(folder), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
 
   std::string w = Folder("w");
   Put(w + "\\x", "x");
