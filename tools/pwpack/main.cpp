@@ -8,7 +8,8 @@
  *   pwpack verify SETUP
  *   pwpack extract SETUP BLOCK DIR
  *
- * Exit codes: 0 done, 1 the work failed (a bad file, a failed check), 2 wrong usage.
+ * Exit codes: 0 done, 1 the work failed (a bad file, a failed check), 2 wrong usage, or a file
+ * name that the setup could not install as it is named.
  */
 #include <unistd.h>
 
@@ -28,6 +29,7 @@
 #include "container/unpack.h"
 #include "support/log.h"
 #include "support/report.h"
+#include "tools/pwpack/file_names.h"
 #include "tools/pwpack/pack_writer.h"
 #include "tools/pwpack/stream_check.h"
 
@@ -50,10 +52,22 @@ const char kUsage[] =
     "list     shows the blocks and the file table of each packed block.\n"
     "verify   runs the setup's integrity test and decodes every packed block, checking every\n"
     "         file's CRC-32; writes nothing.\n"
-    "extract  unpacks a packed block (or saves a stored one) into DIR, as the setup does.\n";
+    "extract  unpacks a packed block (or saves a stored one) into DIR, as the setup does.\n"
+    "\n"
+    "build refuses, before it compresses anything, a file name that Windows would store under\n"
+    "another name or not at all: a final dot or blank, a character Windows forbids, a device\n"
+    "name (CON, NUL, COM1, \"aux .txt\", ...), a character Windows-1252 lacks, and two names\n"
+    "that differ only in case.\n"
+    "\n"
+    "exit codes: 0 done; 1 the work or a check failed; 2 wrong usage or a refused file name.\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "pwpack: %s\n\n%s", problem.c_str(), kUsage);
+  return 2;
+}
+
+int Refuse(const std::string& problem) {
+  std::fprintf(stderr, "pwpack: %s\n", problem.c_str());
   return 2;
 }
 
@@ -142,33 +156,43 @@ bool SplitAssignment(const std::string& arg, std::string* name, std::string* val
   return true;
 }
 
-bool PackFolder(const std::string& name, const fs::path& dir, bool endMarker, std::string* data,
-                std::string* error) {
+// A packed block's files: their paths, and their names as the setup will install them.
+struct FolderFiles {
+  std::vector<fs::path> paths;
+  std::vector<std::string> names;
+};
+
+// Lists dir's files, sorted by name. A name that the setup would install under another name or
+// not at all is refused here, before anything is read or compressed.
+int ListFolder(const fs::path& dir, FolderFiles* files) {
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) {
-    *error = "not a folder: " + dir.string();
-    return false;
-  }
-  std::vector<PackFile> files;
+  if (!fs::is_directory(dir, ec)) return Fail("not a folder: " + dir.string());
+  std::vector<fs::path> paths;
   for (const auto& entry : fs::directory_iterator(dir, ec)) {
-    if (!entry.is_regular_file()) {
-      *error = "only plain files can be packed, and " + entry.path().string() + " is not one";
+    if (!entry.is_regular_file())
+      return Fail("only plain files can be packed, and " + entry.path().string() + " is not one");
+    paths.push_back(entry.path());
+  }
+  if (ec) return Fail("cannot list " + dir.string() + ": " + ec.message());
+  std::sort(paths.begin(), paths.end());
+  std::vector<std::string> utf8;
+  for (const fs::path& path : paths) utf8.push_back(path.filename().u8string());
+  std::string refused = CheckFolderNames(utf8, &files->names);
+  if (!refused.empty()) return Refuse(dir.string() + ": " + refused);
+  files->paths = paths;
+  return 0;
+}
+
+bool PackFolder(const std::string& name, const fs::path& dir, const FolderFiles& listed,
+                bool endMarker, std::string* data, std::string* error) {
+  std::vector<PackFile> files(listed.paths.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    files[i].name = listed.names[i];
+    if (!ReadWhole(listed.paths[i], &files[i].contents)) {
+      *error = "cannot read " + listed.paths[i].string();
       return false;
     }
-    PackFile f;
-    f.name = entry.path().filename().string();
-    if (!ReadWhole(entry.path(), &f.contents)) {
-      *error = "cannot read " + entry.path().string();
-      return false;
-    }
-    files.push_back(std::move(f));
   }
-  if (ec) {
-    *error = "cannot list " + dir.string() + ": " + ec.message();
-    return false;
-  }
-  std::sort(files.begin(), files.end(),
-            [](const PackFile& a, const PackFile& b) { return a.name < b.name; });
   std::string stream;
   if (!MakeDecodedStream(files, &stream, error)) {
     *error = dir.string() + ": " + *error;
@@ -221,12 +245,17 @@ int Build(const std::vector<std::string>& args) {
   } else if (!ReadWhole(stubPath, &stub)) {
     return Fail("cannot read the stub " + stubPath);
   }
+  std::vector<FolderFiles> listed(sources.size());
+  for (size_t i = 0; i < sources.size(); ++i)
+    if (sources[i].packed)
+      if (int refused = ListFolder(sources[i].path, &listed[i])) return refused;
   std::vector<Block> blocks;
   std::string error;
-  for (const Source& s : sources) {
+  for (size_t i = 0; i < sources.size(); ++i) {
+    const Source& s = sources[i];
     Block b{s.name, std::string(), s.packed};
     if (s.packed) {
-      if (!PackFolder(s.name, s.path, endMarker, &b.data, &error)) return Fail(error);
+      if (!PackFolder(s.name, s.path, listed[i], endMarker, &b.data, &error)) return Fail(error);
     } else if (!ReadWhole(s.path, &b.data)) {
       return Fail("cannot read " + s.path);
     }

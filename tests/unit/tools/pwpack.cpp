@@ -141,3 +141,39 @@ TEST_F(PwpackTest, AStubsCoffStringTableGivesWayToTheContainer) {
   for (const std::string& behind : {withStrings + "more", stub + strings})
     EXPECT_FALSE(pwpack::WriteSetup(behind, {{"langs", "x", true}}, &setup, &error));
 }
+
+// Every name that Windows would store under another name, or not at all, is refused with exit 2
+// and named, before anything is packed; a name it keeps goes into the table in Windows-1252.
+// "A/B" stands for two files of one folder.
+TEST_F(PwpackTest, RefusesNamesThatWindowsWouldChange) {
+  // clang-format off
+  const char* const kRefused[] = {
+      "0253_libxslt-extensions.", "trailing ", "a<b", "a>b", "a:b", "a\"b", "a\\b", "a|b", "a?b",
+      "a*b", "tab\tname", "CON", "con.txt", "aux .txt", "Com1.tar.gz", "LPT\u00b9",
+      "com\u00b2.log", "nul", "CONIN$", "\u65e5\u672c.txt", "\xff.bin", "smile\U0001F600",
+      "Readme.txt/README.TXT", "\u00dcber.txt/\u00fcber.txt", "\u0152uvre/\u0153uvre",
+      "\u0178/\u00ff"};
+  // clang-format on
+  Write("ok/x.txt", "x");
+  for (const std::string names : kRefused) {
+    fs::remove_all(dir_ + "bad");
+    for (size_t at = 0, end = 0; end != npos; at = end + 1)
+      Write("bad/" + names.substr(at, (end = names.find('/', at)) - at), "x");
+    EXPECT_EQ(Run("build --out @o.exe --packed pondwick=@ok --packed langs=@bad"), 2) << output;
+    EXPECT_NE(output.find("'" + names.substr(names.rfind('/') + 1) + "'"), npos) << output;
+    EXPECT_FALSE(fs::exists(dir_ + "o.exe"));
+  }
+  // Kept: what Windows-1252 holds, COM with a digit beyond 9, and names alike but for case
+  // beyond it (ß has no capital of its own).
+  fs::remove_all(dir_ + "bad");
+  for (const char* name :
+       {"\u00dcn\u00efcode \u20ac.txt", "COM0", "COM10", "stra\u00dfe", "STRASSE"})
+    Write(std::string("good/") + name, "x");
+  ASSERT_EQ(Run("build --out @o.exe --packed pondwick=@good"), 0) << output;
+  ASSERT_EQ(Run("list @o.exe"), 0) << output;
+  for (const std::string cp1252 : {"\xdcn\xef"
+                                   "code \x80.txt",
+                                   "stra\xdf"
+                                   "e"})
+    EXPECT_NE(output.find(cp1252), npos) << output;
+}
