@@ -31,6 +31,7 @@
 #include "support/report.h"
 #include "tools/pwpack/file_names.h"
 #include "tools/pwpack/pack_writer.h"
+#include "tools/pwpack/signature.h"
 #include "tools/pwpack/stream_check.h"
 
 namespace fs = std::filesystem;
@@ -49,9 +50,12 @@ const char kUsage[] =
     "         block, in the order given, behind the stub's image. Packed blocks carry their\n"
     "         CRC-32 and stored blocks 0, unless --no-crc or --crc says otherwise. Without\n"
     "         --stub a minimal executable image is used.\n"
-    "list     shows the blocks and the file table of each packed block.\n"
+    "list     shows the blocks, the file table of each packed block, and where the signature\n"
+    "         lies: whether the setup is signed, whether the container lies inside the signed\n"
+    "         range, and whether bytes follow the certificate table.\n"
     "verify   runs the setup's integrity test and decodes every packed block, checking every\n"
-    "         file's CRC-32; writes nothing.\n"
+    "         file's CRC-32; writes nothing. A signed setup fails it when its container starts\n"
+    "         after the certificate table or bytes were appended behind the signature.\n"
     "extract  unpacks a packed block (or saves a stored one) into DIR, as the setup does.\n"
     "\n"
     "build refuses, before it compresses anything, a file name that Windows would store under\n"
@@ -296,6 +300,18 @@ std::vector<const SfxBlockHeader*> Blocks(const MappedFile& file) {
 
 std::string BlockName(const SfxBlockHeader* b) { return std::string(b->name, strnlen(b->name, 8)); }
 
+// Prints where the signature lies against the container; false when that fails verification.
+bool ShowSignature(const MappedFile& file, const std::vector<const SfxBlockHeader*>& blocks) {
+  const BYTE* view = file.View();
+  uint64_t at = blocks.empty() ? file.Size() : reinterpret_cast<const BYTE*>(blocks.front()) - view;
+  uint64_t end = blocks.empty() ? at
+                                : reinterpret_cast<const BYTE*>(blocks.back()) - view +
+                                      blocks.back()->BlockSize();
+  SignatureVerdict verdict = JudgeSignature(ReadSignature(view, file.Size()), file.Size(), at, end);
+  std::printf("%s", verdict.lines.c_str());
+  return verdict.ok;
+}
+
 int List(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("list needs exactly one setup file");
   QuietLog log;
@@ -314,6 +330,7 @@ int List(const std::vector<std::string>& args) {
                 (unsigned)b->DataCrc(), table.tableOk ? "packed" : "stored");
     for (const TableEntry& f : table.files) std::printf("          %10u  %s\n", f.size, f.name.c_str());
   }
+  ShowSignature(file, blocks);
   log.Show();
   return 0;
 }
@@ -325,7 +342,9 @@ int Verify(const std::vector<std::string>& args) {
   if (!Map(args[0], &file)) return 1;
   bool ok = TestSFX(file.View(), file.Size()) == 1;
   std::printf("integrity test: %s\n", ok ? "OK" : "FAILED");
-  for (const SfxBlockHeader* b : Blocks(file)) {
+  std::vector<const SfxBlockHeader*> blocks = Blocks(file);
+  ok = ShowSignature(file, blocks) && ok;
+  for (const SfxBlockHeader* b : blocks) {
     Bar bar(BlockName(b), b->DataLength());
     StreamReport r = CheckPackedBlock(b->Data(), b->DataLength(), false, bar.Callback());
     if (!r.tableOk && r.files.empty() && r.decoded == 0) {

@@ -177,3 +177,39 @@ TEST_F(PwpackTest, RefusesNamesThatWindowsWouldChange) {
                                    "e"})
     EXPECT_NE(output.find(cp1252), npos) << output;
 }
+
+// A setup signed after packing keeps its container inside the signed range; a container after
+// the certificate table, or bytes appended behind the signature, fail verify.
+TEST_F(PwpackTest, VerifyKnowsWhereTheSignatureLies) {
+  Write("l/en.lng", "Hello");
+  ASSERT_EQ(Run("build --out @setup.exe --packed langs=@l"), 0) << output;
+  ASSERT_EQ(Run("verify @setup.exe"), 0) << output;
+  EXPECT_NE(output.find("signature: none"), npos) << output;
+  ASSERT_EQ(
+      std::system(("sh " PW_SIGN_SCRIPT " " + dir_ + "setup.exe " + dir_ + "signed.exe").c_str()),
+      0);
+  ASSERT_TRUE(fs::exists(dir_ + "signed.exe")) << Read("signed.exe.log");
+  for (const char* command : {"verify", "list"}) {
+    ASSERT_EQ(Run(std::string(command) + " @signed.exe"), 0) << output;
+    EXPECT_NE(output.find("container: inside the signed range"), npos) << output;
+    EXPECT_NE(output.find("after the signature: nothing"), npos) << output;
+  }
+
+  const std::string signedSetup = Read("signed.exe");
+  Write("appended.exe", signedSetup + "tampered");
+  EXPECT_EQ(Run("verify @appended.exe"), 1) << output;
+  EXPECT_NE(output.find("FAILED, 8 bytes appended"), npos) << output;
+  EXPECT_EQ(Run("list @appended.exe"), 0) << "list only tells\n" << output;
+
+  // The security directory moved to before the container: the container is no longer signed.
+  std::string moved = signedSetup;
+  size_t directory = GetLe32(moved, 0x3C) + 24 + 96 + 4 * 8;
+  DWORD table = GetLe32(moved, directory), first = GetLe32(moved, 0x28);
+  ASSERT_LT(first, table);
+  PutLe32(moved, directory, first);
+  PutLe32(moved, directory + 4, (DWORD)moved.size() - first);
+  Write("moved.exe", moved);
+  EXPECT_EQ(Run("verify @moved.exe"), 1) << output;
+  EXPECT_NE(output.find("container: FAILED, it starts after the certificate table"), npos)
+      << output;
+}
