@@ -7,6 +7,7 @@
  *   pwpack list SETUP
  *   pwpack verify SETUP
  *   pwpack extract SETUP BLOCK DIR
+ *   pwpack diff SETUP-A SETUP-B
  *
  * Exit codes: 0 done, 1 the work failed (a bad file, a failed check), 2 wrong usage, or a file
  * name that the setup could not install as it is named.
@@ -31,6 +32,7 @@
 #include "support/report.h"
 #include "tools/pwpack/file_names.h"
 #include "tools/pwpack/pack_writer.h"
+#include "tools/pwpack/setup_diff.h"
 #include "tools/pwpack/signature.h"
 #include "tools/pwpack/stream_check.h"
 
@@ -45,6 +47,7 @@ const char kUsage[] =
     "       pwpack list SETUP\n"
     "       pwpack verify SETUP\n"
     "       pwpack extract SETUP BLOCK DIR\n"
+    "       pwpack diff SETUP-A SETUP-B\n"
     "\n"
     "build    packs each DIR's files (sorted by name) as an LZMA block and each FILE as a stored\n"
     "         block, in the order given, behind the stub's image. Packed blocks carry their\n"
@@ -57,13 +60,19 @@ const char kUsage[] =
     "         file's CRC-32; writes nothing. A signed setup fails it when its container starts\n"
     "         after the certificate table or bytes were appended behind the signature.\n"
     "extract  unpacks a packed block (or saves a stored one) into DIR, as the setup does.\n"
+    "diff     prints what differs between two setups: the stub (size, CRC-32), each block\n"
+    "         (kind, size, CRC-32 of its data) and each file of a packed block (added,\n"
+    "         removed, changed: size, CRC-32). Exit 0 when the payloads (the blocks and their\n"
+    "         files) are the same, 1 when they differ; a stub alone (signed, rebuilt) does not\n"
+    "         count.\n"
     "\n"
     "build refuses, before it compresses anything, a file name that Windows would store under\n"
     "another name or not at all: a final dot or blank, a character Windows forbids, a device\n"
     "name (CON, NUL, COM1, \"aux .txt\", ...), a character Windows-1252 lacks, and two names\n"
     "that differ only in case.\n"
     "\n"
-    "exit codes: 0 done; 1 the work or a check failed; 2 wrong usage or a refused file name.\n";
+    "exit codes: 0 done; 1 the work or a check failed, or diff found the payloads differ;\n"
+    "2 wrong usage, a refused file name, or a setup that diff cannot read.\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "pwpack: %s\n\n%s", problem.c_str(), kUsage);
@@ -395,6 +404,20 @@ int Extract(const std::vector<std::string>& args) {
   return 0;
 }
 
+int Diff(const std::vector<std::string>& args) {
+  if (args.size() != 2) return Usage("diff needs two setup files");
+  QuietLog log;
+  MappedFile a, b;
+  if (!Map(args[0], &a) || !Map(args[1], &b)) return 2;
+  SetupDiff diff = DiffSetups(a.View(), a.Size(), b.View(), b.Size());
+  if (!diff.readable) {
+    log.Show();
+    return Refuse("no readable container in " + args[0] + " or " + args[1]);
+  }
+  std::printf("%s", diff.lines.c_str());
+  return diff.payloadDiffers ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -410,5 +433,6 @@ int main(int argc, char** argv) {
   if (command == "list") return List(args);
   if (command == "verify") return Verify(args);
   if (command == "extract") return Extract(args);
+  if (command == "diff") return Diff(args);
   return Usage("unknown command '" + command + "'");
 }

@@ -48,6 +48,7 @@ class Checker {
       if (crcField_.size() < 4) continue;
       uint32_t stored = 0;
       for (int i = 3; i >= 0; --i) stored = (stored << 8) | (uint8_t)crcField_[i];
+      f.crc = stored;
       f.crcOk = stored == ~crc_;
       if (!f.crcOk && r_->problem.empty()) r_->problem = "CRC mismatch in " + f.name;
       NextFile();

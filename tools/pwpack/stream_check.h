@@ -18,6 +18,7 @@ struct TableEntry {
   std::string name;
   uint32_t size = 0;
   bool crcOk = false;  // known only when the whole stream was checked
+  uint32_t crc = 0;    // the CRC-32 the stream stores for the file, once it was read
 };
 
 struct StreamReport {

@@ -213,3 +213,51 @@ TEST_F(PwpackTest, VerifyKnowsWhereTheSignatureLies) {
   EXPECT_NE(output.find("container: FAILED, it starts after the certificate table"), npos)
       << output;
 }
+
+// diff names every block and every file that differs, by size and CRC-32; a stub that differs
+// (here by its signature) alone leaves the payload the same.
+TEST_F(PwpackTest, DiffTellsWhatChangedBetweenTwoBuilds) {
+  Write("a/p/same.txt", "same");
+  Write("a/p/changed.dll", "version 1");
+  Write("a/p/gone.txt", "gone");
+  Write("a/l/en.lng", "Hello");
+  Write("a/affid.txt", "AFF-7");
+  Write("b/p/same.txt", "same");
+  Write("b/p/changed.dll", "version 2!");
+  Write("b/p/new.txt", "new");
+  Write("b/affid.txt", "AFF-8");
+  ASSERT_EQ(Run("build --out @a.exe --packed pondwick=@a/p --packed langs=@a/l "
+                "--stored affid=@a/affid.txt"),
+            0)
+      << output;
+  ASSERT_EQ(Run("build --out @b.exe --packed pondwick=@b/p --stored affid=@b/affid.txt"), 0);
+  EXPECT_EQ(Run("diff @a.exe @b.exe"), 1) << output;
+  auto crc = [](const std::string& bytes) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08X", pwpack::Crc32(bytes));
+    return std::string(hex);
+  };
+  for (const std::string& line :
+       {"stub: same, 1024 bytes, CRC-32 " + crc(pwpack::MinimalStub()),
+        "  file changed.dll: changed: 9 bytes, CRC-32 " + crc("version 1") +
+            " -> 10 bytes, CRC-32 " + crc("version 2!"),
+        "  file gone.txt: removed: 4 bytes, CRC-32 " + crc("gone"),
+        "  file new.txt: added: 3 bytes, CRC-32 " + crc("new"),
+        "block affid: changed: stored, 5 bytes, CRC-32 " + crc("AFF-7") +
+            " -> stored, 5 bytes, CRC-32 " + crc("AFF-8"),
+        std::string("block langs: removed: packed, "), std::string("payload: differs")})
+    EXPECT_NE(output.find(line + (line.back() == ' ' ? "" : "\n")), npos) << line << "\n" << output;
+  EXPECT_EQ(output.find("same.txt"), npos) << "only what differs is listed\n" << output;
+
+  // The same build again, and signed: only the stub differs.
+  ASSERT_EQ(std::system(("sh " PW_SIGN_SCRIPT " " + dir_ + "a.exe " + dir_ + "signed.exe").c_str()),
+            0);
+  for (const char* other : {"a.exe", "signed.exe"}) {
+    EXPECT_EQ(Run(std::string("diff @a.exe @") + other), 0) << output;
+    EXPECT_NE(output.find("payload: same\n"), npos) << output;
+    EXPECT_EQ(output.find("stub: differs") == npos, other == std::string("a.exe")) << output;
+  }
+  Write("junk.exe", std::string(5000, 'J'));
+  EXPECT_EQ(Run("diff @a.exe @junk.exe"), 2) << output;
+  EXPECT_EQ(Run("diff @a.exe"), 2) << output;
+}
