@@ -44,9 +44,9 @@ class LogTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(LogTest, LinesBeforeInitLogAreLostAndLinesAfterItHaveTheirFormat) {
+TEST_F(LogTest, LinesReachTheLogAfterInitLogWheneverItCanBeOpenedInTheirFormat) {
   WriteLog("lost", "line", 0);
-  EXPECT_FALSE(TestMachine::Exists("C:\\_pw"));
+  EXPECT_FALSE(TestMachine::Exists("C:\\_pw")) << "lines before InitLog are lost";
   InitLog();
   EXPECT_STREQ(LogFolderPath, "C:\\_pw");
   EXPECT_TRUE(LogReady);
@@ -61,17 +61,24 @@ TEST_F(LogTest, LinesBeforeInitLogAreLostAndLinesAfterItHaveTheirFormat) {
   WriteLog("own\r\nline end ", nullptr, 0x1A);
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION) << "a line keeps the last error";
   WriteLog(nullptr, nullptr, 0);
-
+  InitLog();  // the second does nothing
+  // Each line opens the log afresh: one that meets the file held open is lost.
+  HANDLE held = CreateFileA(kLogFile, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  WriteLog("lost", nullptr, 0);
+  CloseHandle(held);
+  WriteLog("second", nullptr, 0);
   // Each line behind its time stamp; the line's own line end is written as it is.
-  EXPECT_EQ(LogEntries(kLogFile), Lines({"[0] RunSfx() - START ", "[FFFFFFFF] text detail",
-                                         "[80004005]  C:\\x", "[1A] own", "line end  ", "[0]  "}));
+  EXPECT_EQ(LogEntries(kLogFile),
+            Lines({"[0] RunSfx() - START ", "[FFFFFFFF] text detail", "[80004005]  C:\\x",
+                   "[1A] own", "line end  ", "[0]  ", "[0] second "}));
   char date[16];
   wsprintfA(date, "%02d-%02d-%02d ", before.wDay, before.wMonth, before.wYear - 2000);
   EXPECT_EQ(Raw().substr(0, 9), date) << "day, month and year less 2000 of the system time (UTC)";
-}
 
-TEST_F(LogTest, ALineIsCutAt1023CharactersWithoutItsLineEnd) {
-  InitLog();
+  // A deleted log is made again. A line is cut at 1023 characters, without its line end.
+  ASSERT_TRUE(DeleteFileA(kLogFile));
   WriteLog(std::string(2000, 'x').c_str(), "d", 0);
   WriteLog("next", nullptr, 0);
   std::string raw = Raw();
@@ -79,24 +86,6 @@ TEST_F(LogTest, ALineIsCutAt1023CharactersWithoutItsLineEnd) {
   EXPECT_EQ(raw.find("\r\n"), raw.size() - 2) << "the cut line runs into the next one";
   EXPECT_EQ(raw.substr(raw.size() - 8), " next \r\n");
   EXPECT_EQ(raw.find('\0'), std::string::npos) << "the cut line's terminator is not written";
-}
-
-// Each line opens the log afresh: one that meets the file held open is lost, and a deleted log
-// is made again.
-TEST_F(LogTest, LinesReachTheLogWheneverItCanBeOpenedAndOldLogsAreDeleted) {
-  InitLog();
-  WriteLog("first", nullptr, 0);
-  InitLog();  // the second does nothing
-  HANDLE held = CreateFileA(kLogFile, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  WriteLog("lost", nullptr, 0);
-  CloseHandle(held);
-  WriteLog("second", nullptr, 0);
-  EXPECT_EQ(LogEntries(kLogFile), Lines({"[0] first ", "[0] second "}));
-  ASSERT_TRUE(DeleteFileA(kLogFile));
-  WriteLog("again", nullptr, 0);
-  EXPECT_EQ(LogEntries(kLogFile), Lines({"[0] again "}));
 
   ASSERT_TRUE(TestMachine::WriteBytes("C:\\_pw.log", "stray"));
   DeleteOldLogs();
@@ -141,33 +130,22 @@ TEST_F(LogTest, HostLogDriveFollowsTheWindowsDirectory) {
   DeleteOldLogs();
   EXPECT_FALSE(TestMachine::Exists("D:\\_pw\\_pw.log"));
 
-  // The last one does not fit the call's buffer: it is answered with the size it needs.
-  char drive[4];
+  // Anything else gives C:: the long one does not fit the call's buffer and is answered with
+  // the size it needs, and the last, a good one, meets a failing call.
   for (std::string other : Lines{"\\\\server\\share\\windows", "D:WINNT", "", "WINDOWS", "D:/WINNT",
-                                 "D:\\" + std::string(254, 'W')}) {
+                                 "D:\\" + std::string(254, 'W'), "D:\\WINNT"}) {
     machine.SetSetting("windows", "directory", other);
+    if (other == "D:\\WINNT")
+      winsim::SetFault("GetWindowsDirectoryA", winsim::CallCount("GetWindowsDirectoryA") + 1,
+                       ERROR_ACCESS_DENIED);
+    char drive[4];
     GetLogDrive(drive);
     EXPECT_STREQ(drive, "C:") << "Windows directory '" << other << "'";
   }
-  machine.SetSetting("windows", "directory", "D:\\WINNT");
-  winsim::SetFault("GetWindowsDirectoryA", winsim::CallCount("GetWindowsDirectoryA") + 1,
-                   ERROR_ACCESS_DENIED);
-  GetLogDrive(drive);
-  EXPECT_STREQ(drive, "C:") << "a failed call gives C:";
 }
 
-TEST_F(LogTest, HostFixedClockShowsTheYearReductionAndUtc) {
-  machine.SetSetting("clock", "utc", "1999-12-31 23:59:58.007");
-  InitLog();
-  WriteLog("a", "b", 0);
-  machine.SetSetting("clock", "utc", "2005-05-06 21:35:43.015");
-  WriteLog("RunSfx() - START", nullptr, 0);
-  EXPECT_EQ(Raw(),
-            "31-12-99 23:59:58.007 [0] a b\r\n"
-            "06-05-05 21:35:43.015 [0] RunSfx() - START \r\n");
-}
-
-// Each failing call loses what depends on it and nothing more.
+// Each failing call loses what depends on it and nothing more. A fixed clock shows the whole
+// time stamp in UTC, the year less 1900 before 2000.
 TEST_F(LogTest, HostFailedCallsLoseLinesButNeverWhatIsAlreadyLogged) {
   winsim::SetFault("CreateDirectoryA", 1, ERROR_ACCESS_DENIED);
   InitLog();
@@ -182,6 +160,7 @@ TEST_F(LogTest, HostFailedCallsLoseLinesButNeverWhatIsAlreadyLogged) {
   InitLog();
   EXPECT_STREQ(LogFilePath, kLogFile);
   EXPECT_FALSE(LogReady);
+  machine.SetSetting("clock", "utc", "1999-12-31 23:59:58.007");
   WriteLog("made by the line", nullptr, 0);
   InitLog();
   EXPECT_TRUE(LogReady) << "InitLog was not done yet, so it runs again";
@@ -189,8 +168,11 @@ TEST_F(LogTest, HostFailedCallsLoseLinesButNeverWhatIsAlreadyLogged) {
   // A line that can't reach the end is dropped, not written over the first.
   winsim::SetFault("SetFilePointer", winsim::CallCount("SetFilePointer") + 1, ERROR_NEGATIVE_SEEK);
   WriteLog("would overwrite the first", nullptr, 0);
+  machine.SetSetting("clock", "utc", "2005-05-06 21:35:43.015");
   WriteLog("third", nullptr, 0);
-  EXPECT_EQ(LogEntries(kLogFile), Lines({"[0] made by the line ", "[0] third "}));
+  EXPECT_EQ(Raw(),
+            "31-12-99 23:59:58.007 [0] made by the line \r\n"
+            "06-05-05 21:35:43.015 [0] third \r\n");
 }
 
 // Missing function or library: no record at all. Present but failing: an all-zero record, still
@@ -211,11 +193,10 @@ TEST_F(LogTest, HostSecurityFunctionsMissingOrFailing) {
     if (!c.missingFrom) winsim::SetFault(c.name, 1, ERROR_INVALID_PARAMETER);
     LPSECURITY_ATTRIBUTES sa = CreateOpenAccessSecurity();
     EXPECT_EQ(sa != nullptr, c.record) << c.name;
-    if (sa) {
-      EXPECT_TRUE(!sa->nLength && !sa->lpSecurityDescriptor && !sa->bInheritHandle) << c.name;
-    }
-    bool loaded = !c.missingFrom || strcmp(c.missingFrom, "libraries") != 0;
-    EXPECT_EQ(winsim::CallCount("FreeLibrary"), loaded ? 1u : 0u) << c.name;
+    EXPECT_TRUE(!sa || (!sa->nLength && !sa->lpSecurityDescriptor && !sa->bInheritHandle))
+        << c.name;
+    bool unloaded = c.missingFrom && !strcmp(c.missingFrom, "libraries");
+    EXPECT_EQ(winsim::CallCount("FreeLibrary"), unloaded ? 0u : 1u) << c.name;
     FreeOpenAccessSecurity(sa);
     if (c.missingFrom) machine.SetSetting(c.missingFrom, "missing", "");
     winsim::ClearFaults();
