@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
   // The painted bar: 40% of it in the highlight colour, the rest not. A loaded machine (or a
   // prefix's first window) can take a few seconds to paint: look again, letting the window paint
   // between looks, until the bar shows or five seconds have passed.
-  RECT bar;
+  RECT bar, own;
   GetWindowRect(GetDlgItem(window, IDC_PROGRESS_BAR), &bar);
   HDC screen = GetDC(nullptr);
   LONG midY = (bar.top + bar.bottom) / 2, width = bar.right - bar.left;
@@ -49,10 +49,8 @@ int main(int argc, char** argv) {
       "highlight %06lx\n",
       failures ? "FAIL" : "ok  ", filled, empty, highlight);
 
-  RECT own;
   GetWindowRect(window, &own);
-  std::FILE* ready = std::fopen(argv[1], "wb");
-  if (ready) {
+  if (std::FILE* ready = std::fopen(argv[1], "wb")) {
     std::fprintf(ready, "%ld %ld %ld %ld\n", own.left, own.top, own.right, own.bottom);
     std::fclose(ready);
   }
