@@ -1,8 +1,7 @@
 /*
- * The progress window: the resources it is made from, what it looks like once created, the
- * updates and the queue drain behind each of them, its end, and CenterWindow. The same checks
- * run against the host layer and against the real controls under Wine. Host-only cases cover
- * the work-area setting, failed creations and the terminal line.
+ * The progress window: its resources, the created dialog, the updates and the queue drain behind
+ * each, its end, and CenterWindow, against the host layer and the real controls under Wine. Host
+ * only: the work-area setting, failed creations and the terminal line.
  */
 #include "support/progress_window.h"
 
@@ -31,9 +30,7 @@ std::string Text(HWND window) {
   GetWindowTextA(window, buffer, sizeof buffer);
   return buffer;
 }
-
 std::string Status(HWND dialog) { return Text(GetDlgItem(dialog, IDC_STATUS_TEXT)); }
-
 int Bar(HWND dialog, UINT message, WPARAM wParam = 0) {
   return (int)SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, message, wParam, 0);
 }
@@ -49,18 +46,15 @@ Messages Left() {
 }
 
 std::array<LONG, 4> Edges(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
-
 RECT ScreenRect(HWND window) {
   RECT r{};
   GetWindowRect(window, &r);
   return r;
 }
-
-// A control's rectangle in its dialog's client coordinates.
-RECT RectInDialog(HWND dialog, int id) {
-  RECT r = ScreenRect(GetDlgItem(dialog, id));
-  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
-  return r;
+RECT WorkArea() {
+  RECT area{};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+  return area;
 }
 
 // Dialog units to pixels as the dialog manager places a control: origin and size each mapped.
@@ -71,20 +65,15 @@ RECT DialogUnits(HWND dialog, int x, int y, int cx, int cy) {
   return RECT{origin.left, origin.top, origin.left + size.right, origin.top + size.bottom};
 }
 
-RECT WorkArea() {
-  RECT area{};
-  SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
-  return area;
-}
-
 void ExpectCentredIn(HWND window, const RECT& middle, const char* what) {
   RECT r = ScreenRect(window);
   EXPECT_EQ(r.left, (middle.left + middle.right) / 2 - (r.right - r.left) / 2) << what;
   EXPECT_EQ(r.top, (middle.top + middle.bottom) / 2 - (r.bottom - r.top) / 2) << what;
 }
-
-void Move(HWND window, int x, int y) {
-  SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+// CenterWindow(window, centre) succeeds and leaves window centred in middle.
+void ExpectCentres(HWND window, HWND centre, const RECT& middle, const char* what) {
+  EXPECT_TRUE(CenterWindow(window, centre)) << what;
+  ExpectCentredIn(window, middle, what);
 }
 
 // Each case starts with a created window of its own.
@@ -128,13 +117,6 @@ std::vector<DWORD> Fields(const std::string& bytes, size_t at,
   return fields;
 }
 
-// A resource's UTF-16 form of text, its terminator included.
-std::string Utf16(const std::string& text) {
-  std::string utf16;
-  for (char c : text + '\0') utf16 += {c, '\0'};
-  return utf16;
-}
-
 }  // namespace
 
 // What the dialog manager can't show once the window exists: the template's own font, and the
@@ -144,8 +126,9 @@ TEST_F(ProgressWindowTest, TheProgramCarriesTheDialogTemplateAndTheIcon) {
   EXPECT_EQ(Fields(dialog, 0, {4}), std::vector<DWORD>({0x00C000C0}))
       << "WS_CAPTION | DS_MODALFRAME | DS_SETFONT, classic form";
   // Past the header's fixed part, the empty menu and class: the caption, points and face.
-  std::string font = Utf16("Pondwick Setup") + std::string("\x08\0", 2) + Utf16("MS Sans Serif");
-  EXPECT_EQ(dialog.substr(18 + 4, font.size()), font);
+  const char16_t font[] = u"Pondwick Setup\0\x08MS Sans Serif";
+  EXPECT_EQ(dialog.substr(18 + 4, sizeof font),
+            std::string(reinterpret_cast<const char*>(font), sizeof font));
 
   // One image of 32 by 32 in 16 colours: a DIB with 16 palette entries, 4 bits per pixel, the
   // colour rows and the AND mask.
@@ -181,12 +164,14 @@ TEST_F(ProgressWindowTest, CreateMakesAHiddenCentredDialogAsTheTemplateDescribes
   } controls[] = {{IDC_PROGRESS_BAR, "msctls_progress32", 0x50000001, 7, 17, 171, 15},
                   {IDC_STATUS_TEXT, "Static", 0x50020000, 7, 7, 171, 8}};
   for (const auto& c : controls) {
+    HWND control = GetDlgItem(window, c.id);
     char name[64] = "";
-    GetClassNameA(GetDlgItem(window, c.id), name, sizeof name);
+    GetClassNameA(control, name, sizeof name);
     EXPECT_EQ(lstrcmpiA(name, c.className), 0) << name;
-    EXPECT_EQ((DWORD)GetWindowLongA(GetDlgItem(window, c.id), GWL_STYLE), c.style) << name;
-    EXPECT_EQ(Edges(RectInDialog(window, c.id)), Edges(DialogUnits(window, c.x, c.y, c.cx, c.cy)))
-        << name;
+    EXPECT_EQ((DWORD)GetWindowLongA(control, GWL_STYLE), c.style) << name;
+    RECT r = ScreenRect(control);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_EQ(Edges(r), Edges(DialogUnits(window, c.x, c.y, c.cx, c.cy))) << name;
   }
 
   // What the initialization did: range, position, empty status, icons and the centring.
@@ -201,17 +186,14 @@ TEST_F(ProgressWindowTest, CreateMakesAHiddenCentredDialogAsTheTemplateDescribes
 }
 
 TEST_F(ProgressWindowTest, EveryUpdateDrainsTheQueueUpToAQuitAndChangesItsControl) {
-  struct Update {
+  const struct {
     const char* what;
     void (*apply)(ProgressWindow&);
-  };
-  const Update updates[] = {
-      {"SetText", [](ProgressWindow& p) { p.SetText("Unpacking pondwick"); }},
-      {"SetPos", [](ProgressWindow& p) { p.SetPos(250); }},
-      {"SetStep", [](ProgressWindow& p) { p.SetStep(30); }},
-      {"StepIt", [](ProgressWindow& p) { p.StepIt(); }},
-  };
-  for (const Update& u : updates) {
+  } updates[] = {{"SetText", [](ProgressWindow& p) { p.SetText("Unpacking pondwick"); }},
+                 {"SetPos", [](ProgressWindow& p) { p.SetPos(250); }},
+                 {"SetStep", [](ProgressWindow& p) { p.SetStep(30); }},
+                 {"StepIt", [](ProgressWindow& p) { p.StepIt(); }}};
+  for (const auto& u : updates) {
     ASSERT_TRUE(PostMessageA(nullptr, WM_USER + 5, 0, 0));
     ASSERT_TRUE(PostMessageA(window, WM_USER + 6, 0, 0));
     u.apply(progress);
@@ -233,14 +215,14 @@ TEST_F(ProgressWindowTest, EveryUpdateDrainsTheQueueUpToAQuitAndChangesItsContro
   progress.SetText("");
   EXPECT_EQ(Status(window), "");
 
-  // A quit request ends the drain; the update still happens and the quit stays posted.
+  // A quit request ends the drain; the update still happens and the quit is posted again with
+  // its exit code, behind what followed it.
   PostMessageA(nullptr, WM_USER + 1, 1, 0);
   PostMessageA(nullptr, WM_QUIT, 7, 0);
   PostMessageA(nullptr, WM_USER + 2, 2, 0);
   progress.SetText("Copying files");
   EXPECT_EQ(Status(window), "Copying files");
-  EXPECT_EQ(Left(), (Messages{{WM_USER + 2, 2}, {WM_QUIT, 7}}))
-      << "what followed the quit is still queued; the quit is posted again with its exit code";
+  EXPECT_EQ(Left(), (Messages{{WM_USER + 2, 2}, {WM_QUIT, 7}}));
   PostQuitMessage(3);
   progress.SetPos(500);
   EXPECT_EQ(Pos(window), 500);
@@ -286,33 +268,31 @@ TEST_F(ProgressWindowTest, CenterWindowFollowsTheOwnerTheParentAndTheWorkArea) {
   ProgressWindow owned;
   HWND top = window, own = owned.Create(top, 0);
   ASSERT_EQ(GetWindow(own, GW_OWNER), top);
-  RECT area = WorkArea();
+  const RECT area = WorkArea();
+  auto move = [](HWND w, int x, int y) {
+    SetWindowPos(w, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  };
 
-  Move(top, area.left + 40, area.top + 30);
-  EXPECT_TRUE(CenterWindow(own, nullptr));
-  ExpectCentredIn(own, area, "a hidden owner gives way to the work area");
+  move(top, area.left + 40, area.top + 30);
+  ExpectCentres(own, nullptr, area, "a hidden owner gives way to the work area");
   ShowWindow(top, SW_SHOWNA);
-  EXPECT_TRUE(CenterWindow(own, nullptr));
-  ExpectCentredIn(own, ScreenRect(top), "centred on the visible owner");
+  ExpectCentres(own, nullptr, ScreenRect(top), "centred on the visible owner");
   // An owner by the work area's bottom-right corner: the window ends on the area's edges.
-  Move(top, area.right - 50, area.bottom - 40);
+  move(top, area.right - 50, area.bottom - 40);
   EXPECT_TRUE(CenterWindow(own, nullptr));
-  EXPECT_EQ(ScreenRect(own).right, area.right);
-  EXPECT_EQ(ScreenRect(own).bottom, area.bottom);
+  EXPECT_EQ(Edges(ScreenRect(own))[2], area.right);
+  EXPECT_EQ(Edges(ScreenRect(own))[3], area.bottom);
   ShowWindow(top, SW_MINIMIZE);
-  EXPECT_TRUE(CenterWindow(own, nullptr));
-  ExpectCentredIn(own, area, "a minimized owner gives way to the work area");
+  ExpectCentres(own, nullptr, area, "a minimized owner gives way to the work area");
   ShowWindow(top, SW_RESTORE);
 
   // A child is centred on its parent's client area, or on a sibling given as the centre.
-  HWND status = GetDlgItem(top, IDC_STATUS_TEXT);
-  EXPECT_TRUE(CenterWindow(status, nullptr));
+  HWND status = GetDlgItem(top, IDC_STATUS_TEXT), bar = GetDlgItem(top, IDC_PROGRESS_BAR);
   RECT client{};
   GetClientRect(top, &client);
   MapWindowPoints(top, nullptr, reinterpret_cast<POINT*>(&client), 2);
-  ExpectCentredIn(status, client, "on the parent's client area");
-  EXPECT_TRUE(CenterWindow(status, GetDlgItem(top, IDC_PROGRESS_BAR)));
-  ExpectCentredIn(status, ScreenRect(GetDlgItem(top, IDC_PROGRESS_BAR)), "on the bar");
+  ExpectCentres(status, nullptr, client, "on the parent's client area");
+  ExpectCentres(status, bar, ScreenRect(bar), "on the bar");
 }
 
 #ifndef _WIN32
@@ -322,18 +302,14 @@ TEST_F(ProgressWindowTest, CenterWindowFollowsTheOwnerTheParentAndTheWorkArea) {
 TEST_F(ProgressWindowTest, HostWorkAreaComesFromTheMachineAndWithoutOneTheScreenStandsIn) {
   machine.SetSetting("display", "workarea", "100,50,901,700");
   EXPECT_EQ(Edges(WorkArea()), Edges(RECT{100, 50, 901, 700}));
-  EXPECT_TRUE(CenterWindow(window, nullptr));
-  ExpectCentredIn(window, RECT{100, 50, 901, 700}, "centred in the machine's work area");
+  ExpectCentres(window, nullptr, RECT{100, 50, 901, 700}, "centred in the machine's work area");
   machine.SetSetting("display", "workarea", "100,50,200,60");
   EXPECT_TRUE(CenterWindow(window, nullptr));
-  EXPECT_EQ(ScreenRect(window).left, 100);
-  EXPECT_EQ(ScreenRect(window).top, 50);
-
+  EXPECT_EQ(Edges(ScreenRect(window))[0], 100);
+  EXPECT_EQ(Edges(ScreenRect(window))[1], 50);
   winsim::SetFault("SystemParametersInfoA", winsim::CallCount("SystemParametersInfoA") + 1,
                    ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(CenterWindow(window, nullptr));
-  winsim::ClearFaults();
-  ExpectCentredIn(window, RECT{0, 0, 1024, 768}, "centred on the screen");
+  ExpectCentres(window, nullptr, RECT{0, 0, 1024, 768}, "centred on the screen");
 }
 
 TEST_F(ProgressWindowTest, HostFailedCreationLeavesNoWindowNoBindingAndUpdatesStillDrain) {
@@ -362,40 +338,34 @@ TEST_F(ProgressWindowTest, HostFailedCreationLeavesNoWindowNoBindingAndUpdatesSt
   EXPECT_NE(SendMessageA(plain, WM_GETICON, ICON_SMALL, 0), 0);
 }
 
-// Standard error as a pseudo-terminal 100 columns wide (or, for tty false, a pipe) for the
-// length of a case, and what was written to it.
-class StandardError {
- public:
+// For the length of a case, standard error is a pseudo-terminal 100 columns wide (or, for tty
+// false, a pipe); Drawn() is what was written to it since the last call.
+struct StandardError {
   explicit StandardError(bool tty) {
     struct winsize size {};
     size.ws_col = 100;
-    if ((tty ? openpty(&fd_[0], &fd_[1], nullptr, nullptr, &size) : pipe(fd_)) != 0) return;
-    fcntl(fd_[0], F_SETFL, O_NONBLOCK);
-    saved_ = dup(STDERR_FILENO);
-    dup2(fd_[1], STDERR_FILENO);
+    ready = (tty ? openpty(&fd[0], &fd[1], nullptr, nullptr, &size) : pipe(fd)) == 0;
+    fcntl(fd[0], F_SETFL, O_NONBLOCK);
+    saved = dup(STDERR_FILENO);
+    if (ready) dup2(fd[1], STDERR_FILENO);
   }
   ~StandardError() {
-    if (saved_ < 0) return;
-    dup2(saved_, STDERR_FILENO);
-    for (int fd : {saved_, fd_[0], fd_[1]}) close(fd);
+    dup2(saved, STDERR_FILENO);
+    for (int f : {saved, fd[0], fd[1]}) close(f);
   }
-  bool Ready() const { return saved_ >= 0; }
-  // Everything written since the last call.
   std::string Drawn() {
     std::string all;
     char buffer[4096];
-    ssize_t n;
-    while ((n = read(fd_[0], buffer, sizeof buffer)) > 0) all.append(buffer, (size_t)n);
+    for (ssize_t n; (n = read(fd[0], buffer, sizeof buffer)) > 0;) all.append(buffer, (size_t)n);
     return all;
   }
-
- private:
-  int fd_[2] = {-1, -1}, saved_ = -1;
+  int fd[2] = {-1, -1}, saved = -1;
+  bool ready = false;
 };
 
 TEST_F(ProgressWindowTest, HostTerminalShowsTheVisibleWindowAsOneLineRedrawnInPlace) {
   StandardError terminal(true);
-  ASSERT_TRUE(terminal.Ready());
+  ASSERT_TRUE(terminal.ready);
   progress.SetText("Preparing");
   EXPECT_EQ(terminal.Drawn(), "") << "nothing while hidden";
 
@@ -422,7 +392,7 @@ TEST_F(ProgressWindowTest, HostTerminalShowsTheVisibleWindowAsOneLineRedrawnInPl
   EXPECT_EQ(terminal.Drawn(), "\r\x1b[K") << "erased when destroyed";
 
   StandardError notTerminal(false);
-  ASSERT_TRUE(notTerminal.Ready());
+  ASSERT_TRUE(notTerminal.ready);
   ASSERT_NE(progress.Create(nullptr, 0), nullptr);
   progress.Show(true);
   progress.SetPos(100);
