@@ -9,8 +9,9 @@
  *   pwpack extract SETUP BLOCK DIR
  *   pwpack diff SETUP-A SETUP-B
  *
- * Exit codes: 0 done, 1 the work failed (a bad file, a failed check), 2 wrong usage, or a file
- * name that the setup could not install as it is named.
+ * Exit codes: 0 done; 1 a check failed, the payloads differ, or the work failed (a damaged
+ * setup, a file that can't be written); 2 wrong usage or input that can't be used as given (a
+ * missing file, a file name the setup could not install as it is named, no container).
  */
 #include <unistd.h>
 
@@ -71,8 +72,9 @@ const char kUsage[] =
     "name (CON, NUL, COM1, \"aux .txt\", ...), a character Windows-1252 lacks, and two names\n"
     "that differ only in case.\n"
     "\n"
-    "exit codes: 0 done; 1 the work or a check failed, or diff found the payloads differ;\n"
-    "2 wrong usage, a refused file name, or a setup that diff cannot read.\n";
+    "exit codes: 0 done; 1 a check failed, diff found the payloads differ, or the work failed\n"
+    "(a damaged setup, an output that can't be written); 2 wrong usage or unusable input (a\n"
+    "missing or unreadable file, a refused file name, no container, no such block).\n";
 
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "pwpack: %s\n\n%s", problem.c_str(), kUsage);
@@ -179,14 +181,14 @@ struct FolderFiles {
 // not at all is refused here, before anything is read or compressed.
 int ListFolder(const fs::path& dir, FolderFiles* files) {
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return Fail("not a folder: " + dir.string());
+  if (!fs::is_directory(dir, ec)) return Refuse("not a folder: " + dir.string());
   std::vector<fs::path> paths;
   for (const auto& entry : fs::directory_iterator(dir, ec)) {
     if (!entry.is_regular_file())
-      return Fail("only plain files can be packed, and " + entry.path().string() + " is not one");
+      return Refuse("only plain files can be packed, and " + entry.path().string() + " is not one");
     paths.push_back(entry.path());
   }
-  if (ec) return Fail("cannot list " + dir.string() + ": " + ec.message());
+  if (ec) return Refuse("cannot list " + dir.string() + ": " + ec.message());
   std::sort(paths.begin(), paths.end());
   std::vector<std::string> utf8;
   for (const fs::path& path : paths) utf8.push_back(path.filename().u8string());
@@ -196,23 +198,19 @@ int ListFolder(const fs::path& dir, FolderFiles* files) {
   return 0;
 }
 
-bool PackFolder(const std::string& name, const fs::path& dir, const FolderFiles& listed,
-                bool endMarker, std::string* data, std::string* error) {
+// 0 when packed; else the exit code: 2 for input that can't be packed, 1 for a failed compression.
+int PackFolder(const std::string& name, const fs::path& dir, const FolderFiles& listed,
+               bool endMarker, std::string* data) {
   std::vector<PackFile> files(listed.paths.size());
   for (size_t i = 0; i < files.size(); ++i) {
     files[i].name = listed.names[i];
-    if (!ReadWhole(listed.paths[i], &files[i].contents)) {
-      *error = "cannot read " + listed.paths[i].string();
-      return false;
-    }
+    if (!ReadWhole(listed.paths[i], &files[i].contents))
+      return Refuse("cannot read " + listed.paths[i].string());
   }
-  std::string stream;
-  if (!MakeDecodedStream(files, &stream, error)) {
-    *error = dir.string() + ": " + *error;
-    return false;
-  }
+  std::string stream, error;
+  if (!MakeDecodedStream(files, &stream, &error)) return Refuse(dir.string() + ": " + error);
   Bar bar(name, stream.size());
-  return CompressBlock(stream, endMarker, data, error, bar.Callback());
+  return CompressBlock(stream, endMarker, data, &error, bar.Callback()) ? 0 : Fail(error);
 }
 
 int Build(const std::vector<std::string>& args) {
@@ -242,6 +240,7 @@ int Build(const std::vector<std::string>& args) {
       if (a == "--crc") crc.insert(v);
     } else if (a == "--packed" || a == "--stored") {
       if (!value(&v) || !SplitAssignment(v, &name, &path)) return Usage(a + " needs NAME=PATH");
+      if (name.size() > 8) return Usage("block names have 1 to 8 characters: '" + name + "'");
       sources.push_back({name, path, a == "--packed"});
     } else {
       return Usage("unknown argument '" + a + "'");
@@ -256,7 +255,7 @@ int Build(const std::vector<std::string>& args) {
   if (stubPath.empty()) {
     stub = MinimalStub();
   } else if (!ReadWhole(stubPath, &stub)) {
-    return Fail("cannot read the stub " + stubPath);
+    return Refuse("cannot read the stub " + stubPath);
   }
   std::vector<FolderFiles> listed(sources.size());
   for (size_t i = 0; i < sources.size(); ++i)
@@ -268,16 +267,17 @@ int Build(const std::vector<std::string>& args) {
     const Source& s = sources[i];
     Block b{s.name, std::string(), s.packed};
     if (s.packed) {
-      if (!PackFolder(s.name, s.path, listed[i], endMarker, &b.data, &error)) return Fail(error);
+      if (int failed = PackFolder(s.name, s.path, listed[i], endMarker, &b.data)) return failed;
     } else if (!ReadWhole(s.path, &b.data)) {
-      return Fail("cannot read " + s.path);
+      return Refuse("cannot read " + s.path);
     }
     if (noCrc.count(s.name)) b.crc = false;
     if (crc.count(s.name)) b.crc = true;
     blocks.push_back(std::move(b));
   }
   std::string setup;
-  if (!WriteSetup(stub, blocks, &setup, &error)) return Fail(error);
+  // What WriteSetup refuses is the input: a stub that is no image or carries data already.
+  if (!WriteSetup(stub, blocks, &setup, &error)) return Refuse(error);
   std::string tmp = outPath + ".tmp";
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
@@ -325,11 +325,11 @@ int List(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("list needs exactly one setup file");
   QuietLog log;
   MappedFile file;
-  if (!Map(args[0], &file)) return 1;
+  if (!Map(args[0], &file)) return 2;
   std::vector<const SfxBlockHeader*> blocks = Blocks(file);
   if (blocks.empty()) {
     log.Show();
-    return Fail(args[0] + " has no readable container");
+    return Refuse(args[0] + " has no readable container");
   }
   std::printf("%-8s  %10s  %10s  %8s  %s\n", "block", "offset", "size", "data CRC", "kind");
   for (const SfxBlockHeader* b : blocks) {
@@ -348,7 +348,7 @@ int Verify(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("verify needs exactly one setup file");
   QuietLog log;
   MappedFile file;
-  if (!Map(args[0], &file)) return 1;
+  if (!Map(args[0], &file)) return 2;
   bool ok = TestSFX(file.View(), file.Size()) == 1;
   std::printf("integrity test: %s\n", ok ? "OK" : "FAILED");
   std::vector<const SfxBlockHeader*> blocks = Blocks(file);
@@ -379,13 +379,13 @@ int Extract(const std::vector<std::string>& args) {
   if (args.size() != 3) return Usage("extract needs SETUP BLOCK DIR");
   QuietLog log;
   MappedFile file;
-  if (!Map(args[0], &file)) return 1;
+  if (!Map(args[0], &file)) return 2;
   const std::string& name = args[1];
   DWORD length = 0;
   const BYTE* data = FindSfxBlock(file.View(), file.Size(), name.c_str(), &length);
   if (!data) {
     log.Show();
-    return Fail("no block '" + name + "' in " + args[0]);
+    return Refuse("no block '" + name + "' in " + args[0]);
   }
   std::error_code ec;
   fs::create_directories(args[2], ec);
