@@ -6,6 +6,9 @@
  *   pw_child event NAME READY RELEASE   holds the named event (READY says "new" or "exists")
  *   pw_child file PATH ACCESS SHARE READY RELEASE   holds PATH open (READY says "ok" or the error)
  *   pw_child values KEY COUNT           sets COUNT values in HKEY_CURRENT_USER\KEY, one at a time
+ *   pw_child module OUTFILE             writes its own path (GetModuleFileNameA(NULL))
+ *   pw_child calls OUTFILE              host only: what the fault knobs that it started with make
+ * of its first calls (see the command)
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -14,6 +17,9 @@
 #include <string>
 
 #include "platform/win32.h"
+#ifndef _WIN32
+#include "platform/posix/winsim.h"
+#endif
 
 namespace {
 
@@ -73,6 +79,25 @@ int main(int argc, char** argv) {
     RegCloseKey(key);
     return 0;
   }
+  if (command == "module" && argc == 3) {
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    return Write(argv[2], self) ? 0 : 2;
+  }
+#ifndef _WIN32
+  // Two LoadLibraryA calls, three GetWindowsDirectoryA calls, and one more once the knobs are
+  // cleared: "ok" or the error of each, space-separated.
+  if (command == "calls" && argc == 3) {
+    char folder[MAX_PATH];
+    std::string seen;
+    auto note = [&seen](bool ok) { seen += (ok ? "ok" : std::to_string(GetLastError())) + " "; };
+    for (int i = 0; i < 2; ++i) note(LoadLibraryA("kernel32") != nullptr);
+    for (int i = 0; i < 3; ++i) note(GetWindowsDirectoryA(folder, sizeof folder) != 0);
+    winsim::ClearFaults();
+    note(GetWindowsDirectoryA(folder, sizeof folder) != 0);
+    return Write(argv[2], seen) ? 0 : 2;
+  }
+#endif
   fprintf(stderr, "pw_child: unknown command\n");
   return 64;
 }

@@ -7,18 +7,15 @@
 #include <cstring>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "platform/win32.h"
-#include "tests/support/test_machine.h"
-#include "tests/support/win32_checks.h"
+#include "tests/support/child_process.h"
+#include "tests/unit/platform/file_helpers.h"
 
 #ifndef _WIN32
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <optional>
 
 #include "platform/posix/winsim.h"
@@ -34,17 +31,10 @@ unsigned long long Value(const FILETIME& ft) {
 long long DaysSince1601(int year, int month, int day) {
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   auto leap = [](int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; };
-  long long days = 0;
+  long long days = day - 1;
   for (int y = 1601; y < year; ++y) days += leap(y) ? 366 : 365;
-  for (int m = 1; m < month; ++m) days += kDays[m - 1] + (m == 2 && leap(year) ? 1 : 0);
-  return days + day - 1;
-}
-
-unsigned long long FileTimeOf(const SYSTEMTIME& st) {
-  long long days = DaysSince1601(st.wYear, st.wMonth, st.wDay);
-  long long ms =
-      ((days * 24 + st.wHour) * 60 + st.wMinute) * 60000LL + st.wSecond * 1000LL + st.wMilliseconds;
-  return (unsigned long long)ms * 10000ull;
+  for (int m = 1; m < month; ++m) days += kDays[m - 1] + (m == 2 && leap(year));
+  return days;
 }
 
 // The answers of GetWindowsDirectoryA and GetModuleFileNameA(NULL) into a roomy buffer, as long
@@ -96,6 +86,14 @@ TEST(System, ModuleFileName) {
   EXPECT_EQ(small[4], '\0');
 #endif
   EXPECT_EQ(small[5], 'x') << "nothing past the buffer";
+
+  // Another program sees its own path: a copy of pw_child in the machine's folder.
+  const std::string copy = machine.Path("Child.exe"), out = machine.Path("module.txt");
+  ASSERT_TRUE(CopyFileA(ChildProgram().c_str(), copy.c_str(), FALSE));
+  ChildProcess child;
+  ASSERT_TRUE(child.Start("\"" + copy + "\" module \"" + out + "\""));
+  EXPECT_EQ(child.Wait(), 0u);
+  EXPECT_EQ(Read(out), copy);
 }
 
 TEST(System, LibrariesAndLookedUpFunctions) {
@@ -163,9 +161,11 @@ TEST(System, ClockAgreesWithItself) {
   GetSystemTime(&st);
   GetSystemTimeAsFileTime(&after);
   EXPECT_GE(st.wYear, 2024);
-  EXPECT_LE(Value(before) / 10000 * 10000, FileTimeOf(st));
-  EXPECT_LE(FileTimeOf(st), Value(after));
-  long long days = DaysSince1601(st.wYear, st.wMonth, st.wDay);
+  const long long days = DaysSince1601(st.wYear, st.wMonth, st.wDay);
+  const unsigned long long ms =
+      ((days * 24 + st.wHour) * 60 + st.wMinute) * 60000ull + st.wSecond * 1000 + st.wMilliseconds;
+  EXPECT_LE(Value(before) / 10000, ms);
+  EXPECT_LE(ms, Value(after) / 10000);
   EXPECT_EQ(st.wDayOfWeek, (days + 1) % 7) << "1601-01-01 was a Monday";
 }
 
@@ -173,40 +173,14 @@ TEST(System, ClockAgreesWithItself) {
 
 namespace {
 
-std::string HostRead(const std::string& hostPath) {
-  std::ifstream in(hostPath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void HostWrite(const std::string& hostPath, const std::string& bytes) {
-  std::ofstream(hostPath, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-std::string Stamp(const SYSTEMTIME& st) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u (%u) %02u:%02u:%02u.%03u", st.wYear, st.wMonth,
-                st.wDay, st.wDayOfWeek, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
-  return text;
-}
-
-std::string SelfExe() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  return n > 0 ? std::string(buf, (size_t)n) : std::string();
-}
-
-// Runs one disabled case of this program in a child process with extra environment; true when
-// it passed.
-bool RunChildCase(const std::string& exe, const std::string& testCase, const std::string& env) {
-  std::string cmd = env + " '" + exe +
-                    "' --gtest_also_run_disabled_tests --gtest_filter=" + testCase +
-                    " >/dev/null 2>&1";
-  return std::system(cmd.c_str()) == 0;
+std::vector<WORD> Fields(const SYSTEMTIME& st) {
+  return {st.wYear, st.wMonth,  st.wDay,    st.wDayOfWeek,
+          st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
 }
 
 }  // namespace
 
-TEST(SystemHost, SettingsOfTheMachine) {
+TEST(SystemHost, SettingsOfTheMachineAndTheModulePath) {
   std::optional<TestMachine> machine(std::in_place);
   machine->SetSetting("windows", "directory", "D:\\WINNT");
   EXPECT_EQ(WindowsDirectory(), "D:\\WINNT") << "read afresh after a change";
@@ -230,6 +204,16 @@ TEST(SystemHost, SettingsOfTheMachine) {
   EXPECT_TRUE(FAILS_WITH(GetProcAddress(nullptr, "InitializeSecurityDescriptor"), nullptr,
                          ERROR_MOD_NOT_FOUND));
 
+  // A program outside the machine is under Z:; a played one is the image it was given.
+  char exe[4096];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe);
+  std::string expected = "Z:" + std::string(exe, n > 0 ? n : 0);
+  std::replace(expected.begin(), expected.end(), '/', '\\');
+  EXPECT_EQ(ModulePath(), expected);
+  setenv("WINSIM_MODULE", "C:\\Setup\\setup.exe", 1);
+  EXPECT_EQ(ModulePath(), "C:\\Setup\\setup.exe");
+  unsetenv("WINSIM_MODULE");
+
   machine.emplace();
   EXPECT_EQ(WindowsDirectory(), "C:\\WINDOWS") << "a setting of one machine leaks into the next";
 }
@@ -240,43 +224,16 @@ TEST(SystemHost, FixedClock) {
   FILETIME ft;
   machine.SetSetting("clock", "utc", "2021-03-04 05:06:07.089");
   GetSystemTime(&st);
-  EXPECT_EQ(Stamp(st), "2021-03-04 (4) 05:06:07.089") << "a Thursday";
+  EXPECT_EQ(Fields(st), (std::vector<WORD>{2021, 3, 4, 4, 5, 6, 7, 89})) << "a Thursday";
   GetSystemTimeAsFileTime(&ft);
   EXPECT_EQ(Value(ft), 132593079670890000ull);
   machine.SetSetting("clock", "utc", "2000-02-29 23:59:59");
   GetSystemTime(&st);
-  EXPECT_EQ(Stamp(st), "2000-02-29 (2) 23:59:59.000");
+  EXPECT_EQ(Fields(st), (std::vector<WORD>{2000, 2, 29, 2, 23, 59, 59, 0}));
 
   machine.SetSetting("clock", "utc", "not a time");
   GetSystemTime(&st);
   EXPECT_GE(st.wYear, 2024) << "an unreadable setting leaves the real clock";
-}
-
-TEST(SystemHost, ModuleFileNameOfTheMachine) {
-  TestMachine machine;
-  std::string exe = SelfExe(), expected = "Z:" + exe;
-  std::replace(expected.begin(), expected.end(), '/', '\\');
-  EXPECT_EQ(ModulePath(), expected) << "outside the machine: under Z:";
-  setenv("WINSIM_MODULE", "C:\\Setup\\setup.exe", 1);
-  EXPECT_EQ(ModulePath(), "C:\\Setup\\setup.exe");
-  unsetenv("WINSIM_MODULE");
-
-  // A copy of this program inside the machine sees itself as a path of drive C:.
-  const std::string inside = machine.Path("Child.exe");
-  const std::string host = machine.HostPathOfC(inside);
-  HostWrite(host, HostRead(exe));
-  ASSERT_EQ(chmod(host.c_str(), 0755), 0);
-  EXPECT_TRUE(RunChildCase(host, "SystemHost.DISABLED_ChildReportsModule",
-                           "PW_EXPECT_MODULE='" + inside + "'"));
-  EXPECT_FALSE(RunChildCase(host, "SystemHost.DISABLED_ChildReportsModule",
-                            "PW_EXPECT_MODULE='C:\\elsewhere.exe'"))
-      << "the child case can fail";
-}
-
-TEST(SystemHost, DISABLED_ChildReportsModule) {
-  const char* expected = std::getenv("PW_EXPECT_MODULE");
-  ASSERT_NE(expected, nullptr);
-  EXPECT_EQ(ModulePath(), expected);
 }
 
 TEST(SystemHost, FaultKnobs) {
@@ -296,7 +253,7 @@ TEST(SystemHost, FaultKnobs) {
       ERROR_OUTOFMEMORY));
   winsim::SetFault("MessageBoxA", 1, ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_OK), 0);
-  EXPECT_EQ(HostRead(machine.Root() + "/state/messagebox.log"), "")
+  EXPECT_FALSE(TestMachine::Exists("Z:" + machine.Root() + "/state/messagebox.log"))
       << "a refused box shows nothing";
 
   HMODULE advapi = LoadLibraryA("advapi32");
@@ -306,35 +263,27 @@ TEST(SystemHost, FaultKnobs) {
   winsim::ClearFaults();
   EXPECT_NE(GetProcAddress(advapi, "InitializeSecurityDescriptor"), nullptr) << "cleared";
 
-  // WINSIM_FAULTS sets knobs for a whole process from its start.
-  const std::string exe = SelfExe();
-  EXPECT_TRUE(RunChildCase(exe, "SystemHost.DISABLED_ChildHasEnvironmentFaults",
-                           "WINSIM_FAULTS='LoadLibraryA#2=8,GetWindowsDirectoryA#1+=5'"));
-  EXPECT_FALSE(RunChildCase(exe, "SystemHost.DISABLED_ChildHasEnvironmentFaults",
-                            "WINSIM_FAULTS='LoadLibraryA#3=8'"))
-      << "the child case can fail";
-}
-
-TEST(SystemHost, DISABLED_ChildHasEnvironmentFaults) {
-  // The parent's machine (WINSIM_ROOT is inherited); a machine of its own would clear the faults.
-  EXPECT_NE(LoadLibraryA("kernel32"), nullptr);
-  EXPECT_TRUE(FAILS_WITH(LoadLibraryA("kernel32"), nullptr, 8));
-  char buf[MAX_PATH];
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(FAILS_WITH(GetWindowsDirectoryA(buf, sizeof buf), 0u, 5));
-  winsim::ClearFaults();
-  EXPECT_EQ(WindowsDirectory(), "C:\\WINDOWS") << "ClearFaults removes them too";
+  // WINSIM_FAULTS sets knobs for a whole process from its start; ClearFaults removes them too.
+  const std::string out = machine.Path("calls.txt");
+  setenv("WINSIM_FAULTS", "LoadLibraryA#2=8,GetWindowsDirectoryA#1+=5", 1);
+  ChildProcess child;
+  const bool started = child.Start("\"" + ChildProgram() + "\" calls \"" + out + "\"");
+  unsetenv("WINSIM_FAULTS");
+  ASSERT_TRUE(started);
+  EXPECT_EQ(child.Wait(), 0u);
+  EXPECT_EQ(Read(out), "ok 8 5 5 5 ok ");
 }
 
 TEST(SystemHost, MessageBoxTranscriptAndAnswers) {
   TestMachine machine;
-  const std::string log = machine.Root() + "/state/messagebox.log";
-  const std::string answers = machine.Root() + "/state/messagebox-answers";
+  const std::string log = "Z:" + machine.Root() + "/state/messagebox.log";
+  const std::string answers = "Z:" + machine.Root() + "/state/messagebox-answers";
 
   EXPECT_EQ(
       MessageBoxA(nullptr, "Line one\nback\\slash\ttab\r", "Pondwick Setup", MB_OK | MB_ICONERROR),
       IDOK);
   EXPECT_EQ(MessageBoxA(nullptr, "Continue?", nullptr, MB_YESNO | MB_ICONQUESTION), IDYES);
-  EXPECT_EQ(HostRead(log),
+  EXPECT_EQ(Read(log),
             "00000010\t1\tPondwick Setup\tLine one\\nback\\\\slash\\ttab\\r\n"
             "00000024\t6\tError\tContinue?\n");
 
@@ -348,13 +297,13 @@ TEST(SystemHost, MessageBoxTranscriptAndAnswers) {
     EXPECT_EQ(MessageBoxA(nullptr, "x", "y", type), answer) << std::hex << type;
 
   // Scripted answers are used in order and consumed.
-  HostWrite(answers, "7\n\n2\n");
-  HostWrite(log, "");
+  ASSERT_TRUE(TestMachine::WriteBytes(answers, "7\n\n2\n"));
+  ASSERT_TRUE(TestMachine::WriteBytes(log, ""));
   EXPECT_EQ(MessageBoxA(nullptr, "Retry?", "Setup", MB_YESNO), IDNO);
-  EXPECT_EQ(HostRead(answers), "\n2\n");
+  EXPECT_EQ(Read(answers), "\n2\n");
   EXPECT_EQ(MessageBoxA(nullptr, "Cancel?", "Setup", MB_OKCANCEL), IDCANCEL);
   EXPECT_EQ(MessageBoxA(nullptr, "Done", "Setup", MB_OK), IDOK) << "the script has run out";
-  EXPECT_EQ(HostRead(log),
+  EXPECT_EQ(Read(log),
             "00000004\t7\tSetup\tRetry?\n00000001\t2\tSetup\tCancel?\n00000000\t1\tSetup\tDone\n");
 
   // Without a machine the box goes to stderr and gets its default.
