@@ -114,23 +114,24 @@ TEST_F(MovesTest, ShortNamesNameTheSameFiles) {
 #ifndef _WIN32
 
 TEST_F(MovesTest, HostRestartDoesPendingMovesThenWininitThenRunOnce) {
-  std::string inst = machine.Path("inst"), temp = machine.Path("PWS1.TMP");
+  const std::string inst = machine.Path("inst"), temp = machine.Path("PWS1.TMP");
+  const std::string longName = inst + "\\Pondwick Identities.dll";
   ASSERT_TRUE(CreateDirectoryA(inst.c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr));
-  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\a.dll", "old a"));
-  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\_pw1.pw_", "new a"));
+  for (const char* name : {"a.dll", "_pw1.pw_", "Pondwick Identities.dll", "_pw2.pw_", "gone.tmp"})
+    ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\" + name, name));
   ASSERT_TRUE(move((inst + "\\_pw1.pw_").c_str(), (inst + "\\a.dll").c_str(),
                    MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
   ASSERT_TRUE(move(temp.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-
   // The 95 family's way: a long-named target ends up under its short name.
-  std::string longName = inst + "\\Pondwick Identities.dll";
-  ASSERT_TRUE(TestMachine::WriteBytes(longName, "old long"));
-  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\_pw2.pw_", "new long"));
-  ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\gone.tmp", "g"));
+  const std::string shortName = Short(longName);
   Wininit wininit;
-  ASSERT_TRUE(wininit.Write("[Other]\r\nk=v\r\n[rename]\r\n" + Short(longName) + "=" + inst +
+  ASSERT_TRUE(wininit.Write("[Other]\r\nk=v\r\n[rename]\r\n" + shortName + "=" + inst +
                             "\\_pw2.pw_\r\nNUL=" + inst + "\\gone.tmp\r\n"));
+  std::vector<std::string> expected = {
+      "move " + inst + "\\_pw1.pw_ to " + inst + "\\a.dll", "delete " + temp,
+      "move " + inst + "\\_pw2.pw_ to " + shortName, "delete " + inst + "\\gone.tmp",
+      "rename " + wininit.Path() + " to C:\\WINDOWS\\wininit.bak"};
 
   const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
   const std::string report = machine.Path("report.txt"), user = machine.Path("user.txt");
@@ -138,26 +139,20 @@ TEST_F(MovesTest, HostRestartDoesPendingMovesThenWininitThenRunOnce) {
   for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
     ASSERT_EQ(RegCreateKeyExA(root, kRunOnce, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    std::string command = "\"" + ChildProgram() + "\" report \"" +
-                          (root == HKEY_LOCAL_MACHINE ? report : user) + "\" 0";
+    const bool hklm = root == HKEY_LOCAL_MACHINE;
+    std::string command = "\"" + ChildProgram() + "\" report \"" + (hklm ? report : user) + "\" 0";
     RegSetValueExA(key, "Pondwick", 0, REG_SZ, (const BYTE*)command.c_str(),
                    (DWORD)command.size() + 1);
     RegCloseKey(key);
+    expected.push_back(std::string("run ") + (hklm ? "HKLM" : "HKCU") +
+                       " RunOnce \"Pondwick\": " + command);
   }
 
   std::vector<std::string> steps;
   EXPECT_EQ(winsim::Boot(&steps), 0);
-  ASSERT_EQ(steps.size(), 7u);
-  EXPECT_EQ(steps[0], "move " + inst + "\\_pw1.pw_ to " + inst + "\\a.dll");
-  EXPECT_EQ(steps[1], "delete " + temp);
-  EXPECT_EQ(steps[2].rfind("move " + inst + "\\_pw2.pw_ to ", 0), 0u) << steps[2];
-  EXPECT_EQ(steps[3], "delete " + inst + "\\gone.tmp");
-  EXPECT_EQ(steps[4], "rename " + wininit.Path() + " to C:\\WINDOWS\\wininit.bak");
-  EXPECT_EQ(steps[5].rfind("run HKLM RunOnce \"Pondwick\": ", 0), 0u) << steps[5];
-  EXPECT_EQ(steps[6].rfind("run HKCU RunOnce \"Pondwick\": ", 0), 0u) << steps[6];
-
-  EXPECT_EQ(Read(inst + "\\a.dll"), "new a");
-  EXPECT_EQ(Read(inst + "\\PONDWI~1.DLL"), "new long");
+  EXPECT_EQ(steps, expected);
+  EXPECT_EQ(Read(inst + "\\a.dll"), "_pw1.pw_");
+  EXPECT_EQ(Read(inst + "\\PONDWI~1.DLL"), "_pw2.pw_");
   for (const std::string& gone :
        {inst + "\\_pw1.pw_", temp, longName, inst + "\\gone.tmp", wininit.Path()})
     EXPECT_FALSE(TestMachine::Exists(gone)) << gone;

@@ -73,21 +73,6 @@ TEST(Paths, NamesEveryCallRefusesAlike) {
 
 #ifndef _WIN32
 
-namespace {
-
-// Sets an environment variable (or removes it, for nullptr) for the life of one scope.
-struct ScopedEnv {
-  std::string name, old;
-  bool had;
-  ScopedEnv(const char* n, const char* value) : name(n), had(std::getenv(n) != nullptr) {
-    if (had) old = std::getenv(n);
-    value ? setenv(n, value, 1) : unsetenv(n);
-  }
-  ~ScopedEnv() { had ? setenv(name.c_str(), old.c_str(), 1) : unsetenv(name.c_str()); }
-};
-
-}  // namespace
-
 TEST(PathsHost, DrivesMapToFolders) {
   TestMachine machine;
   const std::string c = machine.Root() + "/drive_c/pwtest";
@@ -109,12 +94,11 @@ TEST(PathsHost, DrivesMapToFolders) {
   EXPECT_EQ(winsim::HostPath("Z:\\tmp"), "/tmp");
   EXPECT_EQ(winsim::HostPath("z:/"), "/");
   EXPECT_EQ(GetFileAttributesA("Z:\\"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-  {
-    ScopedEnv noRoot("WINSIM_ROOT", nullptr);
-    EXPECT_TRUE(FAILS_WITH(GetFileAttributesA("C:\\WINDOWS"), INVALID_FILE_ATTRIBUTES,
-                           ERROR_PATH_NOT_FOUND));
-    EXPECT_EQ(GetFileAttributesA("Z:\\tmp"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
-  }
+  unsetenv("WINSIM_ROOT");
+  EXPECT_TRUE(
+      FAILS_WITH(GetFileAttributesA("C:\\WINDOWS"), INVALID_FILE_ATTRIBUTES, ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(GetFileAttributesA("Z:\\tmp"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+  setenv("WINSIM_ROOT", machine.Root().c_str(), 1);
   machine.AddDrive('z');
   EXPECT_EQ(winsim::HostPath("Z:\\tmp"), machine.Root() + "/drive_z/tmp");
 }
@@ -122,18 +106,15 @@ TEST(PathsHost, DrivesMapToFolders) {
 TEST(PathsHost, RelativePathsUseTheCurrentFolder) {
   TestMachine machine;
   ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("rel.txt"), "relative"));
-  {
-    ScopedEnv cwd("WINSIM_CWD", "c:\\PwTest");
-    for (const char* relative :
-         {"rel.txt", ".\\sub\\..\\rel.txt", "C:rel.txt", "\\pwtest\\rel.txt"})
-      EXPECT_EQ(Read(relative), "relative") << relative;
-    machine.AddDrive('e');
-    EXPECT_EQ(winsim::HostPath("E:x"), machine.Root() + "/drive_e/x") << "another drive's root";
-    // The limit of 259 characters is on the full path, however short the given one.
-    EXPECT_TRUE(OpenFails(std::string(260 - machine.Dir().size() - 1, 'y'), GENERIC_WRITE, 0,
-                          CREATE_ALWAYS, ERROR_FILENAME_EXCED_RANGE));
-  }
-  ScopedEnv cwd("WINSIM_CWD", nullptr);
+  setenv("WINSIM_CWD", "c:\\PwTest", 1);
+  for (const char* relative : {"rel.txt", ".\\sub\\..\\rel.txt", "C:rel.txt", "\\pwtest\\rel.txt"})
+    EXPECT_EQ(Read(relative), "relative") << relative;
+  machine.AddDrive('e');
+  EXPECT_EQ(winsim::HostPath("E:x"), machine.Root() + "/drive_e/x") << "another drive's root";
+  // The limit of 259 characters is on the full path, however short the given one.
+  EXPECT_TRUE(OpenFails(std::string(260 - machine.Dir().size() - 1, 'y'), GENERIC_WRITE, 0,
+                        CREATE_ALWAYS, ERROR_FILENAME_EXCED_RANGE));
+  unsetenv("WINSIM_CWD");
   EXPECT_EQ(winsim::HostPath("pwtest\\rel.txt"), machine.Root() + "/drive_c/pwtest/rel.txt")
       << "C:\\ by default";
 }

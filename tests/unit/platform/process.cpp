@@ -24,20 +24,15 @@ TEST(Process, ChildGetsTheExactCommandLineFolderAndFullExitCode) {
 
 TEST(Process, StartFailuresGiveWindowsErrors) {
   TestMachine machine;
-  auto start = [](std::string line, const std::string& folder) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    return CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &info);
-  };
-  EXPECT_TRUE(FAILS_WITH(start("\"" + machine.Path("missing.exe") + "\"", ""), FALSE,
+  ChildProcess child;
+  EXPECT_TRUE(FAILS_WITH(child.Start("\"" + machine.Path("missing.exe") + "\""), false,
                          ERROR_FILE_NOT_FOUND));
-  EXPECT_TRUE(FAILS_WITH(start("\"" + machine.Path("none\\missing.exe") + "\"", ""), FALSE,
+  EXPECT_TRUE(FAILS_WITH(child.Start("\"" + machine.Path("none\\missing.exe") + "\""), false,
                          ERROR_FILE_NOT_FOUND))
       << "searched for, not opened";
-  EXPECT_TRUE(FAILS_WITH(start("\"" + ChildProgram() + "\"", machine.Path("no folder")), FALSE,
-                         ERROR_DIRECTORY));
+  EXPECT_TRUE(
+      FAILS_WITH(child.Start("\"" + ChildProgram() + "\"", machine.Path("no folder").c_str()),
+                 false, ERROR_DIRECTORY));
 }
 
 TEST(Process, NamedEventExistsWhileAnyProcessHoldsIt) {

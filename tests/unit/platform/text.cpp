@@ -10,17 +10,14 @@
 
 namespace {
 
-// FormatMessageA of a system message into a buffer it allocates: the text, or "" on failure
-// with *error set.
-std::string SystemMessage(DWORD id, DWORD* length = nullptr, DWORD* error = nullptr) {
+// FormatMessageA of a system message into a buffer it allocates: the text, or "" on failure.
+std::string SystemMessage(DWORD id, DWORD* length = nullptr) {
   char* text = nullptr;
-  SetLastError(0xDEAD);
   DWORD n = FormatMessageA(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
       nullptr, id, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
       nullptr);
   if (length) *length = n;
-  if (error) *error = GetLastError();
   std::string result = text ? std::string(text) : std::string();
   if (text) {
     EXPECT_EQ(LocalFree(text), nullptr);
@@ -88,10 +85,9 @@ TEST(Text, SystemMessages) {
 #endif
   }
   for (DWORD unknown : {0x12345u, 0x80070000u | 9999u}) {
-    DWORD length = 1, error = 0;
-    EXPECT_EQ(SystemMessage(unknown, &length, &error), "") << unknown;
+    DWORD length = 1;
+    EXPECT_TRUE(FAILS_WITH(SystemMessage(unknown, &length), "", ERROR_MR_MID_NOT_FOUND)) << unknown;
     EXPECT_EQ(length, 0u);
-    EXPECT_EQ(error, (DWORD)ERROR_MR_MID_NOT_FOUND);
   }
 
   // Into the caller's buffer: the same text when it fits, nothing when it does not.
