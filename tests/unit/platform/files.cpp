@@ -82,10 +82,20 @@ TEST(Files, DispositionsAndTheirLastErrors) {
   }
 }
 
-TEST(Files, ReadWriteThePointerAndClosedHandles) {
+TEST(Files, ReadWriteThePointerTimesAndClosedHandles) {
   TestMachine machine;
   const std::string file = machine.Path("rw.bin");
+  FILETIME before, created, accessed, written;
+  GetSystemTimeAsFileTime(&before);
   HANDLE h = Open(file, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+  ASSERT_TRUE(GetFileTime(h, &created, &accessed, &written));
+  auto value = [](const FILETIME& ft) {
+    return ((unsigned long long)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+  };
+  const unsigned long long tenSeconds = 100000000ull;
+  EXPECT_LT(value(before) - tenSeconds, value(written)) << "a fresh file's write time is now";
+  EXPECT_LT(value(written), value(before) + tenSeconds);
+  EXPECT_LE(value(created), value(written) + tenSeconds);
   char buf[32] = {0};
   DWORD n = 99;
   EXPECT_TRUE(WriteFile(h, "", 0, &n, nullptr) && n == 0) << "a write of nothing: " << n;
@@ -123,11 +133,22 @@ TEST(Files, ReadWriteThePointerAndClosedHandles) {
   EXPECT_EQ(seek(5, 0, FILE_BEGIN), 5ull);
   EXPECT_TRUE(SetEndOfFile(h));
   EXPECT_EQ(size(), 5ull);
+  // 2020-01-02 03:04:05.1234500 UTC
+  const unsigned long long stamp = 0x1d5c1194ad6d6c4ull;
+  FILETIME set{(DWORD)stamp, (DWORD)(stamp >> 32)}, zero{0, 0};
+  EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &set));
+  EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &zero)) << "zero leaves a time alone";
   EXPECT_TRUE(CloseHandle(h));
   EXPECT_EQ(Read(file), "hello");
 
-  // Handles refuse what they were not opened for.
+  // Handles refuse what they were not opened for. Windows wants FILE_WRITE_ATTRIBUTES for
+  // SetFileTime, which GENERIC_READ does not give; Wine does not check.
   h = Open(file, GENERIC_READ, kShareAll, OPEN_EXISTING);
+  ASSERT_TRUE(GetFileTime(h, nullptr, nullptr, &written));
+  EXPECT_EQ(value(written), stamp) << "the time is kept by the file";
+  EXPECT_TRUE(kWine ||
+              FAILS_WITH(SetFileTime(h, nullptr, nullptr, &set), FALSE, ERROR_ACCESS_DENIED))
+      << GetLastError();
   EXPECT_TRUE(FAILS_WITH(WriteFile(h, "x", 1, &n, nullptr), FALSE, ERROR_ACCESS_DENIED));
   // Windows checks the handle's access first; Wine passes the host's EINVAL on.
   EXPECT_FALSE(SetEndOfFile(h));
@@ -287,39 +308,6 @@ TEST(Files, ReadOnlyAttributeDeletionAndCopies) {
   EXPECT_TRUE(GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(Read(file), "abc");
   SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-}
-
-TEST(Files, FileTimes) {
-  TestMachine machine;
-  const std::string file = machine.Path("t.txt");
-  FILETIME before;
-  GetSystemTimeAsFileTime(&before);
-  ASSERT_TRUE(TestMachine::WriteBytes(file, "t"));
-  HANDLE h = Open(file, GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_EXISTING);
-  FILETIME created, accessed, written;
-  ASSERT_TRUE(GetFileTime(h, &created, &accessed, &written));
-  auto value = [](const FILETIME& ft) {
-    return ((unsigned long long)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
-  };
-  const unsigned long long tenSeconds = 100000000ull;
-  EXPECT_LT(value(before) - tenSeconds, value(written)) << "a fresh file's write time is now";
-  EXPECT_LT(value(written), value(before) + tenSeconds);
-  EXPECT_LE(value(created), value(written) + tenSeconds);
-
-  // 2020-01-02 03:04:05.1234500 UTC
-  const unsigned long long stamp = 0x1d5c1194ad6d6c4ull;
-  FILETIME set{(DWORD)stamp, (DWORD)(stamp >> 32)}, zero{0, 0};
-  EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &set));
-  EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &zero)) << "zero leaves a time alone";
-  CloseHandle(h);
-  h = Open(file, GENERIC_READ, kShareAll, OPEN_EXISTING);
-  ASSERT_TRUE(GetFileTime(h, nullptr, nullptr, &written));
-  EXPECT_EQ(value(written), stamp) << "the time is kept by the file";
-  // Windows wants FILE_WRITE_ATTRIBUTES, which GENERIC_READ does not give; Wine does not check.
-  EXPECT_TRUE(kWine ||
-              FAILS_WITH(SetFileTime(h, nullptr, nullptr, &set), FALSE, ERROR_ACCESS_DENIED))
-      << GetLastError();
-  CloseHandle(h);
 }
 
 TEST(Files, MappingsAndViews) {
