@@ -131,7 +131,7 @@ TEST(Text, WsprintfFormats) {
   EXPECT_EQ(Format("%s", std::string(1022, 'c').c_str()), std::string(1022, 'c'));
 }
 
-TEST(Text, CompareWithoutCase) {
+TEST(Text, CompareWithoutCaseLengthsAndCharNext) {
   auto expectAll = [](std::initializer_list<std::tuple<const char*, const char*, int>> cases) {
     for (auto [a, b, expected] : cases)
       EXPECT_EQ(lstrcmpiA(a, b), expected)
@@ -145,20 +145,17 @@ TEST(Text, CompareWithoutCase) {
              {"ab", "a-b", -1},       {"co-op", "coop", 1},   {"SETUP.EXE", "setup.exe", 0},
              {"file10", "file9", -1}, {nullptr, nullptr, 0},  {nullptr, "a", -1},
              {"a", nullptr, 1},       {nullptr, "", -1}});
-#ifndef _WIN32
   // Accented letters depend on the ANSI code page; the simulated machine's is Windows-1252. An
   // accent counts only after the letters, and a grave sorts with a, not after z.
-  expectAll({{"\xe9", "\xc9", 0},
-             {"\xe9", "E", 1},
-             {"a", "\xe0", -1},
-             {"z", "\xe0", 1},
-             {"\xe9t\xe9", "ETE", 1},
-             {"\xe9t\xe9z", "ETEA", 1},
-             {"\xe9t\xe9\x61", "ETEZ", -1}});
-#endif
-}
+  if (!kWine)
+    expectAll({{"\xe9", "\xc9", 0},
+               {"\xe9", "E", 1},
+               {"a", "\xe0", -1},
+               {"z", "\xe0", 1},
+               {"\xe9t\xe9", "ETE", 1},
+               {"\xe9t\xe9z", "ETEA", 1},
+               {"\xe9t\xe9\x61", "ETEZ", -1}});
 
-TEST(Text, LengthsAndCharNext) {
   EXPECT_EQ(lstrlenA(nullptr), 0);
   EXPECT_EQ(lstrlenA("setup"), 5);
   const char* text = "ab";
