@@ -226,7 +226,10 @@ TEST(Files, ShareModesOfTwoOpens) {
   EXPECT_TRUE(OpenFails(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING, ERROR_SHARING_VIOLATION));
   CloseHandle(reader2);
 
-  // The same rule when the first open is another process's, which takes its entries with it.
+  // The same rule when the first open is another process's, which takes its entries with it;
+  // MoveFileExA neither renames nor deletes a file held without FILE_SHARE_DELETE.
+  const MoveFileExAFn move = LookUpMoveFileEx();
+  ASSERT_NE(move, nullptr);
   {
     HeldByChild held(machine.Dir(), "file \"" + file + "\" 0x80000000 3");  // reads, shares R|W
     ASSERT_EQ(held.Ready(), "ok");
@@ -238,6 +241,9 @@ TEST(Files, ShareModesOfTwoOpens) {
         CloseHandle(h);
       }
     EXPECT_TRUE(FAILS_WITH(DeleteFileA(file.c_str()), FALSE, ERROR_SHARING_VIOLATION));
+    const std::string other = machine.Path("other");
+    EXPECT_TRUE(FAILS_WITH(move(file.c_str(), other.c_str(), 0), FALSE, ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(FAILS_WITH(move(file.c_str(), nullptr, 0), FALSE, ERROR_SHARING_VIOLATION));
   }
   EXPECT_TRUE(DeleteFileA(file.c_str())) << "free once the other process let go";
 }
