@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "platform/win32.h"
 #include "tests/support/test_machine.h"
@@ -40,32 +41,29 @@ TEST(Paths, NamesEveryCallRefusesAlike) {
   const std::string other = machine.Path("other");
   MoveFileExAFn move = LookUpMoveFileEx();
   ASSERT_NE(move, nullptr);
-  struct Case {
-    std::string name;
-    DWORD error;
-  } cases[] = {
+  const std::pair<std::string, DWORD> cases[] = {
       {"none", ERROR_FILE_NOT_FOUND},     {"none\\x", ERROR_PATH_NOT_FOUND},
       {"plain\\x", ERROR_PATH_NOT_FOUND}, {"a<b", ERROR_INVALID_NAME},
       {"a>b", ERROR_INVALID_NAME},        {"a|b", ERROR_INVALID_NAME},
       {"a\"b", ERROR_INVALID_NAME},       {"a?b", ERROR_INVALID_NAME},
       {"a*b", ERROR_INVALID_NAME},        {std::string(300, 'n'), ERROR_FILENAME_EXCED_RANGE}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string path = machine.Path(c.name);
+  for (const auto& [name, error] : cases) {
+    SCOPED_TRACE(name);
+    const std::string path = machine.Path(name);
     const char* p = path.c_str();
-    EXPECT_TRUE(OpenFails(path, GENERIC_READ, kShareAll, OPEN_EXISTING, c.error));
-    EXPECT_TRUE(FAILS_WITH(GetFileAttributesA(p), INVALID_FILE_ATTRIBUTES, c.error));
-    EXPECT_TRUE(FAILS_WITH(SetFileAttributesA(p, FILE_ATTRIBUTE_NORMAL), FALSE, c.error));
-    EXPECT_TRUE(FAILS_WITH(DeleteFileA(p), FALSE, c.error));
-    EXPECT_TRUE(FAILS_WITH(RemoveDirectoryA(p), FALSE, c.error));
-    EXPECT_TRUE(FAILS_WITH(CopyFileA(p, other.c_str(), FALSE), FALSE, c.error));
-    EXPECT_TRUE(FAILS_WITH(move(p, other.c_str(), 0), FALSE, c.error));
-    if (c.error == ERROR_FILE_NOT_FOUND) {
-      EXPECT_TRUE(FAILS_WITH(GetShortPathNameA(p, nullptr, 0), 0u, c.error));
+    EXPECT_TRUE(OpenFails(path, GENERIC_READ, kShareAll, OPEN_EXISTING, error));
+    EXPECT_TRUE(FAILS_WITH(GetFileAttributesA(p), INVALID_FILE_ATTRIBUTES, error));
+    EXPECT_TRUE(FAILS_WITH(SetFileAttributesA(p, FILE_ATTRIBUTE_NORMAL), FALSE, error));
+    EXPECT_TRUE(FAILS_WITH(DeleteFileA(p), FALSE, error));
+    EXPECT_TRUE(FAILS_WITH(RemoveDirectoryA(p), FALSE, error));
+    EXPECT_TRUE(FAILS_WITH(CopyFileA(p, other.c_str(), FALSE), FALSE, error));
+    EXPECT_TRUE(FAILS_WITH(move(p, other.c_str(), 0), FALSE, error));
+    if (error == ERROR_FILE_NOT_FOUND) {
+      EXPECT_TRUE(FAILS_WITH(GetShortPathNameA(p, nullptr, 0), 0u, error));
       continue;
     }
-    EXPECT_TRUE(OpenFails(path, GENERIC_WRITE, 0, CREATE_ALWAYS, c.error));
-    EXPECT_TRUE(FAILS_WITH(CreateDirectoryA(p, nullptr), FALSE, c.error));
+    EXPECT_TRUE(OpenFails(path, GENERIC_WRITE, 0, CREATE_ALWAYS, error));
+    EXPECT_TRUE(FAILS_WITH(CreateDirectoryA(p, nullptr), FALSE, error));
   }
   EXPECT_TRUE(OpenFails("", GENERIC_READ, 0, OPEN_EXISTING, ERROR_PATH_NOT_FOUND));
   EXPECT_FALSE(TestMachine::Exists(other));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "platform/win32.h"
 #include "tests/support/child_process.h"
@@ -60,27 +61,25 @@ TEST_F(RegistryTest, ValuesOfEachTypeSizesAndKeys) {
   HKEY key = Create(KEY_ALL_ACCESS, &disposition);
   EXPECT_EQ(disposition, (DWORD)REG_CREATED_NEW_KEY);
   const std::string sz = std::string("C:\\Program Files\\Pond \"wick\"", 29) + '\0';
-  struct Case {
-    const char* name;
-    DWORD type;
-    std::string data;
-  } cases[] = {{"Folder", REG_SZ, sz},
-               {"", REG_SZ, std::string("default", 8)},
-               {"Code", REG_DWORD, Dword(0x80070005)},
-               {"List", REG_MULTI_SZ, std::string("one\0two\0\0", 9)},
-               {"Bytes", REG_BINARY, std::string("\x00\x01\xFF\n\r", 5)},
-               {"Empty", REG_BINARY, ""}};
-  for (const Case& c : cases) ASSERT_EQ(Set(key, c.name, c.type, c.data), ERROR_SUCCESS) << c.name;
+  const std::tuple<const char*, DWORD, std::string> cases[] = {
+      {"Folder", REG_SZ, sz},
+      {"", REG_SZ, std::string("default", 8)},
+      {"Code", REG_DWORD, Dword(0x80070005)},
+      {"List", REG_MULTI_SZ, std::string("one\0two\0\0", 9)},
+      {"Bytes", REG_BINARY, std::string("\x00\x01\xFF\n\r", 5)},
+      {"Empty", REG_BINARY, ""}};
+  for (const auto& [name, type, bytes] : cases)
+    ASSERT_EQ(Set(key, name, type, bytes), ERROR_SUCCESS) << name;
   RegCloseKey(key);
 
   HKEY read = nullptr;
   ASSERT_EQ(Open(path_, KEY_QUERY_VALUE, &read), ERROR_SUCCESS);
   std::string data;
-  for (const Case& c : cases) {
-    DWORD type = 0;
-    ASSERT_EQ(Query(read, c.name, &data, &type), ERROR_SUCCESS) << c.name;
-    EXPECT_EQ(type, c.type) << c.name;
-    EXPECT_EQ(data, c.data) << c.name;
+  for (const auto& [name, type, bytes] : cases) {
+    DWORD got = 0;
+    ASSERT_EQ(Query(read, name, &data, &got), ERROR_SUCCESS) << name;
+    EXPECT_EQ(got, type) << name;
+    EXPECT_EQ(data, bytes) << name;
   }
   // Names without regard to case; sizes asked for without a buffer or with too small a one.
   DWORD size = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "platform/win32.h"
 #include "tests/support/win32_checks.h"
@@ -43,10 +44,7 @@ std::string Format(const char* format, ...) {
 // Where Windows' wording is given, the host layer must match it; Wine's message table words
 // these differently ("Access denied."), so the exact texts are held to the host layer only.
 TEST(Text, SystemMessages) {
-  const struct {
-    DWORD id;
-    const char* windows;
-  } cases[] = {
+  const std::pair<DWORD, const char*> cases[] = {
       {0, "The operation completed successfully.\r\n"},
       {2, "The system cannot find the file specified.\r\n"},
       {3, "The system cannot find the path specified.\r\n"},
@@ -73,16 +71,16 @@ TEST(Text, SystemMessages) {
       {0x8000FFFF, "Catastrophic failure\r\n"},
 #endif
   };
-  for (const auto& c : cases) {
+  for (const auto& [id, windows] : cases) {
     DWORD length = 0;
-    std::string text = SystemMessage(c.id, &length);
-    ASSERT_FALSE(text.empty()) << c.id;
-    EXPECT_EQ(length, (DWORD)text.size()) << c.id;
-    EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << c.id;
-    if (c.id < 0x10000) {
-      EXPECT_EQ(SystemMessage(0x80070000u | c.id), text) << "the HRESULT of Win32 code " << c.id;
+    std::string text = SystemMessage(id, &length);
+    ASSERT_FALSE(text.empty()) << id;
+    EXPECT_EQ(length, (DWORD)text.size()) << id;
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << id;
+    if (id < 0x10000) {
+      EXPECT_EQ(SystemMessage(0x80070000u | id), text) << "the HRESULT of Win32 code " << id;
     }
-    EXPECT_EQ(text, kWine ? text : c.windows);
+    EXPECT_EQ(text, kWine ? text : windows);
   }
   for (DWORD unknown : {0x12345u, 0x80070000u | 9999u}) {
     DWORD length = 1;
