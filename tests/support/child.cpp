@@ -7,8 +7,7 @@
  *   pw_child file PATH ACCESS SHARE READY RELEASE   holds PATH open (READY says "ok" or the error)
  *   pw_child values KEY COUNT           sets COUNT values in HKEY_CURRENT_USER\KEY, one at a time
  *   pw_child module OUTFILE             writes its own path (GetModuleFileNameA(NULL))
- *   pw_child calls OUTFILE              host only: what the fault knobs that it started with make
- * of its first calls (see the command)
+ *   pw_child calls OUTFILE              host only: what its start-up fault knobs make of some calls
  */
 #include <stdio.h>
 #include <stdlib.h>
