@@ -14,6 +14,17 @@ LONG Record(const char* path, const char* context) {
   return p.substr(p.size() - 2) != "\\b";  // the entry "b" fails
 }
 
+using Entries = std::vector<std::string>;
+
+// ForEachFile over folder with Record: its result, then the entries it gave Record, sorted.
+Entries Walk(const std::string& folder) {
+  g_visited.clear();
+  LONG result = ForEachFile(folder.c_str(), Record, "ctx", nullptr);
+  std::sort(g_visited.begin(), g_visited.end());
+  g_visited.insert(g_visited.begin(), std::to_string(result));
+  return g_visited;
+}
+
 using FileActionsTest = FileopsTest;
 
 }  // namespace
@@ -28,66 +39,51 @@ TEST_F(FileActionsTest, TempFolderIsMadeUnderTheBaseOrNotAtAll) {
 
   // Failures leave the output empty: a missing base, and one too long for the name, which is
   // refused before the name is formed.
-  strcpy(folder, "stale");
-  EXPECT_FALSE(CreateTempFolder(machine.Path("missing").c_str(), folder));
-  EXPECT_STREQ(folder, "");
-  EXPECT_TRUE(Logged("[10B] CreateTempFolder: Can't get temp name"));
   EXPECT_FALSE(CreateTempFolder(machine.Dir().c_str(), nullptr));
-  strcpy(folder, "stale");
-  EXPECT_FALSE(CreateTempFolder(LongWayTo(machine.Dir()).c_str(), folder));
-  EXPECT_STREQ(folder, "");
+  for (const std::string& base : {machine.Path("missing"), LongWayTo(machine.Dir())}) {
+    strcpy(folder, "stale");
+    EXPECT_FALSE(CreateTempFolder(base.c_str(), folder)) << base;
+    EXPECT_STREQ(folder, "") << base;
+  }
+  EXPECT_TRUE(Logged("[10B] CreateTempFolder: Can't get temp name"));
   EXPECT_TRUE(Logged("[6F] CreateTempFolder: Can't get temp name"));
 }
 
-TEST_F(FileActionsTest, WalkAppliesTheActionToEveryEntryAndGoesOnAfterFailures) {
-  std::string w = Folder("w");
+// Every entry once, the dot entries never; a failure does not end the walk, and an entry whose
+// path would not fit is refused, never cut.
+TEST_F(FileActionsTest, WalkAppliesTheActionToEveryEntryThatFits) {
+  std::string w = Folder("w"), distant = LongWayTo(w),
+              thirty = w + "\\a-name-of-thirty-characters.x";
   for (const char* name : {"a", "b", "c.txt"}) Put(w + "\\" + name, name);
   ASSERT_TRUE(CreateDirectoryA((w + "\\sub").c_str(), nullptr));
-  g_visited.clear();
-  EXPECT_EQ(ForEachFile(w.c_str(), Record, "ctx", nullptr), 0);
-  std::sort(g_visited.begin(), g_visited.end());
-  EXPECT_EQ(g_visited, (std::vector<std::string>{w + "\\a", w + "\\b", w + "\\c.txt", w + "\\sub"}))
-      << "each entry once, the dot entries never";
-
-  g_visited.clear();
-  EXPECT_EQ(ForEachFile(Folder("empty").c_str(), Record, "ctx", nullptr), 1);
-  EXPECT_TRUE(g_visited.empty());
+  EXPECT_EQ(Walk(w), (Entries{"0", w + "\\a", w + "\\b", w + "\\c.txt", w + "\\sub"}));
+  Put(thirty, "x");
+  DeleteFileA((w + "\\b").c_str());
+  EXPECT_EQ(Walk(distant), (Entries{"0", distant + "\\a", distant + "\\c.txt", distant + "\\sub"}));
+  EXPECT_TRUE(Logged("[CE] File operation failed for  a-name-of-thirty-characters.x: "));
+  EXPECT_EQ(Walk(Folder("empty")), Entries{"1"});
   EXPECT_EQ(ForEachFile(nullptr, Record, "ctx", nullptr), 0);
   EXPECT_EQ(ForEachFile(machine.Dir().c_str(), nullptr, "ctx", nullptr), 0);
   EXPECT_EQ(ForEachFile(machine.Path("none").c_str(), ActDelFile, nullptr, nullptr), 0);
   EXPECT_TRUE(Logged("[3] Can't find any files matching  " + machine.Path("none") + "\\*.*: "));
-}
 
-TEST_F(FileActionsTest, EntriesWhosePathWouldNotFitAreRefusedNotCut) {
-  std::string w = Folder("w");
-  Put(w + "\\a-name-of-thirty-characters.x", "x");
-  Put(w + "\\s", "s");
-  std::string folder = LongWayTo(w);
-  g_visited.clear();
-  EXPECT_EQ(ForEachFile(folder.c_str(), Record, "ctx", nullptr), 0);
-  ASSERT_EQ(g_visited.size(), 1u) << "only the entry that fits";
-  EXPECT_EQ(g_visited[0], folder + "\\s");
-  EXPECT_TRUE(Logged("[CE] File operation failed for  a-name-of-thirty-characters.x: "));
-
-  // The actions refuse a destination that would not fit in the same way.
-  std::string source = w + "\\a-name-of-thirty-characters.x";
-  EXPECT_EQ(ActCopyFile(source.c_str(), folder.c_str()), 0);
-  EXPECT_TRUE(Logged("[CE]                   to  " + folder));
-  EXPECT_EQ(ActMoveFile(source.c_str(), folder.c_str()), 1);
-  EXPECT_EQ(ActCheckLocked(source.c_str(), folder.c_str()), 1);
+  // The actions refuse a destination that would not fit in the same way; the source stays.
+  EXPECT_EQ(ActCopyFile(thirty.c_str(), distant.c_str()), 0);
+  EXPECT_TRUE(Logged("[CE]                   to  " + distant));
+  EXPECT_EQ(ActMoveFile(thirty.c_str(), distant.c_str()), 1);
+  EXPECT_EQ(ActCheckLocked(thirty.c_str(), distant.c_str()), 1);
   EXPECT_EQ(LockedFileCount, 2);
-  EXPECT_TRUE(TestMachine::Exists(source)) << "the source stays";
+  EXPECT_EQ(Read(thirty), "x");
 }
 
 TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAbove) {
   std::string deep = machine.Path("a\\b\\c");
   EXPECT_TRUE(CreateFolderTree(deep.c_str()));
-  EXPECT_EQ(log.Entries(),
-            (std::vector<std::string>{"[0] CreateFolderTree() - made  " + machine.Path("a"),
-                                      "[0] CreateFolderTree() - made  " + machine.Path("a\\b"),
-                                      "[0] CreateFolderTree() - made  " + deep}));
   EXPECT_TRUE(CreateFolderTree((deep + "\\").c_str())) << "a folder that is there";
-  EXPECT_EQ(log.Entries().size(), 3u) << "and nothing made for it";
+  const std::vector<std::string> made = {"[0] CreateFolderTree() - made  " + machine.Path("a"),
+                                         "[0] CreateFolderTree() - made  " + machine.Path("a\\b"),
+                                         "[0] CreateFolderTree() - made  " + deep};
+  EXPECT_EQ(log.Entries(), made);
 
   // A file in the way, as the folder or above it: the system's error, and the file stays.
   Put(machine.Path("f"), "x");
@@ -102,9 +98,8 @@ TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAbove) {
   // A folder too long to name is refused whole, and a drive's root that isn't there is no folder.
   EXPECT_TRUE(FAILS_WITH(CreateFolderTree(machine.Path(std::string(300, 'l')).c_str()), FALSE,
                          ERROR_FILENAME_EXCED_RANGE));
-  EXPECT_FALSE(CreateFolderTree("Q:\\"));
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(log.Entries().size(), 3u) << "nothing made";
+  EXPECT_TRUE(FAILS_WITH(CreateFolderTree("Q:\\"), FALSE, ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(log.Entries(), made) << "nothing more made";
 }
 
 TEST_F(FileActionsTest, CleanupLeavesAFolderWithAReadOnlyFile) {
@@ -112,8 +107,8 @@ TEST_F(FileActionsTest, CleanupLeavesAFolderWithAReadOnlyFile) {
   Put(dir + "\\ro", "r");
   ASSERT_TRUE(SetFileAttributesA((dir + "\\ro").c_str(), FILE_ATTRIBUTE_READONLY));
   EXPECT_FALSE(CleanupFolder(dir.c_str()));
-  EXPECT_TRUE(LoggedAnywhere("] Cleanup files err  " + dir));
-  EXPECT_TRUE(TestMachine::Exists(dir + "\\ro")) << "no attribute is cleared";
+  EXPECT_TRUE(Logged("] Cleanup files err  " + dir, true));
+  EXPECT_EQ(Tree(dir), "ro=r") << "no attribute is cleared";
   SetFileAttributesA((dir + "\\ro").c_str(), FILE_ATTRIBUTE_NORMAL);
   EXPECT_TRUE(CleanupFolder(dir.c_str()));
   EXPECT_FALSE(CleanupFolder(nullptr));
@@ -121,35 +116,27 @@ TEST_F(FileActionsTest, CleanupLeavesAFolderWithAReadOnlyFile) {
 
 // Targets held open without write sharing, and folders, can't be written: the lock probe counts
 // them, and the move leaves them and their sources for the restart (read-only targets are the
-// e2e row ReadOnlyTarget).
+// e2e row ReadOnlyTarget). A copy overwrites, and keeps its source.
 TEST_F(FileActionsTest, ProbeAndMoveCountTargetsThatCannotBeWritten) {
-  std::string dest = Folder("dest");
-  for (const char* name : {"free", "held"}) {
-    Put(machine.Path(name), std::string("new ") + name);
-    Put(dest + "\\" + name, "old");
+  std::string src = Folder("src"), dest = Folder("dest");
+  for (const std::string& dir : {src, dest}) {
+    ASSERT_TRUE(CreateDirectoryA((dir + "\\folder").c_str(), nullptr));
+    for (const char* name : {"free", "held"}) Put(dir + "\\" + name, dir == src ? "new" : "old");
   }
-  ASSERT_TRUE(CreateDirectoryA((dest + "\\folder").c_str(), nullptr));
-  ASSERT_TRUE(CreateDirectoryA(machine.Path("folder").c_str(), nullptr));
   HeldByChild held(machine.Dir(), "file \"" + dest + "\\held\" 0x80000000 1");
   ASSERT_EQ(held.Ready(), "ok");
-
   for (const char* name : {"missing", "free", "held", "folder"})
     EXPECT_EQ(ActCheckLocked(("C:\\src\\" + std::string(name)).c_str(), dest.c_str()), 1) << name;
   EXPECT_EQ(LockedFileCount, 2) << "held and folder";
   LockedFileCount = 0;
   for (const char* name : {"free", "held", "folder"})
-    EXPECT_EQ(ActMoveFile(machine.Path(name).c_str(), dest.c_str()), 1) << name;
+    EXPECT_EQ(ActMoveFile((src + "\\" + name).c_str(), dest.c_str()), 1) << name;
   EXPECT_EQ(LockedFileCount, 2) << "held and folder";
-  EXPECT_FALSE(TestMachine::Exists(machine.Path("free")));
-  EXPECT_EQ(Read(dest + "\\free"), "new free");
-  EXPECT_TRUE(TestMachine::Exists(machine.Path("held"))) << "the source stays";
-  EXPECT_EQ(Read(dest + "\\held"), "old");
+  EXPECT_EQ(Tree(src), "folder/ held=new");
+  EXPECT_EQ(Tree(dest), "folder/ free=new held=old");
   held.Release();
-
-  // A copy overwrites, and keeps its source.
-  EXPECT_NE(ActCopyFile(machine.Path("held").c_str(), dest.c_str()), 0);
-  EXPECT_EQ(Read(dest + "\\held"), "new held");
-  EXPECT_TRUE(TestMachine::Exists(machine.Path("held")));
+  EXPECT_NE(ActCopyFile((src + "\\held").c_str(), dest.c_str()), 0);
+  EXPECT_EQ(Tree(src) + " | " + Tree(dest), "folder/ held=new | folder/ free=new held=new");
 }
 
 #ifndef _WIN32
@@ -175,7 +162,7 @@ TEST_F(FileActionsTest, HostSameTickNameAndFailingListingEnd) {
   winsim::ClearFaults();
   EXPECT_TRUE(Logged("[15] File operation failed for  " + w + "\\x: "))
       << "the last path formed, with the error that ended the listing";
-  EXPECT_TRUE(TestMachine::Exists(w + "\\y"));
+  EXPECT_EQ(Tree(w), "y=y");
 
   // A folder held for a moment (a console host that still has it as its working folder) is
   // waited for; one held for good is reported after about two seconds.

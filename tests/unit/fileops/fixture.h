@@ -23,17 +23,11 @@ class FileopsTest : public ::testing::Test {
     SilentMode = true;  // reports go to the log only
   }
   ~FileopsTest() override { SilentMode = false; }
-  // Whether some log entry starts with prefix.
-  bool Logged(const std::string& prefix) const {
-    std::vector<std::string> entries = log.Entries();
-    return std::any_of(entries.begin(), entries.end(),
-                       [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
-  }
-  // Whether some log entry contains part.
-  bool LoggedAnywhere(const std::string& part) const {
-    std::vector<std::string> entries = log.Entries();
-    return std::any_of(entries.begin(), entries.end(),
-                       [&](const std::string& e) { return e.find(part) != std::string::npos; });
+  // Whether some log entry starts with text (anywhere: holds it).
+  bool Logged(const std::string& text, bool anywhere = false) const {
+    for (const std::string& e : log.Entries())
+      if (anywhere ? e.find(text) != std::string::npos : e.rfind(text, 0) == 0) return true;
+    return false;
   }
   // A fresh empty folder of the test (the test's own folder holds the captured log).
   std::string Folder(const std::string& name) {
@@ -44,10 +38,27 @@ class FileopsTest : public ::testing::Test {
   static void Put(const std::string& path, const std::string& bytes) {
     ASSERT_TRUE(TestMachine::WriteBytes(path, bytes)) << path;
   }
-  std::string Read(const std::string& path) const {
+  static std::string Read(const std::string& path) {
     std::string bytes;
     TestMachine::ReadBytes(path, &bytes);
     return bytes;
+  }
+  // What folder holds, sorted by name: "name=bytes" for a file, "name/" for a folder.
+  static std::string Tree(const std::string& folder) {
+    std::vector<std::string> entries;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found)) {
+      std::string name = found.cFileName, path = folder + "\\" + name;
+      if (name == "." || name == "..") continue;
+      entries.push_back(
+          found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? name + "/" : name + "=" + Read(path));
+    }
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    std::sort(entries.begin(), entries.end());
+    std::string tree;
+    for (const std::string& e : entries) tree += (tree.empty() ? "" : " ") + e;
+    return tree;
   }
   // A folder path of 250 characters that names dir through detours: its mask still fits in
   // MAX_PATH, a name of about 30 characters added to it does not.

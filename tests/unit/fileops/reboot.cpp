@@ -18,30 +18,20 @@ std::string ShortPath(const std::string& path) {
 class RebootTest : public FileopsTest {
  protected:
   RebootTest() { RebootCopyCount = 0; }
-  // The copy that the 95 family's edit is asked to schedule.
-  void MakeSource() { Put(source, "new"); }
   PendingList pending;
   Wininit wininit;
-  std::string inst = Folder("inst"), source = inst + "\\_pw1.pw_";
+  std::string inst = Folder("inst"), temp = Folder("temp"), source = inst + "\\_pw1.pw_";
 };
 
 }  // namespace
 
 TEST_F(RebootTest, CopiesAreNumberedBesideTheTargetAndNeverOverwriteAWaitingOne) {
-  std::string temp = Folder("temp");
-  Put(temp + "\\a.dll", "new a");
-  Put(temp + "\\b.dll", "new b");
-  Put(inst + "\\a.dll", "old a");
-  // An earlier run's copy, still waiting for its own replacement.
-  Put(inst + "\\_pw2.pw_", "earlier run");
-
-  EXPECT_NE(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0);
-  EXPECT_NE(ActMoveFileOnReboot((temp + "\\b.dll").c_str(), inst.c_str()), 0);
+  for (const char* name : {"a.dll", "b.dll"}) Put(temp + "\\" + name, std::string("new ") + name);
+  Put(inst + "\\a.dll", "old");
+  Put(inst + "\\_pw2.pw_", "earlier run");  // still waiting for its own replacement
+  for (const char* name : {"a.dll", "b.dll"})
+    EXPECT_NE(ActMoveFileOnReboot((temp + "\\" + name).c_str(), inst.c_str()), 0) << name;
   EXPECT_EQ(RebootCopyCount, 3);
-  EXPECT_EQ(Read(inst + "\\_pw1.pw_"), "new a");
-  EXPECT_EQ(Read(inst + "\\_pw2.pw_"), "earlier run");
-  EXPECT_EQ(Read(inst + "\\_pw3.pw_"), "new b");
-  EXPECT_EQ(Read(inst + "\\a.dll"), "old a") << "replaced only at the next start";
   const std::string scheduled = PendingPair(inst + "\\_pw1.pw_", inst + "\\a.dll") +
                                 PendingPair(inst + "\\_pw3.pw_", inst + "\\b.dll") + '\0';
   EXPECT_EQ(pending.Added(), scheduled);
@@ -53,13 +43,14 @@ TEST_F(RebootTest, CopiesAreNumberedBesideTheTargetAndNeverOverwriteAWaitingOne)
   EXPECT_EQ(RebootCopyCount, 4);
   EXPECT_TRUE(Logged("[2] ActMoveFileOnReboot() - can't copy to " + inst + "\\_pw4.pw_"));
   // A target that cannot be named within MAX_PATH is refused before any copy is made.
-  std::string distant = LongWayTo(inst);
-  Put(temp + "\\a-name-of-thirty-characters.x", "x");
-  EXPECT_EQ(
-      ActMoveFileOnReboot((temp + "\\a-name-of-thirty-characters.x").c_str(), distant.c_str()), 0);
+  std::string distant = LongWayTo(inst), thirty = temp + "\\a-name-of-thirty-characters.x";
+  Put(thirty, "x");
+  EXPECT_EQ(ActMoveFileOnReboot(thirty.c_str(), distant.c_str()), 0);
   EXPECT_TRUE(Logged("[CE] ActMoveFileOnReboot() - can't copy to " + distant));
   EXPECT_EQ(RebootCopyCount, 4);
   EXPECT_EQ(pending.Added(), scheduled);
+  EXPECT_EQ(Tree(inst), "_pw1.pw_=new a.dll _pw2.pw_=earlier run _pw3.pw_=new b.dll a.dll=old")
+      << "the target is replaced only at the next start";
 }
 
 // A copy left by a run cut short goes at the next start; one that an earlier run scheduled is
@@ -78,66 +69,50 @@ TEST_F(RebootTest, StaleCopiesGoAtTheNextStartAfterTheirOwnReplacement) {
   EXPECT_EQ(Read(inst + "\\_pw7.pw_"), "_pw7.pw_") << "deleted only at the next start";
 }
 
-TEST_F(RebootTest, WininitGetsItsRenameSectionWhereverItStands) {
-  std::string target = inst + "\\a.dll";
-  MakeSource();
-  Put(target, "old");
-  const std::string line = ShortPath(target) + "=" + ShortPath(source) + "\r\n";
+// "@" in the expected text stands for the line "short target=short source" (NUL: delete).
+TEST_F(RebootTest, WininitGetsTheLineInItsRenameSectionWhereverThatStands) {
+  const std::string old = inst + "\\a.dll", longName = inst + "\\Pondwick Identities.dll";
+  for (const std::string& file : {source, old, longName}) Put(file, "old");
   struct Case {
-    const char* before;
-    std::string after;
+    const char *before, *after;
+    std::string target;
   } cases[] = {
-      {nullptr, "[Rename]\r\n" + line},
-      {"[rename]\r\nX=Y\r\n", "[rename]\r\nX=Y\r\n" + line},
-      {"[RENAME]\r\nX=Y\r\n[Other]\r\nk=v\r\n",
-       "[RENAME]\r\nX=Y\r\n" + line + "[Other]\r\nk=v\r\n"},
+      {nullptr, "[Rename]\r\n@", old},
+      {"[rename]\r\nX=Y\r\n", "[rename]\r\nX=Y\r\n@", old},
+      {"[RENAME]\r\nX=Y\r\n[Other]\r\nk=v\r\n", "[RENAME]\r\nX=Y\r\n@[Other]\r\nk=v\r\n", old},
       // A header with a lone line feed is not the section.
-      {"[Rename]\nX=Y\n", "[Rename]\nX=Y\n[Rename]\r\n" + line},
+      {"[Rename]\nX=Y\n", "[Rename]\nX=Y\n[Rename]\r\n@", old},
       // A last line without its line end is never joined to what follows it.
-      {"[Other]\r\nk=v", "[Other]\r\nk=v\r\n[Rename]\r\n" + line},
-      {"[Rename]\r\nX=Y", "[Rename]\r\nX=Y\r\n" + line},
+      {"[Other]\r\nk=v", "[Other]\r\nk=v\r\n[Rename]\r\n@", old},
+      {"[Rename]\r\nX=Y", "[Rename]\r\nX=Y\r\n@", old},
       // An empty section directly followed by the next one still gets the line.
-      {"[Rename]\r\n[Other]\r\nk=v\r\n", "[Rename]\r\n" + line + "[Other]\r\nk=v\r\n"},
+      {"[Rename]\r\n[Other]\r\nk=v\r\n", "[Rename]\r\n@[Other]\r\nk=v\r\n", old},
+      {"[Rename]\r\n", "[Rename]\r\n@", ""},
+      // A missing destination is made empty, so that it has a short name.
+      {nullptr, "[Rename]\r\n@", inst + "\\new.dll"},
+      {nullptr, "[Rename]\r\n@", longName},
   };
   for (const Case& c : cases) {
-    if (c.before)
-      ASSERT_TRUE(wininit.Write(c.before));
-    else
-      DeleteFileA(wininit.Path().c_str());
-    EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), target.c_str()), 1);
-    EXPECT_EQ(wininit.Text(), c.after) << (c.before ? c.before : "(no file)");
+    DeleteFileA(wininit.Path().c_str());
+    ASSERT_TRUE(!c.before || wininit.Write(c.before));
+    const char* target = c.target.empty() ? nullptr : c.target.c_str();
+    EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), target), 1) << c.target;
+    std::string expected = c.after;
+    expected.replace(expected.find('@'), 1,
+                     (target ? ShortPath(target) : "NUL") + "=" + ShortPath(source) + "\r\n");
+    EXPECT_EQ(wininit.Text(), expected) << (c.before ? c.before : "(no file)") << c.target;
   }
-  EXPECT_EQ(Read(target), "old");
-
-  // No destination: the source is deleted at the start.
-  ASSERT_TRUE(wininit.Write("[Rename]\r\n"));
-  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), nullptr), 1);
-  EXPECT_EQ(wininit.Text(), "[Rename]\r\nNUL=" + ShortPath(source) + "\r\n");
-}
-
-TEST_F(RebootTest, WininitDestinationIsMadeAndALongNameIsReported) {
-  MakeSource();
-  std::string made = inst + "\\new.dll";
-  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), made.c_str()), 1);
-  EXPECT_TRUE(TestMachine::Exists(made)) << "made empty, so that it has a short name";
-  EXPECT_EQ(Read(made), "");
-
-  std::string longName = inst + "\\Pondwick Identities.dll";
-  Put(longName, "old");
-  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), longName.c_str()), 1);
-  std::string shortPath = ShortPath(longName);
-  std::string shortName = GetFileNamePart(shortPath.c_str());
-  EXPECT_TRUE(LoggedAnywhere("Pondwick file '" + longName +
-                             "' is locked and will be copied after reboot as '" + shortName +
-                             "'.\nFor correct Pondwick operation"))
+  EXPECT_EQ(Tree(inst), "Pondwick Identities.dll=old _pw1.pw_=old a.dll=old new.dll=");
+  std::string shortName = GetFileNamePart(ShortPath(longName).c_str());
+  EXPECT_TRUE(Logged("Pondwick file '" + longName +
+                         "' is locked and will be copied after reboot as '" + shortName +
+                         "'.\nFor correct Pondwick operation",
+                     true))
       << "the warning, logged under SilentMode";
-  EXPECT_NE(wininit.Text().find(ShortPath(longName) + "=" + ShortPath(source) + "\r\n"),
-            std::string::npos);
-  EXPECT_EQ(Read(longName), "old");
 }
 
 TEST_F(RebootTest, WininitFailuresLeaveTheFileAsItWas) {
-  MakeSource();
+  Put(source, "new");
   ASSERT_TRUE(wininit.Write("[Rename]\r\n"));
   EXPECT_EQ(MoveFileOnReboot9x((inst + "\\gone").c_str(), nullptr), 0);
   EXPECT_TRUE(Logged("[2] MoveFileOnReboot9x() - failed to get short name for " + inst + "\\gone"));
@@ -152,50 +127,39 @@ TEST_F(RebootTest, WininitFailuresLeaveTheFileAsItWas) {
 
 #ifndef _WIN32
 
-// Where MoveFileExA is missing nothing is scheduled, and nothing logged.
-TEST_F(RebootTest, HostAMissingMoveFileExIsQuiet) {
-  MakeSource();
-  machine.SetSetting("functions", "missing", "MoveFileExA");
-  EXPECT_EQ(MoveFileOnReboot(source.c_str(), nullptr), 0);
-  EXPECT_EQ(log.Entries(), std::vector<std::string>{});
-  EXPECT_EQ(pending.Added(), "");
-}
-
-TEST_F(RebootTest, HostMappingFailuresGiveTheFileItsOldLength) {
-  const std::string other = "[Other]\r\nk=v\r\n";
-  MakeSource();
+TEST_F(RebootTest, HostFailedEditsLeaveWininitAndTheDestinationAsTheyWere) {
+  const std::string other = "[Other]\r\nk=v\r\n", failed = "] MoveFileOnReboot9x() - failed to ",
+                    ini = " " + wininit.Path();
+  Put(source, "new");
+  Put(inst + "\\old.dll", "old");
   struct Fault {
     const char* function;
     DWORD error;
-    const char *code, *step;
+    std::string line;
+    const char* target;
+  } faults[] = {
+      {"CreateFileMappingA", ERROR_NOT_ENOUGH_MEMORY, "[8" + failed + "create mapping" + ini,
+       nullptr},
+      {"MapViewOfFile", ERROR_NOT_ENOUGH_MEMORY, "[8" + failed + "map view" + ini, nullptr},
+      // Uncut, the edit is followed by the mapping's zeros: nothing a start can count on.
+      {"SetEndOfFile", ERROR_DISK_FULL, "[70" + failed + "cut" + ini, nullptr},
+      // The empty destination made for its short name goes again; one that was there stays.
+      {"GetShortPathNameA", ERROR_NOT_ENOUGH_MEMORY,
+       "[8" + failed + "get short name for " + inst + "\\new.dll", "new.dll"},
+      {"CreateFileMappingA", ERROR_NOT_ENOUGH_MEMORY, "[8" + failed + "create mapping" + ini,
+       "old.dll"},
   };
-  for (const Fault& f :
-       {Fault{"CreateFileMappingA", ERROR_NOT_ENOUGH_MEMORY, "[8]", "create mapping"},
-        Fault{"MapViewOfFile", ERROR_NOT_ENOUGH_MEMORY, "[8]", "map view"},
-        Fault{"SetEndOfFile", ERROR_DISK_FULL, "[70]", "cut"}}) {
+  for (const Fault& f : faults) {
     ASSERT_TRUE(wininit.Write(other));
     FailNext(f.function, f.error);
-    EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), nullptr), 0) << f.function;
-    EXPECT_TRUE(Logged(std::string(f.code) + " MoveFileOnReboot9x() - failed to " + f.step + " " +
-                       wininit.Path()));
-    // Uncut, the edit is followed by the mapping's zeros: nothing a start can count on.
+    std::string target = f.target ? inst + "\\" + f.target : "";
+    EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), f.target ? target.c_str() : nullptr), 0) << f.line;
+    EXPECT_TRUE(Logged(f.line)) << f.line;
     if (f.error != ERROR_DISK_FULL) {
-      EXPECT_EQ(wininit.Text(), other) << f.function << ": no zeros left behind";
+      EXPECT_EQ(wininit.Text(), other) << f.line;
     }
   }
-  ASSERT_TRUE(wininit.Write(other));
-
-  FailNext("GetShortPathNameA", ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), (inst + "\\new.dll").c_str()), 0);
-  EXPECT_TRUE(
-      Logged("[8] MoveFileOnReboot9x() - failed to get short name for " + inst + "\\new.dll"));
-  EXPECT_FALSE(TestMachine::Exists(inst + "\\new.dll")) << "the empty destination goes again";
-  EXPECT_EQ(wininit.Text(), other);
-  // A destination that was there before stays, whatever fails.
-  Put(inst + "\\old.dll", "old");
-  FailNext("CreateFileMappingA", ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), (inst + "\\old.dll").c_str()), 0);
-  EXPECT_EQ(Read(inst + "\\old.dll"), "old");
+  EXPECT_EQ(Tree(inst), "_pw1.pw_=new old.dll=old");
 
   // Short paths longer than their long ones ("+" becomes "_~1"): a line that would not fit is
   // refused rather than cut into another rename.
@@ -205,16 +169,22 @@ TEST_F(RebootTest, HostMappingFailuresGiveTheFileItsOldLength) {
   Put(deep + "\\s", "new");
   EXPECT_EQ(MoveFileOnReboot9x((deep + "\\s").c_str(), (deep + "\\d").c_str()), 0);
   EXPECT_TRUE(Logged("[6F] MoveFileOnReboot9x() - ini line  " + ShortPath(deep + "\\s")));
-  EXPECT_FALSE(TestMachine::Exists(deep + "\\d")) << "the empty destination goes again";
+  EXPECT_EQ(Tree(deep), "s=new") << "the empty destination goes again";
   EXPECT_EQ(wininit.Text(), other);
 }
 
 // A copy that can't be scheduled would wait beside its target for good: it goes again, and the
 // target keeps its old bytes.
 TEST_F(RebootTest, HostACopyWhoseReplacementCannotBeScheduledIsRemoved) {
-  std::string temp = Folder("temp"), target = inst + "\\a.dll";
+  std::string target = inst + "\\a.dll";
   Put(temp + "\\a.dll", "new a");
   Put(target, "old a");
+  // Where MoveFileExA is missing nothing is scheduled, and nothing logged.
+  machine.SetSetting("functions", "missing", "MoveFileExA");
+  EXPECT_EQ(MoveFileOnReboot(target.c_str(), nullptr), 0);
+  EXPECT_EQ(log.Entries(), std::vector<std::string>{});
+  machine.SetSetting("functions", "missing", "");
+
   ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
   FailNext("MoveFileExA", ERROR_ACCESS_DENIED);
   EXPECT_TRUE(FAILS_WITH(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0,
@@ -222,8 +192,7 @@ TEST_F(RebootTest, HostACopyWhoseReplacementCannotBeScheduledIsRemoved) {
       << "the scheduling's error, for the caller";
   winsim::ClearFaults();
   EXPECT_TRUE(Logged("[5] MoveFileOnRebootNT() - MoveFileEx  FAIL"));
-  EXPECT_FALSE(TestMachine::Exists(inst + "\\_pw1.pw_"));
-  EXPECT_EQ(Read(target), "old a");
+  EXPECT_EQ(Tree(inst), "a.dll=old a");
   EXPECT_TRUE(GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY)
       << "a target whose replacement is not scheduled keeps its attribute";
   EXPECT_EQ(pending.Added(), "");
@@ -234,9 +203,6 @@ TEST_F(RebootTest, HostACopyWhoseReplacementCannotBeScheduledIsRemoved) {
   EXPECT_EQ(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0);
   winsim::ClearFaults();
   EXPECT_TRUE(Logged("[5] ActMoveFileOnReboot() - can't clear read-only " + target));
-  EXPECT_FALSE(TestMachine::Exists(inst + "\\_pw2.pw_"));
-  EXPECT_NE(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0);
-  EXPECT_FALSE(GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY);
-  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(Tree(inst), "a.dll=old a");
 }
 #endif

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/support/test_machine.h"
 #ifndef _WIN32
 #include "platform/posix/winsim.h"
@@ -20,31 +22,11 @@ TEST(SystemProbesTest, TheRunningSystemIsNtAndGivesAVerdict) {
 
 #ifndef _WIN32
 
-TEST(SystemProbesTest, HostVersionsAndTheirFamilies) {
+TEST(SystemProbesTest, HostVersionsFamiliesAndAdminVerdicts) {
   TestMachine machine;
   struct Case {
-    const char* version;
-    const char* extended;
-    BOOL nt;
-    DWORD number;
-  } cases[] = {{"5.1", "yes", 1, 0x501}, {"98", "yes", 0, 0x40A}, {"nt4", "no", 0, 0}};
-  for (const Case& c : cases) {
-    machine.SetSetting("windows", "version", c.version);
-    machine.SetSetting("windows", "extended", c.extended);
-    EXPECT_EQ(IsWindowsNT(), c.nt) << c.version;
-    EXPECT_EQ(GetWindowsVersion(), c.number) << c.version;
-  }
-}
-
-TEST(SystemProbesTest, HostAdminVerdictsOnBothWays) {
-  TestMachine machine;
-  struct Case {
-    const char* admin;
-    const char* missing;  // functions missing
-    const char* groups;
-    BOOL preset;
-    BOOL result;
-    BOOL flag;
+    const char *admin, *missing, *groups;  // the functions missing; the token's extra groups
+    BOOL preset, result, flag;
     unsigned tokenReads;
   } cases[] = {
       {"yes", "", "0", 0, 1, 1, 0},
@@ -56,14 +38,15 @@ TEST(SystemProbesTest, HostAdminVerdictsOnBothWays) {
       {"yes", "CheckTokenMembership,OpenProcessToken", "0", 0, 0, 0, 0},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.admin) + " " + c.missing + " " + c.groups);
     machine.SetSetting("security", "admin", c.admin);
     machine.SetSetting("security", "groups", c.groups);
     machine.SetSetting("functions", "missing", c.missing);
     winsim::ClearFaults();
     BOOL flag = c.preset;
-    EXPECT_EQ(CheckAdminRights(&flag), c.result) << c.admin << " " << c.missing << " " << c.groups;
-    EXPECT_EQ(flag, c.flag) << c.admin << " " << c.missing << " " << c.groups;
-    EXPECT_EQ(winsim::CallCount("GetTokenInformation"), c.tokenReads) << c.groups;
+    EXPECT_EQ(CheckAdminRights(&flag), c.result);
+    EXPECT_EQ(flag, c.flag);
+    EXPECT_EQ(winsim::CallCount("GetTokenInformation"), c.tokenReads);
   }
 
   // The 95 family: everybody is an administrator, and no token is touched.
@@ -89,6 +72,14 @@ TEST(SystemProbesTest, HostAdminVerdictsOnBothWays) {
     EXPECT_EQ(flag, 5) << fault.first;
   }
   winsim::ClearFaults();
+
+  for (auto v : {std::make_tuple("5.1", "yes", 1, 0x501u), std::make_tuple("98", "yes", 0, 0x40Au),
+                 std::make_tuple("nt4", "no", 0, 0u)}) {
+    machine.SetSetting("windows", "version", std::get<0>(v));
+    machine.SetSetting("windows", "extended", std::get<1>(v));
+    EXPECT_EQ(IsWindowsNT(), std::get<2>(v)) << std::get<0>(v);
+    EXPECT_EQ(GetWindowsVersion(), std::get<3>(v)) << std::get<0>(v);
+  }
 }
 
 #endif
