@@ -1,8 +1,7 @@
 /*
- * The installation sequence in this process, over a setup file built with pwpack's writer: the
- * paths that whole installs (tests/e2e) reach only awkwardly (over-long paths, refused system
- * calls). The programs it starts are small scripts that record how they were started.
- * Host only: the setup's module is named through WINSIM_MODULE, and faults need the host layer.
+ * The installation sequence in this process, over a setup built with pwpack's writer: what whole
+ * installs (tests/e2e) reach only awkwardly (over-long paths, refused calls). Its programs are
+ * scripts that record how they were started. Host only: WINSIM_MODULE names the setup's module.
  */
 #ifndef _WIN32
 
@@ -50,12 +49,10 @@ std::vector<std::string> Listing(const std::string& folder) {
   std::vector<std::string> names;
   WIN32_FIND_DATAA found;
   HANDLE listing = FindFirstFileA((folder + "\\*.*").c_str(), &found);
-  if (listing == INVALID_HANDLE_VALUE) return names;
-  do {
-    std::string name = found.cFileName;
-    if (name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileA(listing, &found));
-  FindClose(listing);
+  for (BOOL more = listing != INVALID_HANDLE_VALUE; more; more = FindNextFileA(listing, &found))
+    if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, ".."))
+      names.push_back(found.cFileName);
+  if (listing != INVALID_HANDLE_VALUE) FindClose(listing);
   return names;
 }
 
@@ -86,11 +83,10 @@ class RunSfxTest : public ::testing::Test {
            machine_.HostPathOfC(machine_.Path(record)) + "'\n";
   }
   void WriteSetup(bool portable, const std::string& langName = "de.lng") {
-    std::vector<pwpack::Block> blocks = {{"pondwick",
-                                          Packed({{"pwwipeout.exe", Recorder("config.txt")},
-                                                  {"identities.exe", Recorder("product.txt")},
-                                                  {"pondwick.dll", "library"}}),
-                                          true},
+    std::string pondwick = Packed({{"pwwipeout.exe", Recorder("config.txt")},
+                                   {"identities.exe", Recorder("product.txt")},
+                                   {"pondwick.dll", "library"}});
+    std::vector<pwpack::Block> blocks = {{"pondwick", pondwick, true},
                                          {"langs", Packed({{langName, "deutsch"}}), true},
                                          {"affid", "affiliate 42", false}};
     if (portable) blocks.push_back({"portable", Packed({{"roam.dat", "roaming"}}), true});
@@ -106,18 +102,16 @@ class RunSfxTest : public ::testing::Test {
     std::string bytes;
     return TestMachine::ReadBytes(machine_.Path(name), &bytes) ? bytes : "(missing)";
   }
-  // What is left in the temporary folder's base: nothing once TempFolder is gone.
-  std::vector<std::string> TempEntries() const { return Listing(temp_); }
   // The mapping is closed on the way out: an open file could not be deleted.
   void ExpectSetupFileReleased() { EXPECT_TRUE(DeleteFileA(setup_.c_str())) << GetLastError(); }
   enum Match { kWhole, kStart, kPart };
   // Whether some log entry is text, starts with it or holds it.
   bool Logged(const std::string& text, Match match = kWhole) const {
-    for (const std::string& entry : log_.Entries()) {
-      size_t at = entry.find(text);
-      if (match == kWhole ? entry == text : match == kStart ? at == 0 : at != std::string::npos)
+    for (const std::string& e : log_.Entries())
+      if (match == kWhole
+              ? e == text
+              : e.find(text) == 0 || (match == kPart && e.find(text) != std::string::npos))
         return true;
-    }
     return false;
   }
 
@@ -131,40 +125,35 @@ class RunSfxTest : public ::testing::Test {
 
 }  // namespace
 
-// The listing of TempFolder breaks off while the files are moved: what it did not reach is
-// neither lost with TempFolder nor taken for installed, but left for the restart.
+// A listing of TempFolder that breaks off while the files are moved: what it did not reach is
+// neither lost nor taken for installed, but left for the restart.
 TEST_F(RunSfxTest, HostAMoveWhoseListingBreaksOffIsFinishedByTheRestart) {
-  // The look for the longest name and the check walk each take "..", five files and the end;
-  // the move walk's third call fails.
+  // The longest-name look and the check walk each take "..", five files and the end.
   winsim::SetFault("FindNextFileA", 17, ERROR_NOT_ENOUGH_MEMORY);
   ASSERT_EQ(Run("/silent"), 0);
   winsim::ClearFaults();
-  EXPECT_TRUE(Logged("[8] File operation failed for ", kStart))
-      << "the walk reports the broken listing";
+  EXPECT_TRUE(Logged("[8] File operation failed for ", kStart));
   EXPECT_TRUE(Logged("[0] !!! REBOOT required "));
   EXPECT_EQ(Read("product.txt"), "(missing)") << "the product waits for the restart";
-  // Whatever was not moved now has a copy beside its target, scheduled to replace it.
   EXPECT_EQ(Listing(install_).size(), 5u) << "each file moved, or copied beside its target";
-  EXPECT_FALSE(TempEntries().empty()) << "TempFolder stays until the restart deletes it";
+  EXPECT_FALSE(Listing(temp_).empty()) << "TempFolder stays until the restart deletes it";
 }
 
-// TempFolder never stays for good: one that can't be removed at the end goes at the next start;
-// on the restart path, one whose deletion can't be scheduled goes at once, since its files have
-// their copies beside their targets by then.
+// TempFolder never stays for good: one that can't be removed goes at the next start; on the
+// restart path, one whose deletion can't be scheduled goes at once (its files have their copies).
 TEST_F(RunSfxTest, HostTempFolderNeverStaysForGood) {
   PendingList pending;
   winsim::SetFault("RemoveDirectoryA", 1, ERROR_ACCESS_DENIED);
   ASSERT_EQ(Run("/silent"), 0);
   winsim::ClearFaults();
-  std::vector<std::string> left = TempEntries();
+  std::vector<std::string> left = Listing(temp_);
   ASSERT_EQ(left.size(), 1u);
   EXPECT_TRUE(Logged("[5] Cleanup folder err  " + temp_ + "\\" + left[0]));
   EXPECT_EQ(pending.Added(), PendingPair(temp_ + "\\" + left[0], "") + '\0');
   EXPECT_EQ(Read("Install\\pondwick.dll"), "library");
   RemoveDirectoryA((temp_ + "\\" + left[0]).c_str());
 
-  // pondwick.dll held open: its copy is scheduled (the first request), then TempFolder's file
-  // (the second); TempFolder's own request fails.
+  // pondwick.dll held open: its copy and TempFolder's file are scheduled, TempFolder itself not.
   std::string held = install_ + "\\pondwick.dll";
   auto hold = [&] {
     return CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
@@ -179,10 +168,10 @@ TEST_F(RunSfxTest, HostTempFolderNeverStaysForGood) {
   CloseHandle(holder);
   EXPECT_TRUE(Logged("[0] !!! REBOOT required "));
   EXPECT_NE(pending.Added().find(PendingPair(install_ + "\\_pw1.pw_", held)), std::string::npos);
-  EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed at once";
+  EXPECT_TRUE(Listing(temp_).empty()) << "TempFolder removed at once";
 
-  // The same restart, but the product's start after it can't be written: the files are
-  // scheduled all the same, and the user is told.
+  // The product's start after the restart can't be written: the files are scheduled all the
+  // same, and the user is told.
   winsim::ClearFaults();
   holder = hold();
   ASSERT_EQ(Run("/silent"), 0);
@@ -198,29 +187,26 @@ TEST_F(RunSfxTest, HostTempFolderNeverStaysForGood) {
 }
 
 // The portable edition has no restart to finish a move whose listing failed: it stops with -5
-// instead of running an incomplete product. A copy it can't delete afterwards is logged.
+// rather than run an incomplete product. A copy it can't delete afterwards is logged.
 TEST_F(RunSfxTest, HostPortableEditionStopsWhenTheMoveIsLeftUnfinished) {
   WriteSetup(true);
   SetValue(names::kFolderPortable, install_);
   std::string root = machine_.Path("Roam");
   CreateDirectoryA(root.c_str(), nullptr);
   SetValue(names::kPortableRoot, root);
-  // The first listing of TempFolder looks for the longest name, then the installation folder is
-  // looked through for copies an earlier run left, then TempFolder is probed for locks; the
-  // fourth listing, the move, fails at once.
+  // Listings: the longest name, the earlier run's copies, the lock probe, then the move.
   winsim::ClearFaults();
   winsim::SetFault("FindFirstFileA", 4, ERROR_PATH_NOT_FOUND);
   ASSERT_EQ(Run(""), kResultFilesLocked);
   winsim::ClearFaults();
-  EXPECT_TRUE(Logged("[3] Can't find any files matching  " + temp_, kStart))
-      << "the walk reports the listing";
+  EXPECT_TRUE(Logged("[3] Can't find any files matching  " + temp_, kStart));
   EXPECT_TRUE(Logged("[0] Some files remain locked in  " + install_));
   EXPECT_EQ(Read("product.txt"), "(missing)");
   EXPECT_EQ(Read("Roam\\roam.dat"), "(missing)") << "stopped before the portable files";
-  EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed";
+  EXPECT_TRUE(Listing(temp_).empty()) << "TempFolder removed";
 
-  // A clean run counts its deletions; the last three are the product's copies in the temporary
-  // path, made to fail: they stay until the next start, and then go.
+  // A clean run counts its deletions; the last three, the product's copies in the temporary
+  // path, made to fail, are deleted at the next start.
   ASSERT_EQ(Run(""), 0);
   unsigned deletions = winsim::CallCount("DeleteFileA");
   winsim::ClearFaults();
@@ -238,8 +224,8 @@ TEST_F(RunSfxTest, HostPortableEditionStopsWhenTheMoveIsLeftUnfinished) {
   ExpectSetupFileReleased();
 }
 
-// Paths formed from the installation folder or the temporary path are refused when they do not
-// fit, never cut: a cut path names another file.
+// Paths formed from the installation folder or the temporary path that do not fit are refused,
+// never cut: a cut path names another file.
 TEST_F(RunSfxTest, HostPathsThatDoNotFitAreRefusedNotCut) {
   // A system temporary folder whose name does not fit counts as none.
   machine_.SetSetting("windows", "temp", "C:\\" + std::string(260, 't'));
@@ -247,8 +233,8 @@ TEST_F(RunSfxTest, HostPathsThatDoNotFitAreRefusedNotCut) {
   EXPECT_TRUE(Logged("[CE] Can't get temp path, will try " + machine_.Path("_pw")));
   EXPECT_TRUE(Logged("[0] GetTempPath:  " + machine_.Path("_pw")));
 
-  // A temporary folder so deep that no name of the payload fits in TempFolder: the unpack is
-  // refused, and TempFolder goes, at once or (when it is too deep to be listed) at the next start.
+  // No name of the payload fits in TempFolder: the unpack is refused, and TempFolder goes, at
+  // once or (when too deep to be listed) at the next start.
   std::string deep = machine_.Dir() + "\\" + std::string(243 - machine_.Dir().size(), 'd');
   ASSERT_TRUE(CreateFolderTree(deep.c_str()));
   machine_.SetSetting("windows", "temp", deep);
@@ -258,8 +244,7 @@ TEST_F(RunSfxTest, HostPathsThatDoNotFitAreRefusedNotCut) {
   EXPECT_EQ(pending.Added(), left.empty() ? "" : PendingPair(deep + "\\" + left[0], "") + '\0');
   machine_.SetSetting("windows", "temp", temp_);
 
-  // The longest name unpacked decides, not the product's program: 238 + 1 + 21 is too long, where
-  // 238 + 1 + 14 would fit.
+  // The longest name unpacked decides: 238 + 1 + 21 is too long, where 238 + 1 + 14 would fit.
   std::string folder = install_ + "\\" + std::string(238 - install_.size() - 1, 'f');
   WriteSetup(false, "deutsch-schweiz-1.lng");
   SetValue(names::kFolder, folder);
@@ -269,46 +254,44 @@ TEST_F(RunSfxTest, HostPathsThatDoNotFitAreRefusedNotCut) {
 }
 
 // Refused system calls end the run with the step's own result, and every way out releases the
-// setup file.
+// setup file. The last case is a configuration program that leaves the folder empty, without
+// any failure of its own.
 TEST_F(RunSfxTest, HostRefusedCallsEndTheRunCleanly) {
   struct Case {
-    const char* function;
-    unsigned nth;
-    DWORD error;
+    const char *function, *line;  // line: (part of) a log line the failure leaves
+    DWORD nth, error;
     HRESULT result;
-    const char* line;  // a log line the failure leaves
   } cases[] = {
-      {"MapViewOfFile", 1, ERROR_NOT_ENOUGH_MEMORY, E_FAIL, "Can't extract from SFX "},
-      {"CreateDirectoryA", 1, ERROR_ACCESS_DENIED, kResultStopped,
-       "Can't create temp folder to unpack files"},
-      {"CreateDirectoryA", 2, ERROR_ACCESS_DENIED, kResultNoFolder, "Can't create folder "},
-      {"CreateProcessA", 1, ERROR_ACCESS_DENIED, (HRESULT)0x80070005, "failed to run "},
-      {"RegCreateKeyExA", 1, ERROR_ACCESS_DENIED, kResultNoFolder,
-       "Installation folder is not specified."},
+      {"MapViewOfFile", "] Can't extract from SFX ", 1, ERROR_NOT_ENOUGH_MEMORY, E_FAIL},
+      {"CreateDirectoryA", "] Can't create temp folder to unpack files", 1, ERROR_ACCESS_DENIED,
+       kResultStopped},
+      {"CreateDirectoryA", "] Can't create folder ", 2, ERROR_ACCESS_DENIED, kResultNoFolder},
+      {"CreateProcessA", "] failed to run ", 1, ERROR_ACCESS_DENIED, (HRESULT)0x80070005},
+      {"RegCreateKeyExA", "] Installation folder is not specified.", 1, ERROR_ACCESS_DENIED,
+       kResultNoFolder},
+      {"",
+       "[0] Installation folder is not specified. Please, run Setup again and report this "
+       "error to support@pondwick.example ",
+       0, 0, kResultNoFolder},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.function);
     WriteSetup(false);
     winsim::ClearFaults();
-    // Every folder from the nth on can't be made (both tries at the temporary folder, or the
-    // installation folder), and only the nth call of the others fails.
-    winsim::SetFault(c.function, c.nth, c.error, std::string(c.function) == "CreateDirectoryA");
+    // Every folder from the nth on fails (both tries at the temporary folder, or the
+    // installation folder); of the others only the nth call.
+    if (*c.function)
+      winsim::SetFault(c.function, c.nth, c.error, std::string(c.function) == "CreateDirectoryA");
+    else
+      SetValue(names::kFolder, "");
     EXPECT_EQ(Run(""), c.result);
     winsim::ClearFaults();
-    EXPECT_TRUE(Logged("] " + std::string(c.line), kPart)) << c.line;
-    EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed";
+    EXPECT_TRUE(Logged(c.line, *c.function ? kPart : kWhole)) << c.line;
+    EXPECT_TRUE(Listing(temp_).empty()) << "TempFolder removed";
     EXPECT_EQ(Read("product.txt"), "(missing)");
+    EXPECT_FALSE(TestMachine::Exists(install_)) << "nothing made";
     ExpectSetupFileReleased();
   }
-
-  // A configuration program that leaves the folder empty, without any failure of its own.
-  WriteSetup(false);
-  SetValue(names::kFolder, "");
-  EXPECT_EQ(Run(""), kResultNoFolder);
-  EXPECT_TRUE(Logged("[0] Installation folder is not specified. Please, run Setup again and "
-                     "report this error to support@pondwick.example "));
-  EXPECT_TRUE(TempEntries().empty()) << "TempFolder removed";
-  EXPECT_FALSE(TestMachine::Exists(install_)) << "nothing made";
 }
 
 #endif

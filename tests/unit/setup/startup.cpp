@@ -1,10 +1,14 @@
-/* Start-up: the option search, the command-line tail, the IE test and the steps in order. */
+/*
+ * Start-up: the option search, the command-line tail, the IE test and the steps in order; and the
+ * setup program itself, started as another process, where this process cannot stand in for it.
+ */
 #include "setup/startup.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "setup/product_names.h"
 #include "support/log.h"
@@ -21,6 +25,7 @@ namespace {
 
 const char kEvent[] = "{6F2A9C41-0B7E-4D3A-9E15-C84B27D03A6E}-PwSetup";
 const char kLog[] = "C:\\_pw\\_pw.log";
+const int kSequenceResult = (int)0x80070020;  // FakeRunSfx's
 
 // What the installation sequence saw when start-up called it.
 struct Seen {
@@ -40,8 +45,24 @@ HRESULT FakeRunSfx(char* tail) {
   g_seen.calls++;
   g_seen.tail = tail;
   g_seen.eventHeld = EventExists();
-  return (HRESULT)0x80070020;
+  return kSequenceResult;
 }
+
+#ifdef _WIN32
+DWORD g_childId;
+int g_childWindows;
+
+// Counts the child's visible windows; a box among them is answered, so that the child can end.
+BOOL CALLBACK CountWindow(HWND window, LPARAM) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == g_childId && IsWindowVisible(window)) {
+    g_childWindows++;
+    PostMessageA(window, WM_COMMAND, IDOK, 0);
+  }
+  return TRUE;
+}
+#endif
 
 #ifndef _WIN32
 // Internet Explorer's version value, of size bytes (its text and terminator unless given); no
@@ -90,37 +111,31 @@ class StartupTest : public ::testing::Test {
 
 }  // namespace
 
-TEST(FindStringNoCaseTest, FindsAnyCaseAnywhereAndRestoresTheText) {
+TEST(StartupParsingTest, OptionsTailAndInternetExplorerVersion) {
+  // An option is found in any case, anywhere, and the text is left as it was.
   char text[] = "/home=C:\\x /SILENTly /Reboot";
   EXPECT_EQ(FindStringNoCase(text, "/silent"), text + 11);
   EXPECT_EQ(FindStringNoCase(text, "/reboot"), text + 21);
   EXPECT_EQ(FindStringNoCase(text, "/help"), nullptr);
   EXPECT_EQ(FindStringNoCase(text, "/Reboot "), nullptr) << "longer than what remains";
   EXPECT_STREQ(text, "/home=C:\\x /SILENTly /Reboot");
-  char question[] = "x/?y";
+  char question[] = "x/?y", empty[] = "";
   EXPECT_EQ(FindStringNoCase(question, "/?"), question + 1);
-  char empty[] = "";
   EXPECT_EQ(FindStringNoCase(empty, "/?"), nullptr);
   EXPECT_EQ(FindStringNoCase(nullptr, "/?"), nullptr);
-}
 
-TEST(CommandLineTailTest, SkipsTheProgramNameAndTheBlanksAfterIt) {
-  struct Case {
-    const char* line;
-    const char* tail;
-  } cases[] = {{"\"C:\\Program Files\\setup.exe\"  /silent /x", "/silent /x"},
-               {"setup.exe\t /reboot", "/reboot"},
-               {"\"C:\\a b\\setup.exe\"/help", "/help"},
-               {"\"unclosed name /silent", ""},
-               {"setup.exe", ""},
-               {"setup.exe \x01\x1f /x", "/x"}};
-  for (const Case& c : cases) {
-    std::string line = c.line;
-    EXPECT_STREQ(CommandLineTail(&line[0]), c.tail) << c.line;
+  // The tail skips the program name and the blanks after it.
+  for (auto [line, tail] :
+       {std::make_pair("\"C:\\Program Files\\setup.exe\"  /silent /x", "/silent /x"),
+        std::make_pair("setup.exe\t /reboot", "/reboot"),
+        std::make_pair("\"C:\\a b\\setup.exe\"/help", "/help"),
+        std::make_pair("\"unclosed name /silent", ""), std::make_pair("setup.exe", ""),
+        std::make_pair("setup.exe \x01\x1f /x", "/x")}) {
+    std::string text = line;
+    EXPECT_STREQ(CommandLineTail(&text[0]), tail) << line;
   }
-}
 
-TEST(InternetExplorerVersionTest, TheLeadingNumberCounts) {
+  // Of IE's version, the leading number counts.
   for (const char* ok : {"5.00.2920.0000", "6.0.2900.2180", "9.11.9600.1", "10.0", "11.0.1", "5"})
     EXPECT_TRUE(InternetExplorerVersionPasses(ok)) << ok;
   for (const char* no : {"4.72.3110.8", "", "x", "A.0", " 6.0", "0.5", "04.0", "00", "4a.0"})
@@ -147,36 +162,44 @@ TEST_F(StartupTest, HelpComesBeforeEverythingElse) {
 }
 
 TEST_F(StartupTest, ARunSetsTheFlagsLogsAndHandsTheTailOn) {
-  EXPECT_EQ(Run("/Silent /REBOOTNOW /home=x"), (int)0x80070020);
-  EXPECT_TRUE(SilentMode);
-  EXPECT_TRUE(ForceReboot);
-  EXPECT_EQ(g_seen.calls, 1);
-  EXPECT_EQ(g_seen.tail, "/Silent /REBOOTNOW /home=x");
-  EXPECT_TRUE(g_seen.eventHeld) << "the event lives while the sequence runs";
-  EXPECT_FALSE(EventExists()) << "and is closed after it";
-  std::vector<std::string> lines = LogEntries(kLog);
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0].rfind("[0] IE ", 0), 0u) << lines[0];
-  EXPECT_NE(lines[1].find("] Admin rights -  YES"), std::string::npos) << lines[1];
-
-  Reset();
-  EXPECT_EQ(Run(""), (int)0x80070020);
-  EXPECT_FALSE(SilentMode);
-  EXPECT_FALSE(ForceReboot);
-  EXPECT_EQ(g_seen.tail, "");
+  for (auto [tail, silent, reboot] : {std::make_tuple("/Silent /REBOOTNOW /home=x", true, true),
+                                      std::make_tuple("", false, false)}) {
+    Reset();
+    EXPECT_EQ(Run(tail), kSequenceResult);
+    EXPECT_EQ(std::make_tuple(SilentMode, ForceReboot, g_seen.calls, g_seen.tail),
+              std::make_tuple(silent, reboot, 1, std::string(tail)));
+    EXPECT_TRUE(g_seen.eventHeld) << "the event lives while the sequence runs";
+    EXPECT_FALSE(EventExists()) << "and is closed after it";
+    std::vector<std::string> lines = LogEntries(kLog);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("[0] IE ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[1].find("] Admin rights -  YES"), std::string::npos) << lines[1];
+  }
 }
 
+// A second setup exits at once, and with a failure (nothing was installed: never 0); it leaves
+// the running one's log alone, and when silent (the setup program here) shows no window at all.
 TEST_F(StartupTest, ASecondSetupExitsAtOnceAndLeavesTheRunningOnesLogAlone) {
   HeldByChild running(machine.Dir(), std::string("event ") + kEvent);
   ASSERT_EQ(running.Ready(), "new");
   CreateDirectoryA("C:\\_pw", nullptr);
   ASSERT_TRUE(TestMachine::WriteBytes(kLog, "the running setup's log"));
-  // Silent, nothing is shown: SilentSecondInstanceExitsWithoutAnyWindow (program.cpp).
   MessageBoxWatch boxes;
-  EXPECT_EQ(Run(""), (int)0x800700B7) << "nothing was installed: never 0";
+  EXPECT_EQ(Run(""), (int)0x800700B7);
   EXPECT_EQ(g_seen.calls, 0);
+  ChildProcess setup;
+  ASSERT_TRUE(setup.Start("\"" + SetupProgram() + "\" /silent"));
+#ifdef _WIN32
+  g_childId = setup.Id();
+  for (int i = 0; i < 3000 && setup.Wait(0) == STILL_ACTIVE; ++i) {
+    EnumWindows(CountWindow, 0);
+    Sleep(10);
+  }
+  EXPECT_EQ(g_childWindows, 0);
+#endif
+  EXPECT_EQ(setup.Wait(), 0x800700B7u);
   auto shown = boxes.Boxes();
-  ASSERT_EQ(shown.size(), 1u);
+  ASSERT_EQ(shown.size(), 1u) << "this process's box only";
   EXPECT_EQ(shown[0].text,
             "Pondwick Setup is already running. Please, finish the previous setup before running "
             "a new one. \r\n");
@@ -187,47 +210,51 @@ TEST_F(StartupTest, ASecondSetupExitsAtOnceAndLeavesTheRunningOnesLogAlone) {
 
 #ifndef _WIN32
 
-TEST_F(StartupTest, HostInternetExplorerVersionsDecideTheRun) {
+TEST_F(StartupTest, HostInternetExplorerVersionAndAdministratorLines) {
+  const std::string nines(128, '9'),
+      stop =
+          "[0] Pondwick requires Internet Explorer 5.0 or higher. Please, update IE and run "
+          "Setup again. ";
   struct Case {
-    const char* version;
-    DWORD type, size;  // 0: the text and its terminator
-    int result;
-  } cases[] = {{"4.72.3110.8", REG_SZ, 0, kResultStopped},
-               {"6.0", REG_BINARY, 3, (int)0x80070020},  // read as text, without a terminator
-               {nullptr, REG_SZ, 0, kResultStopped},
-               {nullptr, REG_NONE, 0, kResultStopped},
-               {"", REG_SZ, 0, kResultStopped}};
+    const char *value, *seen;              // the registry value (null: none) and the version logged
+    DWORD type, size;                      // REG_NONE: no key; size 0: the text and its terminator
+    const char *admin, *windows, *second;  // second: the line after the IE one; null: stopped
+  } cases[] = {
+      {"4.72.3110.8", "4.72.3110.8", REG_SZ, 0, "yes", "5.1", nullptr},
+      // Read as text, without a terminator.
+      {"6.0", "6.0", REG_BINARY, 3, "yes", "5.1", "[501] Admin rights -  YES"},
+      {nullptr, "", REG_SZ, 0, "yes", "5.1", nullptr},
+      {nullptr, "", REG_NONE, 0, "yes", "5.1", nullptr},
+      {"", "", REG_SZ, 0, "yes", "5.1", nullptr},
+      // A value that fills the whole buffer without a terminator counts as missing.
+      {nines.c_str(), "", REG_BINARY, 128, "yes", "5.1", nullptr},
+      // A non-administrator passes, and is logged; the 95 family is all administrators.
+      {"6.0", "6.0", REG_SZ, 0, "no", "5.1", "[501] Admin rights -  NO"},
+      {"6.0", "6.0", REG_SZ, 0, "no", "98", "[40A] Admin rights -  YES"},
+  };
   for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.seen) + " " + c.admin + " " + c.windows);
     Reset();
-    SetIeVersion(c.version, c.type, c.size);
-    std::string version = c.version ? c.version : "";
-    EXPECT_EQ(Run("/silent"), c.result) << version;
+    SetIeVersion(c.value, c.type, c.size);
+    machine.SetSetting("security", "admin", c.admin);
+    machine.SetSetting("windows", "version", c.windows);
+    EXPECT_EQ(Run("/silent"), c.second ? kSequenceResult : kResultStopped);
+    EXPECT_EQ(g_seen.calls, c.second ? 1 : 0);
     std::vector<std::string> lines = LogEntries(kLog);
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "[0] IE " + version);
-    if (c.result == kResultStopped) {
-      EXPECT_EQ(lines[1],
-                "[0] Pondwick requires Internet Explorer 5.0 or higher. Please, update "
-                "IE and run Setup again. " +
-                    version);
-      EXPECT_EQ(g_seen.calls, 0);
-    }
+    lines.resize(2);
+    EXPECT_EQ(lines, (std::vector<std::string>{"[0] IE " + std::string(c.seen),
+                                               c.second ? c.second : stop + c.seen}));
   }
-  // A value that fills the whole buffer without a terminator counts as missing.
-  Reset();
-  SetIeVersion(std::string(128, '9').c_str(), REG_BINARY, 128);
-  EXPECT_EQ(Run(""), kResultStopped);
-  EXPECT_EQ(LogEntries(kLog)[0], "[0] IE ");
 }
 
-TEST_F(StartupTest, HostANonAdministratorPassesAndIsLogged) {
-  machine.SetSetting("security", "admin", "no");
-  EXPECT_EQ(Run("/silent"), (int)0x80070020);
-  EXPECT_EQ(LogEntries(kLog)[1], "[501] Admin rights -  NO");
-  Reset();
-  machine.SetSetting("windows", "version", "98");
-  EXPECT_EQ(Run("/silent"), (int)0x80070020);
-  EXPECT_EQ(LogEntries(kLog)[1], "[40A] Admin rights -  YES");
+TEST_F(StartupTest, HostAProgramWithoutAContainerReportsACorruptedSetupFile) {
+  MessageBoxWatch boxes;
+  ChildProcess setup;
+  ASSERT_TRUE(setup.Start("\"" + SetupProgram() + "\""));
+  EXPECT_EQ(setup.Wait(), 0x80004005u) << "E_FAIL, never success";
+  auto shown = boxes.Boxes();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text.rfind("Corrupted Setup File ", 0), 0u) << shown[0].text;
 }
 
 #endif
