@@ -94,9 +94,16 @@ class RunSfxTest : public ::testing::Test {
     ASSERT_TRUE(pwpack::WriteSetup(pwpack::MinimalStub(), blocks, &setup, &error)) << error;
     ASSERT_TRUE(TestMachine::WriteBytes(setup_, setup));
   }
-  HRESULT Run(std::string tail) {
+  // RunSfx over tail; with a function, its nth call (with later, every one from it) fails with
+  // error during the run. Call counts start at the run.
+  HRESULT Run(std::string tail, const char* function = nullptr, unsigned nth = 0, DWORD error = 0,
+              bool later = false) {
     tail_ = tail;
-    return RunSfx(&tail_[0]);
+    winsim::ClearFaults();
+    if (function) winsim::SetFault(function, nth, error, later);
+    HRESULT result = RunSfx(&tail_[0]);
+    if (function) winsim::ClearFaults();
+    return result;
   }
   std::string Read(const std::string& name) const {
     std::string bytes;
@@ -129,9 +136,7 @@ class RunSfxTest : public ::testing::Test {
 // neither lost nor taken for installed, but left for the restart.
 TEST_F(RunSfxTest, HostAMoveWhoseListingBreaksOffIsFinishedByTheRestart) {
   // The longest-name look and the check walk each take "..", five files and the end.
-  winsim::SetFault("FindNextFileA", 17, ERROR_NOT_ENOUGH_MEMORY);
-  ASSERT_EQ(Run("/silent"), 0);
-  winsim::ClearFaults();
+  ASSERT_EQ(Run("/silent", "FindNextFileA", 17, ERROR_NOT_ENOUGH_MEMORY), 0);
   EXPECT_TRUE(Logged("[8] File operation failed for ", kStart));
   EXPECT_TRUE(Logged("[0] !!! REBOOT required "));
   EXPECT_EQ(Read("product.txt"), "(missing)") << "the product waits for the restart";
@@ -143,9 +148,7 @@ TEST_F(RunSfxTest, HostAMoveWhoseListingBreaksOffIsFinishedByTheRestart) {
 // restart path, one whose deletion can't be scheduled goes at once (its files have their copies).
 TEST_F(RunSfxTest, HostTempFolderNeverStaysForGood) {
   PendingList pending;
-  winsim::SetFault("RemoveDirectoryA", 1, ERROR_ACCESS_DENIED);
-  ASSERT_EQ(Run("/silent"), 0);
-  winsim::ClearFaults();
+  ASSERT_EQ(Run("/silent", "RemoveDirectoryA", 1, ERROR_ACCESS_DENIED), 0);
   std::vector<std::string> left = Listing(temp_);
   ASSERT_EQ(left.size(), 1u);
   EXPECT_TRUE(Logged("[5] Cleanup folder err  " + temp_ + "\\" + left[0]));
@@ -161,10 +164,8 @@ TEST_F(RunSfxTest, HostTempFolderNeverStaysForGood) {
   };
   HANDLE holder = hold();
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-  winsim::SetFault("MoveFileExA", 3, ERROR_ACCESS_DENIED);
   RebootCopyCount = 0;  // copies are numbered through the process's runs
-  ASSERT_EQ(Run("/silent"), 0);
-  winsim::ClearFaults();
+  ASSERT_EQ(Run("/silent", "MoveFileExA", 3, ERROR_ACCESS_DENIED), 0);
   CloseHandle(holder);
   EXPECT_TRUE(Logged("[0] !!! REBOOT required "));
   EXPECT_NE(pending.Added().find(PendingPair(install_ + "\\_pw1.pw_", held)), std::string::npos);
@@ -172,14 +173,10 @@ TEST_F(RunSfxTest, HostTempFolderNeverStaysForGood) {
 
   // The product's start after the restart can't be written: the files are scheduled all the
   // same, and the user is told.
-  winsim::ClearFaults();
   holder = hold();
   ASSERT_EQ(Run("/silent"), 0);
   unsigned writes = winsim::CallCount("RegSetValueExA");  // the RunOnce value is the last
-  winsim::ClearFaults();
-  winsim::SetFault("RegSetValueExA", writes, ERROR_ACCESS_DENIED);
-  ASSERT_EQ(Run("/silent"), 0);
-  winsim::ClearFaults();
+  ASSERT_EQ(Run("/silent", "RegSetValueExA", writes, ERROR_ACCESS_DENIED), 0);
   CloseHandle(holder);
   EXPECT_TRUE(Logged("[5] Pondwick will not start by itself after the restart:  \"" + install_ +
                          "\\identities.exe\" -fr: ",
@@ -195,10 +192,7 @@ TEST_F(RunSfxTest, HostPortableEditionStopsWhenTheMoveIsLeftUnfinished) {
   CreateDirectoryA(root.c_str(), nullptr);
   SetValue(names::kPortableRoot, root);
   // Listings: the longest name, the earlier run's copies, the lock probe, then the move.
-  winsim::ClearFaults();
-  winsim::SetFault("FindFirstFileA", 4, ERROR_PATH_NOT_FOUND);
-  ASSERT_EQ(Run(""), kResultFilesLocked);
-  winsim::ClearFaults();
+  ASSERT_EQ(Run("", "FindFirstFileA", 4, ERROR_PATH_NOT_FOUND), kResultFilesLocked);
   EXPECT_TRUE(Logged("[3] Can't find any files matching  " + temp_, kStart));
   EXPECT_TRUE(Logged("[0] Some files remain locked in  " + install_));
   EXPECT_EQ(Read("product.txt"), "(missing)");
@@ -209,11 +203,8 @@ TEST_F(RunSfxTest, HostPortableEditionStopsWhenTheMoveIsLeftUnfinished) {
   // path, made to fail, are deleted at the next start.
   ASSERT_EQ(Run(""), 0);
   unsigned deletions = winsim::CallCount("DeleteFileA");
-  winsim::ClearFaults();
-  winsim::SetFault("DeleteFileA", deletions - 2, ERROR_ACCESS_DENIED, true);
   PendingList pending;
-  ASSERT_EQ(Run(""), 0);
-  winsim::ClearFaults();
+  ASSERT_EQ(Run("", "DeleteFileA", deletions - 2, ERROR_ACCESS_DENIED, true), 0);
   std::string scheduled;
   for (const char* name : {"identities.exe", "pondwick.dll", "affid.txt"}) {
     EXPECT_TRUE(Logged("[5] ActDelFile() - can't delete " + temp_ + "\\" + name)) << name;
@@ -277,15 +268,12 @@ TEST_F(RunSfxTest, HostRefusedCallsEndTheRunCleanly) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.function);
     WriteSetup(false);
-    winsim::ClearFaults();
+    if (!*c.function) SetValue(names::kFolder, "");
     // Every folder from the nth on fails (both tries at the temporary folder, or the
     // installation folder); of the others only the nth call.
-    if (*c.function)
-      winsim::SetFault(c.function, c.nth, c.error, std::string(c.function) == "CreateDirectoryA");
-    else
-      SetValue(names::kFolder, "");
-    EXPECT_EQ(Run(""), c.result);
-    winsim::ClearFaults();
+    EXPECT_EQ(Run("", *c.function ? c.function : nullptr, c.nth, c.error,
+                  std::string(c.function) == "CreateDirectoryA"),
+              c.result);
     EXPECT_TRUE(Logged(c.line, *c.function ? kPart : kWhole)) << c.line;
     EXPECT_TRUE(Listing(temp_).empty()) << "TempFolder removed";
     EXPECT_EQ(Read("product.txt"), "(missing)");
