@@ -128,26 +128,23 @@ TEST_F(RebootTest, WininitFailuresLeaveTheFileAsItWas) {
 #ifndef _WIN32
 
 TEST_F(RebootTest, HostFailedEditsLeaveWininitAndTheDestinationAsTheyWere) {
-  const std::string other = "[Other]\r\nk=v\r\n", failed = "] MoveFileOnReboot9x() - failed to ",
+  const std::string other = "[Other]\r\nk=v\r\n", f8 = "[8] MoveFileOnReboot9x() - failed to ",
                     ini = " " + wininit.Path();
   Put(source, "new");
   Put(inst + "\\old.dll", "old");
   struct Fault {
-    const char* function;
+    const char *function, *target;
     DWORD error;
     std::string line;
-    const char* target;
   } faults[] = {
-      {"CreateFileMappingA", ERROR_NOT_ENOUGH_MEMORY, "[8" + failed + "create mapping" + ini,
-       nullptr},
-      {"MapViewOfFile", ERROR_NOT_ENOUGH_MEMORY, "[8" + failed + "map view" + ini, nullptr},
+      {"CreateFileMappingA", nullptr, ERROR_NOT_ENOUGH_MEMORY, f8 + "create mapping" + ini},
+      {"MapViewOfFile", nullptr, ERROR_NOT_ENOUGH_MEMORY, f8 + "map view" + ini},
       // Uncut, the edit is followed by the mapping's zeros: nothing a start can count on.
-      {"SetEndOfFile", ERROR_DISK_FULL, "[70" + failed + "cut" + ini, nullptr},
+      {"SetEndOfFile", nullptr, ERROR_DISK_FULL, "[70] MoveFileOnReboot9x() - failed to cut" + ini},
       // The empty destination made for its short name goes again; one that was there stays.
-      {"GetShortPathNameA", ERROR_NOT_ENOUGH_MEMORY,
-       "[8" + failed + "get short name for " + inst + "\\new.dll", "new.dll"},
-      {"CreateFileMappingA", ERROR_NOT_ENOUGH_MEMORY, "[8" + failed + "create mapping" + ini,
-       "old.dll"},
+      {"GetShortPathNameA", "new.dll", ERROR_NOT_ENOUGH_MEMORY,
+       f8 + "get short name for " + inst + "\\new.dll"},
+      {"CreateFileMappingA", "old.dll", ERROR_NOT_ENOUGH_MEMORY, f8 + "create mapping" + ini},
   };
   for (const Fault& f : faults) {
     ASSERT_TRUE(wininit.Write(other));
