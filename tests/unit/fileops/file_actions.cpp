@@ -85,20 +85,17 @@ TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAbove) {
                                          "[0] CreateFolderTree() - made  " + deep};
   EXPECT_EQ(log.Entries(), made);
 
-  // A file in the way, as the folder or above it: the system's error, and the file stays.
+  // Refused with the system's error: a file in the way, as the folder or above it (it stays); a
+  // folder too long to name (refused whole); a drive's root that isn't there; no folder at all.
   Put(machine.Path("f"), "x");
-  for (const char* folder : {"f", "f\\sub"}) {
-    EXPECT_TRUE(
-        FAILS_WITH(CreateFolderTree(machine.Path(folder).c_str()), FALSE, ERROR_ALREADY_EXISTS))
-        << folder;
-  }
+  for (auto [folder, error] :
+       {std::make_pair(machine.Path("f"), ERROR_ALREADY_EXISTS),
+        std::make_pair(machine.Path("f\\sub"), ERROR_ALREADY_EXISTS),
+        std::make_pair(machine.Path(std::string(300, 'l')), ERROR_FILENAME_EXCED_RANGE),
+        std::make_pair(std::string("Q:\\"), ERROR_PATH_NOT_FOUND),
+        std::make_pair(std::string(), ERROR_PATH_NOT_FOUND)})
+    EXPECT_TRUE(FAILS_WITH(CreateFolderTree(folder.c_str()), FALSE, error)) << folder;
   EXPECT_EQ(Read(machine.Path("f")), "x");
-  EXPECT_FALSE(CreateFolderTree(""));
-
-  // A folder too long to name is refused whole, and a drive's root that isn't there is no folder.
-  EXPECT_TRUE(FAILS_WITH(CreateFolderTree(machine.Path(std::string(300, 'l')).c_str()), FALSE,
-                         ERROR_FILENAME_EXCED_RANGE));
-  EXPECT_TRUE(FAILS_WITH(CreateFolderTree("Q:\\"), FALSE, ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(log.Entries(), made) << "nothing more made";
 }
 
