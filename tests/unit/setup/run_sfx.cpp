@@ -158,22 +158,17 @@ TEST_F(RunSfxTest, HostTempFolderNeverStaysForGood) {
 
   // pondwick.dll held open: its copy and TempFolder's file are scheduled, TempFolder itself not.
   std::string held = install_ + "\\pondwick.dll";
-  auto hold = [&] {
-    return CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                       nullptr);
-  };
-  HANDLE holder = hold();
+  HANDLE holder =
+      CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   RebootCopyCount = 0;  // copies are numbered through the process's runs
   ASSERT_EQ(Run("/silent", "MoveFileExA", 3, ERROR_ACCESS_DENIED), 0);
-  CloseHandle(holder);
   EXPECT_TRUE(Logged("[0] !!! REBOOT required "));
   EXPECT_NE(pending.Added().find(PendingPair(install_ + "\\_pw1.pw_", held)), std::string::npos);
   EXPECT_TRUE(Listing(temp_).empty()) << "TempFolder removed at once";
 
   // The product's start after the restart can't be written: the files are scheduled all the
   // same, and the user is told.
-  holder = hold();
   ASSERT_EQ(Run("/silent"), 0);
   unsigned writes = winsim::CallCount("RegSetValueExA");  // the RunOnce value is the last
   ASSERT_EQ(Run("/silent", "RegSetValueExA", writes, ERROR_ACCESS_DENIED), 0);
