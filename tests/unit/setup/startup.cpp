@@ -145,10 +145,9 @@ TEST(StartupParsingTest, OptionsTailAndInternetExplorerVersion) {
 TEST_F(StartupTest, HelpComesBeforeEverythingElse) {
   MessageBoxWatch boxes;
   EXPECT_EQ(Run("/silent /x/?y"), 0);
-  EXPECT_EQ(g_seen.calls, 0);
-  EXPECT_FALSE(SilentMode) << "no flags";
-  EXPECT_FALSE(TestMachine::Exists(kLog)) << "no log";
-  EXPECT_FALSE(EventExists()) << "no event left behind";
+  EXPECT_EQ(std::make_tuple(g_seen.calls, SilentMode, TestMachine::Exists(kLog), EventExists()),
+            std::make_tuple(0, false, false, false))
+      << "no sequence, no flags, no log, no event left behind";
   auto shown = boxes.Boxes();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, "Pondwick Install/Uninstall command-line switches");
@@ -259,14 +258,13 @@ TEST_F(StartupTest, HostAProgramWithoutAContainerReportsACorruptedSetupFile) {
 
 #endif
 
-TEST(DllSearch, IsRestrictedToSystem32WhereTheSystemCan) {
+TEST_F(StartupTest, DllSearchIsRestrictedToSystem32WhereTheSystemCan) {
   EXPECT_TRUE(RestrictDllSearch()) << "every supported test system has SetDefaultDllDirectories";
   char path[MAX_PATH];
   ASSERT_TRUE(SystemLibraryPath("comctl32.dll", path));
   EXPECT_STREQ(path, "comctl32.dll") << "the restricted search finds it in System32";
   EXPECT_NE(LoadSystemLibrary("comctl32.dll"), nullptr);
 #ifndef _WIN32
-  TestMachine machine;
   machine.SetSetting("functions", "missing", "SetDefaultDllDirectories");
   EXPECT_FALSE(RestrictDllSearch()) << "older Windows: the search stays as it is, quietly";
   // There a bare name would be looked for beside the setup first: the full path is given.
