@@ -124,10 +124,8 @@ class RunSfxTest : public ::testing::Test {
 
   TestMachine machine_;
   LogCapture log_{machine_};
-  std::string temp_ = machine_.Path("temp");
-  std::string install_ = machine_.Path("Install");
-  std::string setup_ = machine_.Path("setup.exe");
-  std::string tail_;
+  std::string temp_ = machine_.Path("temp"), install_ = machine_.Path("Install"),
+              setup_ = machine_.Path("setup.exe"), tail_;
 };
 
 }  // namespace
