@@ -10,12 +10,16 @@
 
 #include "container/file_sink.h"
 #include "container/unpack.h"
+#include "support/progress_window.h"
 #include "support/report.h"
 
 namespace {
 
 const DWORD kInputPiece = 64 * 1024;
 const DWORD kOutputPiece = 256 * 1024;
+// Windows takes a window that has answered no message for 5 s for hung and shows it as "(Not
+// Responding)"; a big block on a slow PC decodes for longer than that.
+const DWORD kPumpEvery = 200;  // ms
 
 // The 5 property bytes as LZMA1 options: (pb * 5 + lp) * 9 + lc, then the dictionary size.
 HRESULT DecoderOptions(const BYTE* props, lzma_options_lzma* options) {
@@ -90,6 +94,7 @@ HRESULT DecodeBlock(BlockReader& reader, const char* folder) {
     return E_OUTOFMEMORY;
   }
   lzma_action action = LZMA_RUN;
+  DWORD pumped = GetTickCount() - kPumpEvery;  // the first piece takes the messages at once
   for (;;) {
     if (decoder->avail_in == 0 && action == LZMA_RUN) {
       result = reader.Read(input.get(), kInputPiece, &got);
@@ -105,6 +110,10 @@ HRESULT DecodeBlock(BlockReader& reader, const char* folder) {
     if (produced > 0) {
       result = sink.Write(output.get(), produced);
       if (FAILED(result)) break;
+    }
+    if (GetTickCount() - pumped >= kPumpEvery) {
+      PumpMessages();
+      pumped = GetTickCount();
     }
     if (ret == LZMA_OK) continue;
     if (!IsEndOfStream(ret)) result = FromLzma(ret);

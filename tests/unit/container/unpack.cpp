@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "resources/resource.h"
+#include "support/progress_window.h"
 #include "support/report.h"
 #include "tests/support/log_reader.h"
 #include "tests/support/setup_file_builder.h"
@@ -209,3 +211,17 @@ TEST_F(UnpackTest, ADictionaryBeyondTheAddressSpaceIsOutOfMemory) {
 }
 
 #endif
+
+// A message waiting for the setup's thread is taken while a block decodes, so that the progress
+// window never looks hung during a long extraction.
+TEST_F(UnpackTest, MessagesAreTakenWhileABlockDecodes) {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  ProgressWindow window;
+  ASSERT_TRUE(window.Create(nullptr, 0) != nullptr);
+  HWND bar = GetDlgItem(window.Handle(), IDC_PROGRESS_BAR);
+  Setup(SetupFileBuilder().Block("pondwick", Packed({{"a.bin", Content(600000, 3)}})));
+  ASSERT_TRUE(PostMessageA(bar, PBM_SETPOS, 345, 0));
+  EXPECT_EQ(UnpackSFX(file, "pondwick", Folder().c_str()), S_OK);
+  EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 345) << "the posted position is taken";
+}
