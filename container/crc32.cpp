@@ -1,6 +1,8 @@
 /*
- * CRC-32, eight bytes per step ("slicing by 8"): the same results as one table lookup per byte,
- * several times faster, which matters when a whole setup is tested before anything is unpacked.
+ * CRC-32, sixteen bytes per step ("slicing by 16"): the same results as one table lookup per
+ * byte, many times faster, which matters when a whole setup is tested before anything is
+ * unpacked. Sixteen independent lookups per step keep the processor's load units busy where
+ * eight leave it waiting on the register's dependency chain.
  */
 #include "container/crc32.h"
 
@@ -8,8 +10,10 @@
 
 namespace {
 
+const int kSlices = 16;
+
 struct SlicingTables {
-  DWORD t[8][256];
+  DWORD t[kSlices][256];
 };
 
 constexpr SlicingTables MakeTables() {
@@ -20,7 +24,8 @@ constexpr SlicingTables MakeTables() {
     s.t[0][i] = c;
   }
   for (DWORD i = 0; i < 256; ++i)
-    for (int k = 1; k < 8; ++k) s.t[k][i] = (s.t[k - 1][i] >> 8) ^ s.t[0][s.t[k - 1][i] & 0xFF];
+    for (int k = 1; k < kSlices; ++k)
+      s.t[k][i] = (s.t[k - 1][i] >> 8) ^ s.t[0][s.t[k - 1][i] & 0xFF];
   return s;
 }
 
@@ -48,13 +53,14 @@ DWORD Crc32Update(DWORD& crc, const void* data, DWORD count) {
   const BYTE* p = static_cast<const BYTE*>(data);
   DWORD c = crc;
   const auto& t = kTables.t;
-  while (count >= 8) {
-    DWORD lo = Load32(p) ^ c;
-    DWORD hi = Load32(p + 4);
-    c = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
-        t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
-    p += 8;
-    count -= 8;
+  while (count >= 16) {
+    DWORD a = Load32(p) ^ c, b = Load32(p + 4), d = Load32(p + 8), e = Load32(p + 12);
+    c = t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^ t[12][a >> 24] ^
+        t[11][b & 0xFF] ^ t[10][(b >> 8) & 0xFF] ^ t[9][(b >> 16) & 0xFF] ^ t[8][b >> 24] ^
+        t[7][d & 0xFF] ^ t[6][(d >> 8) & 0xFF] ^ t[5][(d >> 16) & 0xFF] ^ t[4][d >> 24] ^
+        t[3][e & 0xFF] ^ t[2][(e >> 8) & 0xFF] ^ t[1][(e >> 16) & 0xFF] ^ t[0][e >> 24];
+    p += 16;
+    count -= 16;
   }
   while (count--) c = (c >> 8) ^ Crc32Table[(c ^ *p++) & 0xFF];
   crc = c;
