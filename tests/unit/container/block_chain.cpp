@@ -1,4 +1,5 @@
-/* The walk along the block chain, its checks and log lines, and the lookup by name. */
+/* The walk along the block chain, its checks and log lines, the integrity test over it, and the
+ * lookup by name. */
 #include "container/block_chain.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "container/test_sfx.h"
 #include "support/log.h"
 #include "tests/support/log_reader.h"
 #include "tests/support/setup_file_builder.h"
@@ -20,7 +22,10 @@ using Lines = std::vector<std::string>;
 struct WalkResult {
   Lines names;
   Lines log;
+  Lines test;  // the integrity test's log, behind its result
 };
+
+const char kOk[] = "[0] TestSFX() -  OK", kFail[] = "[0] TestSFX() -  FAIL";
 
 // One log line of the walk, as LogEntries shows it.
 std::string Line(const char* text) { return std::string("[0] GetNextSfxBlock: ") + text + " "; }
@@ -48,7 +53,16 @@ class ChainTest : public ::testing::Test {
       if (result.names.size() > 5000) break;
     }
     result.log = log.Entries();
+    result.test = Test(bytes);
     return result;
+  }
+  // TestSFX's result and log.
+  Lines Test(const std::string& bytes) {
+    LogCapture log(machine);
+    ExactView view(bytes);
+    Lines lines = {std::to_string(TestSFX(view.data(), view.size()))}, logged = log.Entries();
+    lines.insert(lines.end(), logged.begin(), logged.end());
+    return lines;
   }
 
   TestMachine machine;
@@ -56,9 +70,9 @@ class ChainTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(ChainTest, EveryCheckOfTheWalkStopsItWithItsOwnLogLine) {
+TEST_F(ChainTest, EveryCheckOfTheWalkStopsItWithItsOwnLineAndFailsTheIntegrityTest) {
   SetupFileBuilder builder;
-  builder.Block("one", "1111").Block("two", "2222").Block("three", "3333");
+  builder.Block("one", std::string(70000, '1')).BlockWithCrc("two", "2222", 0).Block("three", "3");
   const std::string good = builder.Build();
   const DWORD size = (DWORD)good.size(), first = builder.BlockOffset(0);
   const DWORD second = builder.BlockOffset(1), third = builder.BlockOffset(2);
@@ -80,6 +94,9 @@ TEST_F(ChainTest, EveryCheckOfTheWalkStopsItWithItsOwnLogLine) {
     WalkResult r = Walk(bytes);
     EXPECT_EQ(r.names, names) << what;
     EXPECT_EQ(r.log, line ? Lines{Line(line)} : Lines()) << what;
+    // A walk that stops at a link it refuses fails the integrity test: the blocks behind it
+    // would be neither tested nor found. Only a link of 0 ends the chain.
+    EXPECT_EQ(r.test, (line ? Lines{"0", Line(line), kFail} : Lines{"1", kOk})) << what;
   };
   check("well formed", good, all, nullptr);
   check("padding and a certificate table behind the last block",
@@ -116,6 +133,21 @@ TEST_F(ChainTest, EveryCheckOfTheWalkStopsItWithItsOwnLogLine) {
   // Going backwards is allowed as long as no block comes twice.
   check("stored in reverse order", Relinked(builder, {2, 1, 0}), {"three", "two", "one"}, nullptr);
 
+  // The integrity test covers the data of blocks with a CRC, and nothing else.
+  const Lines ok = {"1", kOk}, badCrc = {"0", "[0] TestSFX - Bad CRC "};
+  auto flip = [&](DWORD at) { return withByte(at, (char)(good[at] ^ 1)); };
+  EXPECT_EQ(Test(flip(first + kSfxHeaderSize + 3)), badCrc) << "first block's data";
+  EXPECT_EQ(Test(flip(third + kSfxHeaderSize)), badCrc) << "last block's data";
+  EXPECT_EQ(Test(flip(second + kSfxHeaderSize)), ok) << "a block with CRC 0 is not covered";
+  EXPECT_EQ(Test(flip(first + 15)), ok) << "nor is a header's name";
+  EXPECT_EQ(Test(flip(0x100)), ok) << "nor the image";
+  EXPECT_EQ(Test(SetupFileBuilder().BlockWithCrc("a", "x", 0).Build()), ok) << "CRC 0 only";
+  EXPECT_EQ(Test(SetupFileBuilder().BlockWithCrc("e", "", 0x1234).Build()), badCrc)
+      << "the CRC of no bytes is 0";
+  // Were the test to go on past a mismatch, the broken link behind it would be logged.
+  EXPECT_EQ(Test(with({{second + 6, 0xDEADBEEF}, {second + 10, 0xFFFFFFF0}})), badCrc);
+  EXPECT_EQ(Test(""), Lines({"0", "[0] TestSFX - Bad Params "}));
+
   // The documented header of a last block named langs with 4 data bytes and CRC 0.
   std::string doc = SetupFileBuilder().BlockWithCrc("langs", "abcd", 0).Build();
   const unsigned char expected[22] = {0x57, 0x50, 0x1A, 0,    0,    0,    0,    0,    0, 0, 0,
@@ -136,11 +168,13 @@ TEST_F(ChainTest, ACurrentBlockThatIsNotOneIsRefused) {
   EXPECT_EQ(GetNextSfxBlock(bad.data(), bad.size(), (const SfxBlockHeader*)second), nullptr);
   const BYTE* outside = view.data() + view.size() - 4;
   EXPECT_EQ(GetNextSfxBlock(view.data(), view.size(), (const SfxBlockHeader*)outside), nullptr);
-  EXPECT_EQ(log.Entries(), Lines({Line("Bad signature in current section"),
-                                  Line("Bad signature in current section")}));
   EXPECT_EQ(GetNextSfxBlock(nullptr, view.size(), nullptr), nullptr);
   EXPECT_EQ(GetNextSfxBlock(view.data(), 0, nullptr), nullptr);
-  EXPECT_EQ(log.Entries().size(), 2u) << "no view or no size: no log line";
+  EXPECT_EQ(TestSFX(nullptr, 100), 0);
+  // No view or no size: no line of the walk.
+  EXPECT_EQ(log.Entries(),
+            Lines({Line("Bad signature in current section"),
+                   Line("Bad signature in current section"), "[0] TestSFX - Bad Params "}));
 }
 
 TEST_F(ChainTest, LongAndOverlappingChainsEnd) {
