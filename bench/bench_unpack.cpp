@@ -24,7 +24,6 @@
 
 #include "container/mapped_file.h"
 #include "container/unpack.h"
-#include "support/log.h"
 #include "support/report.h"
 #include "tools/pwpack/pack_writer.h"
 
@@ -87,10 +86,8 @@ Packed Pack(const std::string& root, size_t megabytes, const std::string& name) 
 // A bare decode of the block into memory; with sink set, each decoded piece is also written to
 // that host file with plain write calls: the cost of the writes themselves.
 double BareDecode(const std::string& data, const char* sink = nullptr) {
-  lzma_options_lzma options{};
-  options.lc = 3;
-  options.pb = 2;
-  options.dict_size = 4u << 20;
+  lzma_options_lzma options;
+  lzma_lzma_preset(&options, 3);  // lc 3, lp 0, pb 2 and a 4 MiB dictionary
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   lzma_stream strm = LZMA_STREAM_INIT;
   if (lzma_raw_decoder(&strm, filters) != LZMA_OK) std::exit(1);
@@ -129,8 +126,7 @@ double Unpack(const Packed& p, const std::string& root, size_t* heapPeak) {
   std::atomic<size_t> peak{0};
   std::thread sampler([&] {
     while (heapPeak && !done) {
-      size_t now = HeapInUse();
-      if (now > base && now - base > peak) peak = now - base;
+      if (size_t now = HeapInUse(); now > base + peak) peak = now - base;
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
   });
