@@ -22,9 +22,12 @@ namespace {
 using Files = std::map<std::string, std::string>;
 using Lines = std::vector<std::string>;
 
-std::string Stream(const std::vector<pwpack::PackFile>& files) {
+// The writer's stream of the files, in the order of their names.
+std::string Stream(const Files& files) {
+  std::vector<pwpack::PackFile> list;
+  for (const auto& f : files) list.push_back({f.first, f.second});
   std::string stream, error;
-  EXPECT_TRUE(pwpack::MakeDecodedStream(files, &stream, &error)) << error;
+  EXPECT_TRUE(pwpack::MakeDecodedStream(list, &stream, &error)) << error;
   return stream;
 }
 
@@ -48,8 +51,10 @@ std::string Entry(DWORD size, const std::string& nameField) {
 // file in the folder, and the log, each line up to the system's text and without empty lines.
 using Outcome = std::tuple<HRESULT, bool, Files, Lines>;
 
-// The log of one report.
-Lines Reported(const std::string& line) { return {line, " "}; }
+// A failed run that reported once, with the log line and the files left.
+Outcome Failed(HRESULT result, const std::string& line, const Files& files = {}) {
+  return {result, false, files, {line, " "}};
+}
 
 class FileSinkTest : public ::testing::Test {
  protected:
@@ -119,22 +124,19 @@ TEST_F(FileSinkTest, WhatStreamsWholeCutShortAndDamagedLeave) {
   EXPECT_EQ(Stream({{"a.txt", "abc"}}), example) << "the writer produces the same bytes";
   std::string large(5 << 20, '\0');
   for (size_t i = 0; i < large.size(); ++i) large[i] = (char)((i * 13) ^ (i >> 9));
-  const Files four = {
-      {"a.txt", "abc"}, {"empty.dat", ""}, {"b.bin", large.substr(0, 100)}, {"c", "z"}};
+  const Files big = {{"large.bin", large}, {"small.txt", "s"}};
+  const Files four = {{"a.txt", "abc"}, {"b.dat", ""}, {"c.bin", large.substr(0, 100)}, {"d", "z"}};
   std::string two = Stream({{"one", "1111"}, {"two", std::string(100, '2')}});
-  std::string crc = Stream({{"one", "1111"}, {"two", "2222"}, {"three", "3333"}});
+  std::string crc = Stream({{"a", "1111"}, {"b", "2222"}, {"c", "3333"}});
   crc[crc.find("2222") + 4] ^= 0x55;  // the second file's CRC field
   std::string empty = Stream({{"a.txt", "abc"}, {"empty.dat", ""}});
   size_t emptyCrc = empty.find("abc") + 3 + 4;
 
   Expect("the documented example", example, {S_OK, true, {{"a.txt", "abc"}}, {}});
-  Expect("a 4 MiB piece, then the rest", Stream({{"large.bin", large}, {"small.txt", "s"}}),
-         {S_OK, true, {{"large.bin", large}, {"small.txt", "s"}}, {}}, {4u << 20});
+  Expect("a 4 MiB piece, then the rest", Stream(big), {S_OK, true, big, {}}, {4u << 20});
   Expect("a table without files is done at once; the rest is discarded",
          RawStream(4, 0, "", "anything behind"), {S_OK, true, {}, {}});
-  Expect("four files and garbage behind them",
-         Stream({{"a.txt", "abc"}, {"empty.dat", ""}, {"b.bin", four.at("b.bin")}, {"c", "z"}}) +
-             "garbage",
+  Expect("four files, an empty one among them, and garbage behind them", Stream(four) + "garbage",
          {S_OK, true, four, {}});
   Expect("the stream ends inside a file: the whole one stays, the short one goes with the sink",
          two.substr(0, two.size() - 60), {S_OK, false, {{"one", "1111"}}, {}});
@@ -144,7 +146,7 @@ TEST_F(FileSinkTest, WhatStreamsWholeCutShortAndDamagedLeave) {
   Expect("one byte of the empty file's CRC field", empty.substr(0, emptyCrc + 1),
          {S_OK, false, {{"a.txt", "abc"}, {"empty.dat", ""}}, {}});
   Expect("a CRC mismatch: that file is removed, the next is not created", crc,
-         {E_FAIL, false, {{"one", "1111"}}, Reported("[0] CRC Error in file  two")});
+         Failed(E_FAIL, "[0] CRC Error in file  b", {{"a", "1111"}}));
 }
 
 TEST_F(FileSinkTest, NamesThatLeaveTheFolderAndContradictoryTablesAreRefused) {
@@ -155,10 +157,9 @@ TEST_F(FileSinkTest, NamesThatLeaveTheFolderAndContradictoryTablesAreRefused) {
         "LPT\xB3",  "readme.", "readme ",      "a*.txt",       "a?",         "a|b",
         "a\tb",     "a\"b",    "COM\xB2.txt",  "lpt\xB2",      "",           "nul.txt.bak"}) {
     // Swap in the bad name by hand: the writer refuses to make such a table.
-    std::string table = Entry(2, "first.txt" + std::string(1, '\0')) + Entry(1, bad + '\0');
-    EXPECT_EQ(
-        Feed(RawStream((WORD)(4 + table.size()), 2, table, "ok" + std::string(4, '\0')), {}, out),
-        (Outcome{E_FAIL, false, {}, Reported("[7B] Error creating file  " + bad)}));
+    std::string table = Entry(2, std::string("first.txt\0", 10)) + Entry(1, bad + '\0');
+    std::string stream = RawStream((WORD)(4 + table.size()), 2, table, "ok" + std::string(4, '\0'));
+    EXPECT_EQ(Feed(stream, {}, out), Failed(E_FAIL, "[7B] Error creating file  " + bad));
   }
   for (const char* good : {"console.txt", "com10", "com0.txt", "COM\xB4", "con-fig.txt", " con",
                            ".profile", "n\xE9.txt"})
@@ -170,44 +171,40 @@ TEST_F(FileSinkTest, NamesThatLeaveTheFolderAndContradictoryTablesAreRefused) {
        {RawStream(3, 0, "", "xyz"), RawStream(9, 1, Entry(1, "ab"), ""),
         RawStream(4 + 8, 2, Entry(1, "ab") + Entry(1, "c") + '\0'),
         RawStream(4 + 5, 1, Entry(1, ""), "x"), RawStream(4 + 7, 1, Entry(1, "ab"), "x0000")})
-    Expect("a contradicting table", stream,
-           {E_FAIL, false, {}, Reported("[0] Bad file table  " + out)});
+    Expect("a contradicting table", stream, Failed(E_FAIL, "[0] Bad file table  " + out));
 
   // Where the file can't be made: a folder that is not there, and a composed path that would
   // not fit in MAX_PATH, which is refused, not cut.
   std::string missing = machine.Path("no-such-folder"), deep = machine.Dir(), name(70, 'n');
   while (deep.size() < 200) deep += "\\dddddddddd";
   EXPECT_EQ(Feed(Stream({{"a.txt", "abc"}}), {}, missing),
-            (Outcome{HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
-                     false,
-                     {},
-                     Reported("[3] Error creating file  " + missing + "\\a.txt")}));
+            Failed(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
+                   "[3] Error creating file  " + missing + "\\a.txt"));
   EXPECT_EQ(Feed(Stream({{name, "x"}}), {}, deep),
-            (Outcome{HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE),
-                     false,
-                     {},
-                     Reported("[CE] Error creating file  " + deep + "\\" + name)}));
+            Failed(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE),
+                   "[CE] Error creating file  " + deep + "\\" + name));
 }
 
 #ifndef _WIN32
 
 TEST_F(FileSinkTest, HostFailingCallsOfTheSink) {
   std::string stream = Stream({{"one", "1111"}, {"two", std::string(1000, '2')}});
-  // The whole file before the failure stays, the short one goes; the code is the system's, and
-  // with none still a failure.
+  // The whole file before the failing one stays, the short one goes; the code is the system's,
+  // and with none still a failure.
   auto check = [&](const char* function, unsigned nth, DWORD error, HRESULT result,
-                   const Files& files, const std::string& line, const char* file) {
+                   const std::string& line, const std::string& file) {
     winsim::ClearFaults();
     winsim::SetFault(function, nth, error);
-    Outcome got = Feed(stream, {stream.size() - 500}, out);
+    EXPECT_EQ(Feed(stream, {stream.size() - 500}, out),
+              Failed(result, line + out + "\\" + file, file == "two" ? Files{{"one", "1111"}} : Files{}))
+        << function;
     winsim::ClearFaults();
-    EXPECT_EQ(got, (Outcome{result, false, files, Reported(line + out + "\\" + file)})) << function;
   };
   check("CreateFileA", 2, ERROR_ACCESS_DENIED, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
-        {{"one", "1111"}}, "[5] Error creating file  ", "two");
-  check("WriteFile", 3, ERROR_DISK_FULL, HRESULT_FROM_WIN32(ERROR_DISK_FULL), {{"one", "1111"}},
+        "[5] Error creating file  ", "two");
+  check("WriteFile", 3, ERROR_DISK_FULL, HRESULT_FROM_WIN32(ERROR_DISK_FULL),
         "[70] Error writing to file  ", "two");
-  check("WriteFile", 1, 0, E_FAIL, {}, "[0] Error writing to file  ", "one");
+  check("WriteFile", 1, 0, E_FAIL, "[0] Error writing to file  ", "one");
 }
 
 #endif
