@@ -2,9 +2,10 @@
 #include "container/mapped_file.h"
 
 #include <gtest/gtest.h>
-#include <string.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "tests/support/test_machine.h"
 #include "tests/support/win32_checks.h"
@@ -44,9 +45,8 @@ TEST_F(MappedFileTest, AReadOnlyMappingShowsTheWholeFileAndSharesItForReadingOnl
   MappedFile file;
   ASSERT_TRUE(file.Open(path.c_str(), GENERIC_READ, OPEN_EXISTING));
   ASSERT_NE(file.View(), nullptr);
-  EXPECT_EQ(file.Size(), content.size());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.View()), file.Size()), content);
   EXPECT_FALSE(file.Writable());
-  EXPECT_EQ(memcmp(file.View(), content.data(), content.size()), 0);
 
   HANDLE reader = OpenOther(path, GENERIC_READ, FILE_SHARE_READ);
   EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "others may read";
@@ -118,22 +118,18 @@ TEST_F(MappedFileTest, AWritableMappingWritesThroughAndStampsTheFileOnClose) {
 
 TEST_F(MappedFileTest, HostEveryFailingStepReleasesWhatWasTakenAndKeepsItsError) {
   std::string path = Make("setup.exe", "MZ and more");
-  struct Step {
-    const char* function;
-    DWORD error;
-    unsigned closes;  // handles that were open when the step failed
-  };
-  for (Step step : {Step{"CreateFileA", ERROR_SHARING_VIOLATION, 0},
-                    Step{"GetFileSize", ERROR_INVALID_HANDLE, 1},
-                    Step{"CreateFileMappingA", ERROR_NOT_ENOUGH_MEMORY, 1},
-                    Step{"MapViewOfFile", ERROR_NOT_ENOUGH_MEMORY, 2}}) {
+  // Each step, and the handles that were open when it failed.
+  for (auto [function, error, closes] : std::vector<std::tuple<const char*, DWORD, unsigned>>{
+           {"CreateFileA", ERROR_SHARING_VIOLATION, 0},
+           {"GetFileSize", ERROR_INVALID_HANDLE, 1},
+           {"CreateFileMappingA", ERROR_NOT_ENOUGH_MEMORY, 1},
+           {"MapViewOfFile", ERROR_NOT_ENOUGH_MEMORY, 2}}) {
     winsim::ClearFaults();
-    winsim::SetFault(step.function, 1, step.error);
+    winsim::SetFault(function, 1, error);
     MappedFile file;
-    EXPECT_FALSE(file.Open(path.c_str(), GENERIC_READ, OPEN_EXISTING)) << step.function;
-    EXPECT_EQ(GetLastError(), step.error) << step.function;
+    EXPECT_TRUE(FAILS_WITH(file.Open(path.c_str(), GENERIC_READ, OPEN_EXISTING), FALSE, error));
     EXPECT_EQ(file.View(), nullptr);
-    EXPECT_EQ(winsim::CallCount("CloseHandle"), step.closes) << step.function;
+    EXPECT_EQ(winsim::CallCount("CloseHandle"), closes) << function;
   }
   winsim::ClearFaults();
 
