@@ -108,24 +108,20 @@ TEST_F(ChainTest, EveryCheckOfTheWalkStopsItWithItsOwnLineAndFailsTheIntegrityTe
   check("MZ only", "MZ", none, kDos);
   check("header cut before the words", good.substr(0, 0x36), none, kDos);
   check("offset copies differ", with({{0x2C, first + 1}}), none, kDos);
-  check("offset 0", with({{0x28, 0}}), none, kDos);
   check("both offsets 0", with({{0x28, 0}, {0x2C, 0}}), none, kDos);
-  check("count 0", with({{0x30, 0}}), none, kDos);
+  check("both counts 0", with({{0x30, 0}, {0x34, 0}}), none, kDos);
   check("count copies differ", with({{0x34, 4}}), none, kDos);
   check("first offset equals the size", with({{0x28, size}, {0x2C, size}}), none, kDos);
   check("first header runs past the end", with({{0x28, size - 21}, {0x2C, size - 21}}), none, kDos);
   check("first signature", withByte(first + 1, 'Q'), none, kSignature);
   check("second signature", withByte(second, 'w'), one, kSignature);
-  check("last block one byte past the end", with({{third + 2, 22 + 4 + 1}}), two, kSize);
+  check("last block one byte past the end", with({{third + 2, size - third + 1}}), two, kSize);
   check("size 0", with({{first + 2, 0}}), none, kSize);
-  check("size 1", with({{first + 2, 1}}), none, kSize);
   check("size 21", with({{first + 2, 21}}), none, kSize);
   check("size 2^32 - 1", with({{first + 2, 0xFFFFFFFF}}), none, kSize);
   check("offset plus size wraps to 0", with({{first + 2, 0xFFFFFFFF - first + 1}}), none, kSize);
   check("next at the end", with({{first + 10, size}}), one, kNoFit);
-  check("next past the end", with({{first + 10, size + 100}}), one, kNoFit);
   check("next header cut short", with({{first + 10, size - 21}}), one, kNoFit);
-  check("next at the last byte", with({{first + 10, size - 1}}), one, kNoFit);
   check("next at 2^32 - 1", with({{first + 10, 0xFFFFFFFF}}), one, kNoFit);
   check("next 0 ends the chain, wherever it is", with({{second + 10, 0}}), two, nullptr);
   check("back to the first", with({{third + 10, first}}), all, kNoFit);
@@ -150,9 +146,7 @@ TEST_F(ChainTest, EveryCheckOfTheWalkStopsItWithItsOwnLineAndFailsTheIntegrityTe
 
   // The documented header of a last block named langs with 4 data bytes and CRC 0.
   std::string doc = SetupFileBuilder().BlockWithCrc("langs", "abcd", 0).Build();
-  const unsigned char expected[22] = {0x57, 0x50, 0x1A, 0,    0,    0,    0,    0,    0, 0, 0,
-                                      0,    0,    0,    0x6C, 0x61, 0x6E, 0x67, 0x73, 0, 0, 0};
-  EXPECT_EQ(doc.substr(0x200, 22), std::string(reinterpret_cast<const char*>(expected), 22));
+  EXPECT_EQ(doc.substr(0x200, 22), std::string("WP\x1A\0\0\0\0\0\0\0\0\0\0\0langs\0\0\0", 22));
 }
 
 TEST_F(ChainTest, ACurrentBlockThatIsNotOneIsRefused) {

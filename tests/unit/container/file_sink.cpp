@@ -118,9 +118,7 @@ class FileSinkTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(FileSinkTest, WhatStreamsWholeCutShortAndDamagedLeave) {
-  const unsigned char bytes[] = {0x0F, 0x00, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00, 0x06, 0x61, 0x2E,
-                                 0x74, 0x78, 0x74, 0x00, 0x61, 0x62, 0x63, 0xC2, 0x41, 0x24, 0x35};
-  std::string example(reinterpret_cast<const char*>(bytes), sizeof bytes);
+  const std::string example("\x0F\0\x01\0\x03\0\0\0\x06" "a.txt\0abc\xC2" "A$5", 22);
   EXPECT_EQ(Stream({{"a.txt", "abc"}}), example) << "the writer produces the same bytes";
   std::string large(5 << 20, '\0');
   for (size_t i = 0; i < large.size(); ++i) large[i] = (char)((i * 13) ^ (i >> 9));
