@@ -21,10 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   pwpack::CheckPackedBlock(data, (uint32_t)size, false);
   pwpack::CheckPackedBlock(data, (uint32_t)size, true);
 
-  std::string setup, error;
-  std::vector<pwpack::Block> blocks = {
-      {"pondwick", std::string(reinterpret_cast<const char*>(data), size), false}};
-  if (!pwpack::WriteSetup(stub, blocks, &setup, &error)) return 0;
+  std::string setup, error, block(reinterpret_cast<const char*>(data), size);
+  if (!pwpack::WriteSetup(stub, {{"pondwick", block, false}}, &setup, &error)) return 0;
 
   WriteAll(machine.HostC("setup.exe"), setup);
   MappedFile mapping;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "container/file_sink.h"
@@ -15,53 +16,38 @@
 
 namespace {
 
-struct Outcome {
-  HRESULT result;
-  bool complete;
-  std::map<std::string, std::string> files;
-};
+// The first failure (or S_OK), whether the sink was complete, and the files it left.
+using Outcome = std::tuple<HRESULT, bool, std::map<std::string, std::string>>;
 
 Outcome Run(const FuzzMachine& machine, const uint8_t* data, const std::vector<size_t>& cuts) {
   machine.Clear();
-  Outcome out{S_OK, false, {}};
+  HRESULT result = S_OK;
+  bool complete;
   {
     FileSink sink(machine.Out());
-    size_t at = 0;
-    for (size_t cut : cuts) {
-      out.result = sink.Write(data + at, (DWORD)(cut - at));
-      at = cut;
-      if (FAILED(out.result)) break;
-    }
-    out.complete = sink.Complete();
+    for (size_t i = 0, at = 0; i < cuts.size() && SUCCEEDED(result); at = cuts[i++])
+      result = sink.Write(data + at, (DWORD)(cuts[i] - at));
+    complete = sink.Complete();
   }
+  std::map<std::string, std::string> files;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(machine.HostOut(), ec))
-    out.files[entry.path().filename().string()] = ReadAll(entry.path());
-  return out;
+    files[entry.path().filename().string()] = ReadAll(entry.path());
+  return {result, complete, files};
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static FuzzMachine machine;
-  if (size < 2) return 0;
   // Byte 0: how many cuts (up to 7); then one byte per cut, spread over the stream.
-  size_t cutCount = data[0] % 8;
-  if (size < 1 + cutCount) return 0;
+  if (size < 2 || size < 1 + data[0] % 8u) return 0;
+  size_t cutCount = data[0] % 8, length = size - 1 - cutCount;
   const uint8_t* stream = data + 1 + cutCount;
-  size_t length = size - 1 - cutCount;
   std::vector<size_t> cuts;
-  size_t at = 0;
-  for (size_t i = 0; i < cutCount; ++i) {
-    at += length ? data[1 + i] % (length - at + 1) : 0;
-    cuts.push_back(at);
-  }
+  for (size_t i = 0, at = 0; i < cutCount; ++i) cuts.push_back(at += data[1 + i] % (length - at + 1));
   cuts.push_back(length);
-
-  Outcome pieces = Run(machine, stream, cuts);
-  Outcome whole = Run(machine, stream, {length});
-  if (pieces.result != whole.result || pieces.complete != whole.complete ||
-      pieces.files != whole.files)
+  if (Run(machine, stream, cuts) != Run(machine, stream, {length}))
     __builtin_trap();  // the cut changed what was written
   machine.Clear();
   return 0;

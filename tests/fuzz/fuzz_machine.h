@@ -20,9 +20,8 @@ inline void WriteAll(const std::string& hostPath, const std::string& bytes) {
   std::ofstream(hostPath, std::ios::binary | std::ios::trunc) << bytes;
 }
 inline std::string ReadAll(const std::string& hostPath) {
-  std::ifstream in(hostPath, std::ios::binary);
   std::ostringstream s;
-  s << in.rdbuf();
+  s << std::ifstream(hostPath, std::ios::binary).rdbuf();
   return s.str();
 }
 
