@@ -46,10 +46,9 @@ TEST_P(CorpusTest, RunsAsAWholeInstall) {
   e2e::Installation run(scenario);
   ASSERT_EQ(run.Problem(), "");
 
-  e2e::SetupParts world;
+  corpus::Parts parts;
   std::string error, setup;
-  ASSERT_TRUE(e2e::GetSetupParts(&world, &error)) << error;
-  corpus::Parts parts = {world.stub, world.pondwick, world.langs, world.portable, world.affid};
+  ASSERT_TRUE(e2e::GetSetupParts(&parts, &error)) << error;
   ASSERT_TRUE(c.make(parts, &setup, &error)) << error;
   run.UseSetup(setup);
   ASSERT_EQ(run.Problem(), "");

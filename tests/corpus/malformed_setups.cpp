@@ -7,6 +7,20 @@
 #include <map>
 
 namespace corpus {
+
+bool Pack(const std::string& stream, std::string* data, std::string* error) {
+  static std::map<std::string, std::string> packed;
+  std::string& made = packed[stream];
+  if (made.empty() && !pwpack::CompressBlock(stream, false, &made, error, nullptr, 1)) return false;
+  *data = made;
+  return true;
+}
+
+bool PackFiles(const std::vector<pwpack::PackFile>& files, std::string* data, std::string* error) {
+  std::string stream;
+  return pwpack::MakeDecodedStream(files, &stream, error) && Pack(stream, data, error);
+}
+
 namespace {
 
 using Chain = std::vector<pwpack::Block>;
@@ -43,25 +57,6 @@ size_t BlockAt(const std::string& setup, size_t i) {
   size_t at = Le32(setup, kFirstOffsetWord);
   for (; i > 0; --i) at += Le32(setup, at + kSizeField);
   return at;
-}
-
-// ---- Packed block data ----
-
-// Packed data for a decoded stream; compressing costs time, so each stream is packed once.
-bool Pack(const std::string& stream, std::string* data, std::string* error) {
-  static std::map<std::string, std::string> packed;
-  auto found = packed.find(stream);
-  if (found == packed.end()) {
-    if (!pwpack::CompressBlock(stream, false, data, error, nullptr, 1)) return false;
-    found = packed.emplace(stream, *data).first;
-  }
-  *data = found->second;
-  return true;
-}
-
-bool PackFiles(const std::vector<pwpack::PackFile>& files, std::string* data, std::string* error) {
-  std::string stream;
-  return pwpack::MakeDecodedStream(files, &stream, error) && Pack(stream, data, error);
 }
 
 // A file table entry as the stream states it, whatever its name: the writer's own stream maker

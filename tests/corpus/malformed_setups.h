@@ -27,6 +27,11 @@ struct Parts {
   std::string affid;
 };
 
+// The packed data of a decoded stream, or of files; compressing costs time, so each stream is
+// packed once per program.
+bool Pack(const std::string& stream, std::string* data, std::string* error);
+bool PackFiles(const std::vector<pwpack::PackFile>& files, std::string* data, std::string* error);
+
 // How far a run of the damaged setup gets.
 enum class Stage {
   kBeforeTemp,  // refused by the integrity test: no temporary folder, no registry value

@@ -5,11 +5,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <set>
 #include <thread>
 
-#include "tests/support/log_reader.h"
 #include "tests/support/message_boxes.h"
 
 #ifndef _WIN32
@@ -66,18 +63,6 @@ const std::map<std::string, std::string> kOldFiles = {{"identities.exe", "identi
                                                       {"pondwick.dll", "Pondwick library 1.0\r\n"},
                                                       {"readme.txt", "Pondwick 1.0\r\n"}};
 
-// Packed blocks cost time to compress: each is made once per test program.
-bool Packed(const std::vector<pwpack::PackFile>& files, std::string* data, std::string* error) {
-  static std::map<std::string, std::string> made;  // by the decoded stream
-  std::string stream;
-  if (!pwpack::MakeDecodedStream(files, &stream, error)) return false;
-  std::string& packed = made[stream];
-  if (packed.empty() && !pwpack::CompressBlock(stream, false, &packed, error, nullptr, 1))
-    return false;
-  *data = packed;
-  return true;
-}
-
 bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
   SetupParts parts;
   if (!GetSetupParts(&parts, error)) return false;
@@ -90,7 +75,7 @@ bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
   std::vector<pwpack::Block> chain;
   auto pack = [&](const char* name, const std::vector<pwpack::PackFile>& files, bool crc) {
     chain.push_back({name, "", crc});
-    return Packed(files, &chain.back().data, error);
+    return corpus::PackFiles(files, &chain.back().data, error);
   };
   if (!pack("pondwick", pondwick, !(blocks & kNoCrc)) ||
       ((blocks & kLangs) && !pack("langs", parts.langs, true)))
@@ -129,24 +114,6 @@ void SetVariable(const char* name, const char* value) {
   else
     unsetenv(name);
 #endif
-}
-
-void DeleteValue(HKEY root, const char* keyName, const char* name) {
-  HKEY key;
-  if (RegOpenKeyExA(root, keyName, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-  RegDeleteValueA(key, name);
-  RegCloseKey(key);
-}
-
-void SetValue(HKEY root, const char* keyName, const char* name, DWORD type,
-              const std::string& bytes) {
-  HKEY key;
-  if (RegCreateKeyExA(root, keyName, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS)
-    return;
-  RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                 (DWORD)bytes.size());
-  RegCloseKey(key);
 }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -191,15 +158,21 @@ std::string StripNtPrefix(std::string path) {
 Lines Records(const std::string& path, const std::string& separator) {
   std::string all;
   Lines entries;
-  if (!TestMachine::ReadBytes(path, &all)) return entries;
-  size_t at = 0;
-  while (at < all.size()) {
-    size_t next = all.find(separator, at + 1);
-    entries.push_back(all.substr(at, next == std::string::npos ? std::string::npos : next - at));
-    if (next == std::string::npos) break;
-    at = next;
+  TestMachine::ReadBytes(path, &all);
+  for (size_t at = all.empty() ? std::string::npos : 0, next; at != std::string::npos; at = next) {
+    next = all.find(separator, at + 1);
+    entries.push_back(all.substr(at, next - at));  // to the end where there is no next
   }
   return entries;
+}
+
+// Whether path is one of the folders or lies in one, compared without regard to case.
+bool Within(const std::string& path, const Lines& folders) {
+  for (const std::string& folder : folders)
+    if (lstrcmpiA(path.substr(0, folder.size()).c_str(), folder.c_str()) == 0 &&
+        (path.size() == folder.size() || path[folder.size()] == '\\'))
+      return true;
+  return false;
 }
 
 void Walk(const std::string& folder, Drive* drive) {
@@ -242,25 +215,23 @@ std::string Classify(const std::string& name, const std::string& bytes) {
 }
 
 #ifdef _WIN32
-// Under Wine the setup's boxes are found on the screen, read, and answered: the restart question
-// as the scenario says, every other box with its OK button. And a window that refuses to end
-// the session, as any program may on Windows: ExitWindowsEx starts wineboot, which would carry
-// out the pending operations at once, while the file they replace is still held and before the
-// run has been observed. The restart is then the one Restart() carries out. Its thread waits
-// for messages alone, so that it answers at once.
-class Screen {
+// Under Wine, ExitWindowsEx starts wineboot, which would carry out the pending operations at once,
+// while the file they replace is still held and before the run has been observed. A window that
+// refuses to end the session, as any program may on Windows, leaves the restart to Restart().
+// Its thread waits for messages alone, so that it answers at once.
+class SessionKeeper {
  public:
-  explicit Screen(int answer) : answer_(answer) {
+  SessionKeeper() {
     HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    keeper_ = std::thread([this, ready] {
+    thread_ = std::thread([this, ready] {
       WNDCLASSA type = {};
       type.lpfnWndProc = Refuse;
       type.hInstance = GetModuleHandleA(nullptr);
       type.lpszClassName = "PwSessionKeeper";
-      RegisterClassA(&type);  // a second screen finds the class there
-      HWND window = CreateWindowA("PwSessionKeeper", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+      RegisterClassA(&type);  // a second keeper finds the class there
+      HWND window = CreateWindowA(type.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                   type.hInstance, nullptr);
-      keeperId_ = GetCurrentThreadId();
+      id_ = GetCurrentThreadId();
       MSG msg;
       PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before we say ready
       SetEvent(ready);
@@ -270,70 +241,17 @@ class Screen {
     WaitForSingleObject(ready, 10000);
     CloseHandle(ready);
   }
-  ~Screen() {
-    stop_ = true;
-    if (watch_.joinable()) watch_.join();
-    PostThreadMessageA(keeperId_, WM_QUIT, 0, 0);
-    keeper_.join();
-  }
-  void Watch(DWORD pid) {
-    pid_ = pid;
-    watch_ = std::thread([this] {
-      for (; !stop_; Sleep(20)) EnumWindows(Visit, reinterpret_cast<LPARAM>(this));
-    });
-  }
-  Lines Boxes() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return boxes_;
+  ~SessionKeeper() {
+    PostThreadMessageA(id_, WM_QUIT, 0, 0);
+    thread_.join();
   }
 
  private:
   static LRESULT CALLBACK Refuse(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return message == WM_QUERYENDSESSION ? FALSE : DefWindowProcA(window, message, wParam, lParam);
   }
-  static BOOL CALLBACK Visit(HWND window, LPARAM param) {
-    auto* self = reinterpret_cast<Screen*>(param);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    char cls[32] = "";
-    GetClassNameA(window, cls, sizeof cls);
-    if (owner != self->pid_ || std::string(cls) != "#32770" || !IsWindowVisible(window))
-      return TRUE;
-    // The progress window is a dialog too: a message box has the static text 0xFFFF.
-    if (!GetDlgItem(window, 0xFFFF)) return TRUE;
-    std::lock_guard<std::mutex> guard(self->lock_);
-    if (!self->seen_.insert(window).second) return TRUE;
-    char title[1024] = "", text[2048] = "";
-    GetWindowTextA(window, title, sizeof title);
-    GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
-    self->boxes_.push_back(std::string(title) + "|" + text);
-    bool question = GetDlgItem(window, IDYES) != nullptr;
-    PostMessageA(window, WM_COMMAND, question ? (self->answer_ ? self->answer_ : IDNO) : IDOK, 0);
-    return TRUE;
-  }
-  int answer_;
-  std::atomic<DWORD> pid_{0};
-  std::atomic<DWORD> keeperId_{0};
-  std::atomic<bool> stop_{false};
-  std::mutex lock_;
-  Lines boxes_;
-  std::set<HWND> seen_;
-  std::thread keeper_, watch_;
-};
-#else
-// The host layer keeps a transcript of the boxes and answers them from the machine's script.
-class Screen {
- public:
-  explicit Screen(int) {}
-  void Watch(DWORD) {}
-  Lines Boxes() const {
-    Lines boxes;
-    for (const ShownBox& box : watch_.Boxes()) boxes.push_back(box.title + "|" + box.text);
-    return boxes;
-  }
-
- private:
-  MessageBoxWatch watch_;
+  std::atomic<DWORD> id_{0};
+  std::thread thread_;
 };
 #endif
 
@@ -502,10 +420,7 @@ void Installation::CleanShared() {
   for (const char* name : kValueNames) DeleteValue(HKEY_CURRENT_USER, names::kProductKey, name);
   DeleteValue(HKEY_CURRENT_USER, names::kRunOnceKey, names::kRunOnceValue);
   DeleteValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending);
-  char windows[MAX_PATH] = "";
-  GetWindowsDirectoryA(windows, sizeof windows);
-  for (const char* name : {"\\wininit.ini", "\\wininit.bak"})
-    DeleteFileA((std::string(windows) + name).c_str());
+  for (const char* name : {"wininit.ini", "wininit.bak"}) DeleteFileA(WindowsFile(name).c_str());
 }
 
 std::string Installation::Fill(const std::string& text) const {
@@ -546,13 +461,15 @@ void Installation::UseSetup(const std::string& bytes) {
 
 Observed Installation::Install() {
   Observed seen;
-  Screen screen(scenario_.answer);
+  // The host answers from the machine's script, written with the machine.
+  MessageBoxWatch boxes(scenario_.answer ? scenario_.answer : IDNO);
   ChildProcess setup;
   const std::string& tail = scenario_.tail;
   std::string line = "\"" + setup_ + "\"" + (tail.empty() ? "" : " " + tail);
   const std::string& faults = scenario_.faults;
   SetVariable("WINSIM_FAULTS", faults.empty() ? nullptr : faults.c_str());
 #ifdef _WIN32
+  SessionKeeper keeper;
   // Without a console, as when started from Explorer: a console program that the setup starts
   // then gets a console (and its host) of its own.
   bool started = setup.Start(line, nullptr, DETACHED_PROCESS);
@@ -564,9 +481,9 @@ Observed Installation::Install() {
     problem_ = "cannot start the setup: " + std::to_string(GetLastError());
     return seen;
   }
-  screen.Watch(setup.Id());
+  boxes.Follow(setup.Id());
   seen.exitCode = setup.Wait(120000);
-  seen.boxes = screen.Boxes();
+  for (const ShownBox& box : boxes.Boxes()) seen.boxes.push_back(box.title + "|" + box.text);
   Observe(&seen);
   return seen;
 }
@@ -674,9 +591,7 @@ void Installation::Observe(Observed* seen) {
   while (!strings.empty() && strings.back().empty() && strings.size() % 2 == 1) strings.pop_back();
   for (size_t i = 0; i + 1 < strings.size(); i += 2)
     seen->pending.push_back(StripNtPrefix(strings[i]) + " -> " + StripNtPrefix(strings[i + 1]));
-  char windows[MAX_PATH] = "";
-  GetWindowsDirectoryA(windows, sizeof windows);
-  TestMachine::ReadBytes(std::string(windows) + "\\wininit.ini", &ini);
+  TestMachine::ReadBytes(WindowsFile("wininit.ini"), &ini);
   for (const std::string& l : Split(ini, "\r\n")) seen->pending.push_back("wininit: " + l);
 
   seen->tempExists = !tempFolder_.empty() && TestMachine::Exists(tempFolder_);
@@ -733,40 +648,6 @@ Lines Changes(const Drive& before, const Drive& after, const Lines& allowed) {
     if (!Within(entry.first, allowed) && after.find(entry.first) == after.end())
       changes.push_back("-" + entry.first);
   return changes;
-}
-
-bool Within(const std::string& path, const Lines& folders) {
-  for (const std::string& folder : folders)
-    if (lstrcmpiA(path.substr(0, folder.size()).c_str(), folder.c_str()) == 0 &&
-        (path.size() == folder.size() || path[folder.size()] == '\\'))
-      return true;
-  return false;
-}
-
-bool ReadValue(HKEY root, const char* keyName, const char* name, DWORD* type, std::string* data) {
-  HKEY key;
-  if (RegOpenKeyExA(root, keyName, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
-  DWORD size = 0;
-  bool ok = RegQueryValueExA(key, name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
-  if (ok) {
-    data->assign(size, '\0');
-    ok = RegQueryValueExA(key, name, nullptr, type,
-                          reinterpret_cast<BYTE*>(size ? &(*data)[0] : nullptr),
-                          &size) == ERROR_SUCCESS;
-    data->resize(size);
-  }
-  RegCloseKey(key);
-  return ok;
-}
-
-Lines Split(const std::string& text, const std::string& separator) {
-  Lines pieces;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = std::min(text.find(separator, at), text.size());
-    pieces.push_back(text.substr(at, end - at));
-    at = end + separator.size();
-  }
-  return pieces;
 }
 
 std::string Hex(const std::string& bytes) {

@@ -27,10 +27,11 @@
 
 #include "platform/win32.h"
 #include "setup/product_names.h"
+#include "tests/corpus/malformed_setups.h"
 #include "tests/support/child_process.h"
+#include "tests/support/log_reader.h"
 #include "tests/support/restart_state.h"
 #include "tests/support/test_machine.h"
-#include "tools/pwpack/pack_writer.h"
 
 namespace e2e {
 
@@ -161,11 +162,7 @@ struct Observed {
 // What this world's setups are made of: the stub that the container goes behind (the setup
 // program under Wine, a minimal image that the host layer plays) and the product's files. For
 // tests that assemble setups of their own.
-struct SetupParts {
-  std::string stub;
-  std::vector<pwpack::PackFile> pondwick, langs, portable;
-  std::string affid;
-};
+using SetupParts = corpus::Parts;
 bool GetSetupParts(SetupParts* parts, std::string* error);
 
 class Installation {
@@ -219,17 +216,11 @@ using Drive = std::map<std::string, std::string>;
 Drive Snapshot(const std::string& folder);
 // What changed from before to after outside the folders allowed: "+path", "-path", "~path".
 Lines Changes(const Drive& before, const Drive& after, const Lines& allowed);
-// Whether path is one of the folders or lies in one, compared without regard to case.
-bool Within(const std::string& path, const Lines& folders);
 
 // The values the setup and the configuration program exchange, in the order they are shown.
 const char* const kValueNames[] = {
     names::kInstallerDir,   names::kWasFresh,      names::kCancelInstall, names::kFolder,
     names::kFolderPortable, names::kUseAdminFiles, names::kPortableRoot};
-// A value's type and bytes; false when it is missing.
-bool ReadValue(HKEY root, const char* keyName, const char* name, DWORD* type, std::string* data);
-// The pieces of text between separators; one at the end leaves no empty piece behind it.
-Lines Split(const std::string& text, const std::string& separator);
 std::string Hex(const std::string& bytes);
 
 inline Lines operator+(Lines a, const Lines& b) {

@@ -22,16 +22,22 @@ bool HasTimeStamp(const std::string& line) {
 
 }  // namespace
 
+std::vector<std::string> Split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> pieces;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = std::min(text.find(separator, at), text.size());
+    pieces.push_back(text.substr(at, end - at));
+    at = end + separator.size();
+  }
+  return pieces;
+}
+
 std::vector<std::string> LogEntries(const std::string& path) {
   std::string raw;
-  std::vector<std::string> lines;
-  if (!TestMachine::ReadBytes(path, &raw)) return lines;
-  for (size_t start = 0; start < raw.size();) {
-    size_t end = std::min(raw.find("\r\n", start), raw.size());
-    std::string line = raw.substr(start, end - start);
-    lines.push_back(HasTimeStamp(line) ? line.substr(22) : line);
-    start = end + 2;
-  }
+  TestMachine::ReadBytes(path, &raw);
+  std::vector<std::string> lines = Split(raw, "\r\n");
+  for (std::string& line : lines)
+    if (HasTimeStamp(line)) line.erase(0, 22);
   return lines;
 }
 

@@ -7,6 +7,9 @@
 
 class TestMachine;
 
+// The pieces of text between separators; one at the end leaves no empty piece behind it.
+std::vector<std::string> Split(const std::string& text, const std::string& separator);
+
 // The physical lines of a log file (split at CR LF), each with its leading time stamp
 // "dd-mm-yy hh:mm:ss.mmm " removed where it has one.
 std::vector<std::string> LogEntries(const std::string& path);

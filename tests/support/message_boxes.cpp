@@ -13,6 +13,8 @@ struct MessageBoxWatch::State {
   std::vector<ShownBox> boxes;
   std::set<HWND> seen;
   std::atomic<bool> stop{false};
+  std::atomic<DWORD> pid{0};  // 0: this process
+  int answer = IDOK;
   std::thread thread;
 };
 
@@ -24,7 +26,9 @@ BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
   GetWindowThreadProcessId(window, &pid);
   char cls[32] = {0};
   GetClassNameA(window, cls, sizeof cls);
-  if (pid != GetCurrentProcessId() || std::string(cls) != "#32770" || !IsWindowVisible(window))
+  // The progress window is a dialog too: a message box has the static text 0xFFFF.
+  if (pid != (state->pid ? state->pid.load() : GetCurrentProcessId()) ||
+      std::string(cls) != "#32770" || !IsWindowVisible(window) || !GetDlgItem(window, 0xFFFF))
     return TRUE;
   std::lock_guard<std::mutex> lock(state->mutex);
   if (!state->seen.insert(window).second) return TRUE;
@@ -33,14 +37,15 @@ BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
   GetWindowTextA(window, title, sizeof title);
   GetDlgItemTextA(window, 0xFFFF, text, sizeof text);  // the box's text control
   state->boxes.push_back({title, text, 0});
-  PostMessageA(window, WM_COMMAND, IDOK, 0);
+  PostMessageA(window, WM_COMMAND, GetDlgItem(window, IDYES) ? state->answer : IDOK, 0);
   return TRUE;
 }
 
 }  // namespace
 
-MessageBoxWatch::MessageBoxWatch() : state_(new State) {
+MessageBoxWatch::MessageBoxWatch(int answer) : state_(new State) {
   State* state = state_.get();
+  state->answer = answer;
   state->thread = std::thread([state] {
     while (!state->stop) {
       EnumWindows(CollectBox, reinterpret_cast<LPARAM>(state));
@@ -53,6 +58,8 @@ MessageBoxWatch::~MessageBoxWatch() {
   state_->stop = true;
   state_->thread.join();
 }
+
+void MessageBoxWatch::Follow(DWORD pid) { state_->pid = pid; }
 
 std::vector<ShownBox> MessageBoxWatch::Boxes() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
@@ -98,9 +105,13 @@ std::string Unescape(const std::string& s) {
 
 }  // namespace
 
-MessageBoxWatch::MessageBoxWatch() : state_(new State) { state_->skip = TranscriptLines().size(); }
+MessageBoxWatch::MessageBoxWatch(int) : state_(new State) {
+  state_->skip = TranscriptLines().size();
+}
 
 MessageBoxWatch::~MessageBoxWatch() = default;
+
+void MessageBoxWatch::Follow(DWORD) {}
 
 std::vector<ShownBox> MessageBoxWatch::Boxes() const {
   std::vector<ShownBox> boxes;

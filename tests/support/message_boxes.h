@@ -1,7 +1,7 @@
 /*
- * What message boxes a test made the program show. On the host the machine keeps a transcript;
- * under Wine a watcher thread finds each box of this process, reads it and presses its default
- * button, so the same test runs in both worlds.
+ * What message boxes a test made the program show. On the host the machine keeps a transcript
+ * (of every process); under Wine a watcher thread finds each box of the process watched, reads
+ * it and answers it, so the same test runs in both worlds.
  */
 #ifndef TESTS_SUPPORT_MESSAGE_BOXES_H
 #define TESTS_SUPPORT_MESSAGE_BOXES_H
@@ -20,8 +20,12 @@ struct ShownBox {
 
 class MessageBoxWatch {
  public:
-  MessageBoxWatch();
+  // Under Wine a question (a box with Yes) gets answer; any other box, or any box of a watch
+  // without an answer, gets OK. The host answers from the machine's script.
+  explicit MessageBoxWatch(int answer = IDOK);
   ~MessageBoxWatch();
+  // Under Wine, watches that process instead of this one.
+  void Follow(DWORD pid);
   // The boxes shown since this watch began, in order.
   std::vector<ShownBox> Boxes() const;
 

@@ -17,55 +17,40 @@ inline constexpr char kPending[] = "PendingFileRenameOperations";
 // HKLM "SYSTEM\CurrentControlSet\Control\Session Manager" PendingFileRenameOperations.
 class PendingList {
  public:
-  PendingList() { had_ = Read(&saved_); }
+  PendingList() {
+    had_ = ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, nullptr, &saved_);
+  }
   ~PendingList() {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
-      return;
     if (had_)
-      RegSetValueExA(key, kPending, 0, REG_MULTI_SZ, (const BYTE*)saved_.data(),
-                     (DWORD)saved_.size());
+      SetValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, REG_MULTI_SZ, saved_);
     else
-      RegDeleteValueA(key, kPending);
-    RegCloseKey(key);
+      DeleteValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending);
   }
   // What was added to the list since the test began (the closing empty string included).
   std::string Added() const {
-    std::string now;
-    Read(&now);
-    std::string before = saved_;
+    std::string now, before = saved_;
+    ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, nullptr, &now);
     if (!before.empty()) before.pop_back();  // the closing empty string moves to the end
     return now.compare(0, before.size(), before) == 0 ? now.substr(before.size())
                                                       : "changed: " + now;
   }
 
  private:
-  static bool Read(std::string* out) {
-    out->clear();
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) !=
-        ERROR_SUCCESS)
-      return false;
-    DWORD size = 0;
-    bool found = RegQueryValueExA(key, kPending, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS;
-    out->resize(found ? size : 0);
-    if (found) RegQueryValueExA(key, kPending, nullptr, nullptr, (BYTE*)&(*out)[0], &size);
-    out->resize(found ? size : 0);
-    RegCloseKey(key);
-    return found;
-  }
   bool had_ = false;
   std::string saved_;
 };
 
+// A file of the Windows folder.
+inline std::string WindowsFile(const char* name) {
+  char folder[MAX_PATH] = "";
+  GetWindowsDirectoryA(folder, sizeof folder);
+  return std::string(folder) + "\\" + name;
+}
+
 // The Windows folder's wininit.ini; the test starts without one.
 class Wininit {
  public:
-  Wininit() {
-    char folder[MAX_PATH];
-    GetWindowsDirectoryA(folder, sizeof folder);
-    path_ = std::string(folder) + "\\wininit.ini";
+  Wininit() : path_(WindowsFile("wininit.ini")) {
     had_ = TestMachine::ReadBytes(path_, &saved_);
     DeleteFileA(path_.c_str());
   }

@@ -38,6 +38,38 @@ bool TestMachine::Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool ReadValue(HKEY root, const char* keyName, const char* name, DWORD* type, std::string* data) {
+  HKEY key;
+  if (RegOpenKeyExA(root, keyName, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  DWORD size = 0;
+  bool ok = RegQueryValueExA(key, name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
+  data->assign(ok ? size : 0, '\0');
+  ok = ok && RegQueryValueExA(key, name, nullptr, type, (BYTE*)(size ? &(*data)[0] : nullptr),
+                              &size) == ERROR_SUCCESS;
+  data->resize(ok ? size : 0);
+  RegCloseKey(key);
+  return ok;
+}
+
+bool SetValue(HKEY root, const char* keyName, const char* name, DWORD type,
+              const std::string& data) {
+  HKEY key;
+  if (RegCreateKeyExA(root, keyName, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  bool ok = RegSetValueExA(key, name, 0, type, (const BYTE*)data.data(), (DWORD)data.size()) ==
+            ERROR_SUCCESS;
+  RegCloseKey(key);
+  return ok;
+}
+
+void DeleteValue(HKEY root, const char* keyName, const char* name) {
+  HKEY key;
+  if (RegOpenKeyExA(root, keyName, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueA(key, name);
+  RegCloseKey(key);
+}
+
 #ifdef _WIN32
 
 #include <process.h>

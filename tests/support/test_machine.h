@@ -48,4 +48,10 @@ class TestMachine {
 #endif
 };
 
+// Whole registry values over Win32: a value's type and bytes, false when it is missing (type may
+// be null); setting makes the key.
+bool ReadValue(HKEY root, const char* key, const char* name, DWORD* type, std::string* data);
+bool SetValue(HKEY root, const char* key, const char* name, DWORD type, const std::string& data);
+void DeleteValue(HKEY root, const char* key, const char* name);
+
 #endif
