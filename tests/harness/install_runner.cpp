@@ -21,11 +21,17 @@ const char kLogFolder[] = "C:\\_pw";
 const char kLogFile[] = "C:\\_pw\\_pw.log";
 const char* const kExe = kWine ? ".exe" : "";
 
-// The setup's parts in this world, the console build of the configuration program, and every
-// file of the product by name, affid.txt included.
+// What an older installation left in {I}; readme.txt only where a scenario marks it read-only.
+const std::map<std::string, std::string> kOldFiles = {{"identities.exe", "identities 1.0\r\n"},
+                                                      {"pondwick.dll", "Pondwick library 1.0\r\n"},
+                                                      {"readme.txt", "Pondwick 1.0\r\n"}};
+
+// The setup's parts in this world, the console build of the configuration program, and what
+// each file of the product (affid.txt included) or of an older one is, by its bytes: its name,
+// or "old NAME". The console build counts as the configuration program.
 struct Payload : SetupParts {
   std::string consoleConfig, problem;
-  std::map<std::string, std::string> all;
+  std::map<std::string, std::string> known;
 };
 
 const Payload& ThePayload() {
@@ -51,17 +57,14 @@ const Payload& ThePayload() {
     p.portable = {{"roamkit.ini", "[Roamkit]\r\nPortable=1\r\n"}};
     p.affid = "PWAFF-0042";
     for (const auto* list : {&p.pondwick, &p.langs, &p.portable})
-      for (const auto& f : *list) p.all[f.name] = f.contents;
-    p.all["affid.txt"] = p.affid;
+      for (const auto& f : *list) p.known[f.contents] = f.name;
+    p.known[p.affid] = "affid.txt";
+    p.known[p.consoleConfig] = "pwwipeout.exe";
+    for (const auto& f : kOldFiles) p.known[f.second] = "old " + f.first;
     return p;
   }();
   return payload;
 }
-
-// What an older installation left in {I}; readme.txt only where a scenario marks it read-only.
-const std::map<std::string, std::string> kOldFiles = {{"identities.exe", "identities 1.0\r\n"},
-                                                      {"pondwick.dll", "Pondwick library 1.0\r\n"},
-                                                      {"readme.txt", "Pondwick 1.0\r\n"}};
 
 bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
   SetupParts parts;
@@ -198,20 +201,53 @@ void Walk(const std::string& folder, Drive* drive) {
 
 // What a file of an installation holds (see Observed::installed).
 std::string Classify(const std::string& name, const std::string& bytes) {
-  const Payload& p = ThePayload();
-  auto same = p.all.find(name);
-  auto old = kOldFiles.find(name);
-  // The console build of the configuration program stands for it where a scenario packs it.
-  if ((same != p.all.end() && same->second == bytes) ||
-      (name == "pwwipeout.exe" && bytes == p.consoleConfig))
-    return "";
-  if (old != kOldFiles.end() && old->second == bytes) return "old";
-  std::string what = "?" + std::to_string(bytes.size());
-  for (const auto& f : p.all)
-    if (f.second == bytes) what = f.first;
-  for (const auto& f : kOldFiles)
-    if (f.second == bytes) what = "old " + f.first;
-  return what;
+  auto known = ThePayload().known.find(bytes);
+  std::string what =
+      known == ThePayload().known.end() ? "?" + std::to_string(bytes.size()) : known->second;
+  return what == name ? "" : what == "old " + name ? "old" : what;
+}
+
+bool Contents(const std::string& folder, std::map<std::string, std::string>* entries) {
+  entries->clear();
+  for (const auto& entry : Snapshot(folder)) {
+    std::string name = entry.first.substr(folder.size() + 1), bytes;
+    if (name.find('\\') != std::string::npos) continue;
+    if (entry.second != "folder") TestMachine::ReadBytes(entry.first, &bytes);
+    (*entries)[name] = entry.second == "folder" ? "/" : Classify(name, bytes);
+  }
+  return IsFolder(folder);
+}
+
+std::string Tree(const std::string& folder) {
+  std::map<std::string, std::string> entries;
+  if (!Contents(folder, &entries)) return "-";
+  std::string tree;
+  for (const auto& e : entries)
+    tree += (tree.empty() ? "" : " ") + e.first +
+            (e.second == "/"    ? "/"
+             : e.second.empty() ? ""
+                                : "=" + e.second);
+  return tree;
+}
+
+// Under Wine the registry, the log and wininit.ini belong to the prefix that every scenario
+// shares: each starts from, and leaves, a clean state. On the host each machine is new anyway.
+void CleanShared() {
+  for (const char* name : kValueNames) DeleteValue(HKEY_CURRENT_USER, names::kProductKey, name);
+  DeleteValue(HKEY_CURRENT_USER, names::kRunOnceKey, names::kRunOnceValue);
+  DeleteValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending);
+  for (const char* name : {"wininit.ini", "wininit.bak"}) DeleteFileA(WindowsFile(name).c_str());
+}
+
+// The host's own path of a file of this machine, for the host's programs.
+std::string HostPathOf(const std::string& path) {
+#ifdef _WIN32
+  // Wine keeps drive C: in the prefix's drive_c.
+  const char* prefix = std::getenv("WINEPREFIX");
+  return std::string(prefix ? prefix : "") + "/drive_c" + Replace(path.substr(2), "\\", "/");
+#else
+  return winsim::HostPath(path.c_str());
+#endif
 }
 
 #ifdef _WIN32
@@ -347,17 +383,6 @@ std::string Installation::Unsupported() const {
   return "";
 }
 
-// The host's own path of a file of this machine, for the host's programs.
-std::string Installation::HostPathOf(const std::string& path) const {
-#ifdef _WIN32
-  // Wine keeps drive C: in the prefix's drive_c.
-  const char* prefix = std::getenv("WINEPREFIX");
-  return std::string(prefix ? prefix : "") + "/drive_c" + Replace(path.substr(2), "\\", "/");
-#else
-  return winsim::HostPath(path.c_str());
-#endif
-}
-
 // Signs the file into setup_ with tests/harness/sign_setup.sh, a host program; Wine starts host
 // programs without a handle to wait on, so the signed file is waited for instead.
 void Installation::Sign(const std::string& unsignedPath) {
@@ -412,15 +437,6 @@ Installation::~Installation() {
   }
   if (scenario_.win98) DeleteValue(HKEY_CURRENT_USER, "Software\\Wine", "Version");
   CleanShared();
-}
-
-// Under Wine the registry, the log and wininit.ini belong to the prefix that every scenario
-// shares: each starts from, and leaves, a clean state. On the host each machine is new anyway.
-void Installation::CleanShared() {
-  for (const char* name : kValueNames) DeleteValue(HKEY_CURRENT_USER, names::kProductKey, name);
-  DeleteValue(HKEY_CURRENT_USER, names::kRunOnceKey, names::kRunOnceValue);
-  DeleteValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending);
-  for (const char* name : {"wininit.ini", "wininit.bak"}) DeleteFileA(WindowsFile(name).c_str());
 }
 
 std::string Installation::Fill(const std::string& text) const {
@@ -512,40 +528,15 @@ Observed Installation::Restart(size_t productStartsExpected) {
 #endif
   // The logon may start the product on its own: give it time to leave its record.
   for (int i = 0; i < 500; ++i) {
-    Observe(&seen);
+    Observe(&(seen = Observed()));
     if (seen.productStarts.size() >= productStartsExpected) break;
     Sleep(20);
   }
   return seen;
 }
 
-bool Installation::Contents(const std::string& folder,
-                            std::map<std::string, std::string>* entries) const {
-  entries->clear();
-  for (const auto& entry : Snapshot(folder)) {
-    std::string name = entry.first.substr(folder.size() + 1), bytes;
-    if (name.find('\\') != std::string::npos) continue;
-    if (entry.second != "folder") TestMachine::ReadBytes(entry.first, &bytes);
-    (*entries)[name] = entry.second == "folder" ? "/" : Classify(name, bytes);
-  }
-  return IsFolder(folder);
-}
-
-std::string Installation::Tree(const std::string& folder) const {
-  std::map<std::string, std::string> entries;
-  if (!Contents(folder, &entries)) return "-";
-  std::string tree;
-  for (const auto& e : entries)
-    tree += (tree.empty() ? "" : " ") + e.first +
-            (e.second == "/"    ? "/"
-             : e.second.empty() ? ""
-                                : "=" + e.second);
-  return tree;
-}
-
 void Installation::Observe(Observed* seen) {
   Lines all = LogEntries(kLogFile);
-  seen->log.clear();
   bool started = false;
   for (const std::string& line : all) {
     started = started || line.find("] RunSfx() - START") != std::string::npos;
@@ -565,8 +556,6 @@ void Installation::Observe(Observed* seen) {
   seen->files = Tree(install_);
   Contents(install_, &seen->installed);
   seen->portable = Tree(root_);
-  seen->values.clear();
-  seen->rawValues.clear();
   DWORD type = 0;
   for (const char* name : kValueNames) {
     std::string data;
@@ -583,9 +572,7 @@ void Installation::Observe(Observed* seen) {
           ? std::string(runOnce.c_str())
           : "-";
 
-  // PendingFileRenameOperations: sources and targets alternate; the list ends with an empty
-  // string.
-  seen->pending.clear();
+  // PendingFileRenameOperations: sources and targets alternate; an empty string ends the list.
   ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, &type, &list);
   Lines strings = Split(list, std::string(1, '\0'));
   while (!strings.empty() && strings.back().empty() && strings.size() % 2 == 1) strings.pop_back();

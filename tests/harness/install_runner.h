@@ -144,10 +144,9 @@ struct Observed {
   Lines wholeLog;     // every line, in the order written, {T} named as such
   Lines boxes;        // "caption|text" of each message box
   std::string files;  // the tree of {I}: names in byte order, "-" when it is missing
-  std::map<std::string, std::string>
-      installed;            // its entries by name: "" the payload file of
-                            // that name, "old" an older installation's, "/" a folder, else the
-                            // payload file "NAME" or the older "old NAME" it holds, or "?SIZE"
+  // {I}'s entries by name: "" the payload file of that name, "old" an older installation's, "/" a
+  // folder, else what the file's bytes are: "NAME", "old NAME" (another file's) or "?SIZE"
+  std::map<std::string, std::string> installed;
   std::string portable;     // the tree of {R}
   Lines values;             // the product key's values, "name=value"
   Lines rawValues;          // the same, byte for byte: "name=type:hex"
@@ -193,10 +192,6 @@ class Installation {
 
  private:
   void Observe(Observed* seen);
-  bool Contents(const std::string& folder, std::map<std::string, std::string>* entries) const;
-  std::string Tree(const std::string& folder) const;
-  void CleanShared();
-  std::string HostPathOf(const std::string& path) const;
   void Sign(const std::string& unsignedPath);
 
   TestMachine machine_;
