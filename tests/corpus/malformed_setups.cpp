@@ -206,8 +206,13 @@ Case Refused(const char* name, const char* damage, const char* walkLine, Make ma
   Lines log = *walkLine ? Lines{"[0] GetNextSfxBlock: " + std::string(walkLine) + " ",
                                 "[0] TestSFX() -  FAIL"}
                         : Lines{"[0] TestSFX - Bad CRC "};
-  return {name, damage,     Stage::kBeforeTemp,  false,
-          make, (int)kFail, log + corrupted.log, Lines(1, corrupted.box),
+  return {name,
+          damage,
+          Stage::kBeforeTemp,
+          make,
+          (int)kFail,
+          log + corrupted.log,
+          Lines(1, corrupted.box),
           "-"};
 }
 
@@ -227,7 +232,7 @@ Case Unpacking(const char* name, const std::string& damage, Make make, uint32_t 
   if (stage != Stage::kRunGoesOn)
     inner.push_back(Reported("Can't unpack " + block + ".bin to ", folder, code));
   Lines log = Lines{"[0] UnpackSFX()  " + block} + notFound;
-  Case c = {name, damage, stage, stage == Stage::kPortable, make, (int)code, log, Lines(), "-"};
+  Case c = {name, damage, stage, make, (int)code, log, Lines(), "-"};
   for (const Report& r : inner) {
     c.decisive = c.decisive + r.log;
     c.boxes.push_back(r.box);

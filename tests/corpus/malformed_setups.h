@@ -46,7 +46,6 @@ struct Case {
   const char* name;
   std::string damage;  // what is wrong with the file
   Stage stage;
-  bool portable;  // the portable edition (a "portable" block)
   std::function<bool(const Parts& parts, std::string* setup, std::string* error)> make;
   int exitCode;
   Lines decisive;     // log lines that must appear one after the other, "[code] text detail"
