@@ -16,6 +16,7 @@ const DWORD kSfxFirstOffsetCopyWord = 0x2C;
 const DWORD kSfxBlockCountWord = 0x30;
 const DWORD kSfxBlockCountCopyWord = 0x34;
 
+inline WORD ReadLe16(const BYTE* p) { return (WORD)(p[0] | (p[1] << 8)); }
 inline DWORD ReadLe32(const BYTE* p) {
   return (DWORD)p[0] | ((DWORD)p[1] << 8) | ((DWORD)p[2] << 16) | ((DWORD)p[3] << 24);
 }
@@ -28,7 +29,7 @@ struct SfxBlockHeader {
   BYTE nextOffset[4];  // absolute file offset of the next block; 0 ends the chain
   char name[8];        // zero-filled behind the name; no terminator when 8 characters long
 
-  WORD Signature() const { return (WORD)(signature[0] | (signature[1] << 8)); }
+  WORD Signature() const { return ReadLe16(signature); }
   DWORD BlockSize() const { return ReadLe32(blockSize); }
   DWORD DataCrc() const { return ReadLe32(dataCrc); }
   DWORD NextOffset() const { return ReadLe32(nextOffset); }

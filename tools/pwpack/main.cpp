@@ -31,6 +31,7 @@
 #include "container/unpack.h"
 #include "support/log.h"
 #include "support/report.h"
+#include "tools/pwpack/blocks.h"
 #include "tools/pwpack/file_names.h"
 #include "tools/pwpack/pack_writer.h"
 #include "tools/pwpack/setup_diff.h"
@@ -299,16 +300,6 @@ bool Map(const std::string& path, MappedFile* file) {
   return false;
 }
 
-std::vector<const SfxBlockHeader*> Blocks(const MappedFile& file) {
-  std::vector<const SfxBlockHeader*> blocks;
-  for (const SfxBlockHeader* b = GetNextSfxBlock(file.View(), file.Size(), nullptr); b;
-       b = GetNextSfxBlock(file.View(), file.Size(), b))
-    blocks.push_back(b);
-  return blocks;
-}
-
-std::string BlockName(const SfxBlockHeader* b) { return std::string(b->name, strnlen(b->name, 8)); }
-
 // Prints where the signature lies against the container; false when that fails verification.
 bool ShowSignature(const MappedFile& file, const std::vector<const SfxBlockHeader*>& blocks) {
   const BYTE* view = file.View();
@@ -326,7 +317,7 @@ int List(const std::vector<std::string>& args) {
   QuietLog log;
   MappedFile file;
   if (!Map(args[0], &file)) return 2;
-  std::vector<const SfxBlockHeader*> blocks = Blocks(file);
+  std::vector<const SfxBlockHeader*> blocks = Blocks(file.View(), file.Size());
   if (blocks.empty()) {
     log.Show();
     return Refuse(args[0] + " has no readable container");
@@ -351,7 +342,7 @@ int Verify(const std::vector<std::string>& args) {
   if (!Map(args[0], &file)) return 2;
   bool ok = TestSFX(file.View(), file.Size()) == 1;
   std::printf("integrity test: %s\n", ok ? "OK" : "FAILED");
-  std::vector<const SfxBlockHeader*> blocks = Blocks(file);
+  std::vector<const SfxBlockHeader*> blocks = Blocks(file.View(), file.Size());
   ok = ShowSignature(file, blocks) && ok;
   for (const SfxBlockHeader* b : blocks) {
     Bar bar(BlockName(b), b->DataLength());

@@ -2,11 +2,10 @@
 #include "tools/pwpack/setup_diff.h"
 
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <vector>
 
-#include "container/block_chain.h"
+#include "tools/pwpack/blocks.h"
 #include "tools/pwpack/pack_writer.h"
 #include "tools/pwpack/stream_check.h"
 
@@ -34,16 +33,16 @@ struct SetupFacts {
 };
 
 bool Read(const uint8_t* view, uint32_t size, SetupFacts* setup) {
-  const SfxBlockHeader* first = GetNextSfxBlock(view, size, nullptr);
-  if (!first) return false;
-  uint32_t stubSize = (uint32_t)(reinterpret_cast<const uint8_t*>(first) - view);
+  std::vector<const SfxBlockHeader*> blocks = Blocks(view, size);
+  if (blocks.empty()) return false;
+  uint32_t stubSize = (uint32_t)(reinterpret_cast<const uint8_t*>(blocks.front()) - view);
   // The four container words describe the blocks, not the stub: they count as zeros here.
   std::string stub((const char*)view, stubSize);
   for (uint32_t at = kSfxFirstOffsetWord; at < kSfxBlockCountCopyWord + 4 && at < stubSize; ++at)
     stub[at] = '\0';
   setup->stub = SizeAndCrc(stubSize, Crc32(stub));
-  for (const SfxBlockHeader* h = first; h; h = GetNextSfxBlock(view, size, h)) {
-    std::string name(h->name, strnlen(h->name, 8));
+  for (const SfxBlockHeader* h : blocks) {
+    std::string name = BlockName(h);
     BlockFacts block;
     std::string data((const char*)h->Data(), h->DataLength());
     StreamReport r = CheckPackedBlock(h->Data(), h->DataLength(), false);

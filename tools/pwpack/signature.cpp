@@ -1,36 +1,28 @@
 /* The certificate table of a PE image, read from its security directory. */
 #include "tools/pwpack/signature.h"
 
+#include "container/block_chain.h"  // the little-endian readers
+
 namespace pwpack {
-
-namespace {
-
-uint32_t Le(const unsigned char* p, int bytes) {
-  uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-
-}  // namespace
 
 Signature ReadSignature(const unsigned char* file, size_t size) {
   Signature s;
   if (size < 0x40 || file[0] != 'M' || file[1] != 'Z') return s;
-  uint64_t pe = Le(file + 0x3C, 4);
-  if (pe + 24 + 2 > size || Le(file + pe, 4) != 0x00004550) return s;  // "PE\0\0"
+  uint64_t pe = ReadLe32(file + 0x3C);
+  if (pe + 24 + 2 > size || ReadLe32(file + pe) != 0x00004550) return s;  // "PE\0\0"
   // The data directories follow the optional header's fixed part: 96 bytes in PE32, 112 in
   // PE32+. The security directory is the fifth, and holds a file offset, not an address.
-  uint32_t magic = Le(file + pe + 24, 2);
+  uint32_t magic = ReadLe16(file + pe + 24);
   uint64_t directories = pe + 24 + (magic == 0x20B ? 112 : 96);
-  uint32_t optionalSize = Le(file + pe + 20, 2);
+  uint32_t optionalSize = ReadLe16(file + pe + 20);
   if ((magic != 0x10B && magic != 0x20B) || directories + 5 * 8 > size ||
       directories + 5 * 8 > pe + 24 + optionalSize)
     return s;
-  uint32_t count = Le(file + directories - 4, 4);  // NumberOfRvaAndSizes
+  uint32_t count = ReadLe32(file + directories - 4);  // NumberOfRvaAndSizes
   s.pe = true;
   if (count < 5) return s;
-  s.tableAt = Le(file + directories + 4 * 8, 4);
-  s.tableSize = Le(file + directories + 4 * 8 + 4, 4);
+  s.tableAt = ReadLe32(file + directories + 4 * 8);
+  s.tableSize = ReadLe32(file + directories + 4 * 8 + 4);
   s.isSigned = s.tableAt != 0 && s.tableSize != 0;
   return s;
 }
