@@ -37,7 +37,7 @@ TEST_F(RebootTest, CopiesAreNumberedBesideTheTargetAndNeverOverwriteAWaitingOne)
   EXPECT_EQ(pending.Added(), scheduled);
   EXPECT_FALSE(wininit.Exists()) << "the NT family never touches wininit.ini";
 
-  // A copy that fails still uses up its number, and nothing is scheduled.
+  // A failed copy uses up its number and schedules nothing.
   EXPECT_EQ(ActMoveFileOnReboot((temp + "\\missing.dll").c_str(), inst.c_str()), 0);
   EXPECT_EQ(ActMoveFileOnReboot(nullptr, inst.c_str()), 0);
   EXPECT_EQ(RebootCopyCount, 4);
@@ -53,8 +53,7 @@ TEST_F(RebootTest, CopiesAreNumberedBesideTheTargetAndNeverOverwriteAWaitingOne)
       << "the target is replaced only at the next start";
 }
 
-// A copy left by a run cut short goes at the next start; one that an earlier run scheduled is
-// moved onto its target first, and other files are left alone.
+// A copy left by a run cut short goes at the next start, after any move scheduled for it.
 TEST_F(RebootTest, StaleCopiesGoAtTheNextStartAfterTheirOwnReplacement) {
   for (const char* name : {"_pw1.pw_", "_pw7.pw_", "a.dll", "_pw1.pw_.txt"})
     Put(inst + "\\" + name, name);
@@ -70,7 +69,7 @@ TEST_F(RebootTest, StaleCopiesGoAtTheNextStartAfterTheirOwnReplacement) {
 }
 
 // "@" in the expected text stands for the line "short target=short source" (NUL: delete).
-TEST_F(RebootTest, WininitGetsTheLineInItsRenameSectionWhereverThatStands) {
+TEST_F(RebootTest, WininitGetsTheLineInItsRenameSectionWhereverThatStandsOrIsLeftAlone) {
   const std::string old = inst + "\\a.dll", longName = inst + "\\Pondwick Identities.dll";
   for (const std::string& file : {source, old, longName}) Put(file, "old");
   struct Case {
@@ -109,10 +108,8 @@ TEST_F(RebootTest, WininitGetsTheLineInItsRenameSectionWhereverThatStands) {
                          "'.\nFor correct Pondwick operation",
                      true))
       << "the warning, logged under SilentMode";
-}
 
-TEST_F(RebootTest, WininitFailuresLeaveTheFileAsItWas) {
-  Put(source, "new");
+  // Failures leave the file as it was.
   ASSERT_TRUE(wininit.Write("[Rename]\r\n"));
   EXPECT_EQ(MoveFileOnReboot9x((inst + "\\gone").c_str(), nullptr), 0);
   EXPECT_TRUE(Logged("[2] MoveFileOnReboot9x() - failed to get short name for " + inst + "\\gone"));
@@ -152,14 +149,11 @@ TEST_F(RebootTest, HostFailedEditsLeaveWininitAndTheDestinationAsTheyWere) {
     std::string target = f.target ? inst + "\\" + f.target : "";
     EXPECT_EQ(MoveFileOnReboot9x(source.c_str(), f.target ? target.c_str() : nullptr), 0) << f.line;
     EXPECT_TRUE(Logged(f.line)) << f.line;
-    if (f.error != ERROR_DISK_FULL) {
-      EXPECT_EQ(wininit.Text(), other) << f.line;
-    }
+    EXPECT_EQ(f.error == ERROR_DISK_FULL ? other : wininit.Text(), other) << f.line;
   }
   EXPECT_EQ(Tree(inst), "_pw1.pw_=new old.dll=old");
 
-  // Short paths longer than their long ones ("+" becomes "_~1"): a line that would not fit is
-  // refused rather than cut into another rename.
+  // Short paths longer than the long ones ("+" is "_~1"): a line that does not fit is refused.
   std::string deep = "C:";
   for (int i = 0; i < 127; ++i) deep += "\\+";
   ASSERT_TRUE(CreateFolderTree(deep.c_str()));
@@ -170,13 +164,12 @@ TEST_F(RebootTest, HostFailedEditsLeaveWininitAndTheDestinationAsTheyWere) {
   EXPECT_EQ(wininit.Text(), other);
 }
 
-// A copy that can't be scheduled would wait beside its target for good: it goes again, and the
-// target keeps its old bytes.
+// A copy that can't be scheduled would wait beside its target for good: it goes again.
 TEST_F(RebootTest, HostACopyWhoseReplacementCannotBeScheduledIsRemoved) {
   std::string target = inst + "\\a.dll";
   Put(temp + "\\a.dll", "new a");
   Put(target, "old a");
-  // Where MoveFileExA is missing nothing is scheduled, and nothing logged.
+  // Without MoveFileExA nothing is scheduled, nor logged.
   machine.SetSetting("functions", "missing", "MoveFileExA");
   EXPECT_EQ(MoveFileOnReboot(target.c_str(), nullptr), 0);
   EXPECT_EQ(log.Entries(), std::vector<std::string>{});
@@ -194,8 +187,7 @@ TEST_F(RebootTest, HostACopyWhoseReplacementCannotBeScheduledIsRemoved) {
       << "a target whose replacement is not scheduled keeps its attribute";
   EXPECT_EQ(pending.Added(), "");
 
-  // Scheduled, but the attribute that would make the start refuse the move can't be cleared:
-  // the copy goes, so the scheduled move finds nothing.
+  // Scheduled, but the read-only attribute that would refuse the move stays: the copy goes.
   FailNext("SetFileAttributesA", ERROR_ACCESS_DENIED);
   EXPECT_EQ(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0);
   winsim::ClearFaults();

@@ -1,8 +1,5 @@
-/*
- * The installation sequence in this process, over a setup built with pwpack's writer: what whole
- * installs (tests/e2e) reach only awkwardly (over-long paths, refused calls). Its programs are
- * scripts that record how they were started. Host only: WINSIM_MODULE names the setup's module.
- */
+/* The installation sequence in this process, where whole installs (tests/e2e) reach awkwardly:
+ * over-long paths, refused calls. Host only: WINSIM_MODULE names the setup's module. */
 #ifndef _WIN32
 
 #include "setup/run_sfx.h"
@@ -35,13 +32,7 @@ std::string Packed(const std::vector<pwpack::PackFile>& files) {
 }
 
 void SetValue(const char* name, const std::string& value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, names::kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 (DWORD)value.size() + 1);
-  RegCloseKey(key);
+  ASSERT_TRUE(::SetValue(HKEY_CURRENT_USER, names::kProductKey, name, REG_SZ, value + '\0'));
 }
 
 // The names in folder, "." and ".." left out.
@@ -66,7 +57,6 @@ class RunSfxTest : public ::testing::Test {
     CreateDirectoryA(machine_.Path("_pw").c_str(), nullptr);
     snprintf(LogFolderPath, sizeof LogFolderPath, "%s", machine_.Path("_pw").c_str());
     setenv("WINSIM_MODULE", setup_.c_str(), 1);
-    // The recorder only records: the setup makes the installation folder itself.
     SetValue(names::kFolder, install_ + "\\");
     WriteSetup(false);
   }
@@ -77,7 +67,7 @@ class RunSfxTest : public ::testing::Test {
     LogFolderPath[0] = '\0';
   }
 
-  // A program of the payload: a script that records its command line and working folder.
+  // A program of the payload: records its command line and working folder.
   std::string Recorder(const std::string& record) const {
     return "#!/bin/sh\nprintf '%s\\n%s\\n' \"$WINSIM_CMDLINE\" \"$WINSIM_CWD\" > '" +
            machine_.HostPathOfC(machine_.Path(record)) + "'\n";

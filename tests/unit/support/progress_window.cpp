@@ -1,14 +1,12 @@
-/*
- * The progress window: its resources, the created dialog, the updates and the queue drain behind
- * each, its end, and CenterWindow, against the host layer and the real controls under Wine. Host
- * only: the work-area setting, failed creations and the terminal line.
- */
+/* The progress window: resources, the created dialog, updates and the queue drain behind each,
+ * its end, and CenterWindow. Host only: the work-area setting, failed creations, the terminal. */
 #include "support/progress_window.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -85,8 +83,7 @@ class ProgressWindowTest : public ::testing::Test {
     window = progress.Create(nullptr, 0x1234);
     ASSERT_NE(window, nullptr) << "error " << GetLastError();
   }
-  // Nothing a case leaves in the queue, a quit request included, reaches the next case. The
-  // window goes first: one left visible would keep asking to be painted.
+  // Nothing left in the queue, a quit included, reaches the next case; a visible window would.
   void TearDown() override {
     progress.Destroy();
     Left();
@@ -130,8 +127,7 @@ TEST_F(ProgressWindowTest, TheProgramCarriesTheDialogTemplateAndTheIcon) {
   EXPECT_EQ(dialog.substr(18 + 4, sizeof font),
             std::string(reinterpret_cast<const char*>(font), sizeof font));
 
-  // One image of 32 by 32 in 16 colours: a DIB with 16 palette entries, 4 bits per pixel, the
-  // colour rows and the AND mask.
+  // One 32 by 32 image in 16 colours: header, 16 palette entries, 4-bit rows and the AND mask.
   const DWORD dib = 40 + 16 * 4 + 32 * 16 + 32 * 4;
   std::string group = Resource(RT_GROUP_ICON, IDI_SETUP);
   ASSERT_EQ(group.size(), 6u + 14u);
@@ -156,22 +152,17 @@ TEST_F(ProgressWindowTest, CreateMakesAHiddenCentredDialogAsTheTemplateDescribes
   GetClientRect(window, &client);
   EXPECT_EQ(Edges(client), Edges(DialogUnits(window, 0, 0, 185, 39)));
 
-  const struct {
-    int id;
-    const char* className;
-    DWORD style;
-    int x, y, cx, cy;
-  } controls[] = {{IDC_PROGRESS_BAR, "msctls_progress32", 0x50000001, 7, 17, 171, 15},
-                  {IDC_STATUS_TEXT, "Static", 0x50020000, 7, 7, 171, 8}};
-  for (const auto& c : controls) {
-    HWND control = GetDlgItem(window, c.id);
+  for (auto [id, className, style, x, y, cx, cy] :
+       {std::make_tuple(IDC_PROGRESS_BAR, "msctls_progress32", 0x50000001u, 7, 17, 171, 15),
+        std::make_tuple(IDC_STATUS_TEXT, "Static", 0x50020000u, 7, 7, 171, 8)}) {
+    HWND control = GetDlgItem(window, id);
     char name[64] = "";
     GetClassNameA(control, name, sizeof name);
-    EXPECT_EQ(lstrcmpiA(name, c.className), 0) << name;
-    EXPECT_EQ((DWORD)GetWindowLongA(control, GWL_STYLE), c.style) << name;
+    EXPECT_EQ(lstrcmpiA(name, className), 0) << name;
+    EXPECT_EQ((DWORD)GetWindowLongA(control, GWL_STYLE), style) << name;
     RECT r = ScreenRect(control);
     MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
-    EXPECT_EQ(Edges(r), Edges(DialogUnits(window, c.x, c.y, c.cx, c.cy))) << name;
+    EXPECT_EQ(Edges(r), Edges(DialogUnits(window, x, y, cx, cy))) << name;
   }
 
   // What the initialization did: range, position, empty status, icons and the centring.
@@ -186,19 +177,17 @@ TEST_F(ProgressWindowTest, CreateMakesAHiddenCentredDialogAsTheTemplateDescribes
 }
 
 TEST_F(ProgressWindowTest, EveryUpdateDrainsTheQueueUpToAQuitAndChangesItsControl) {
-  const struct {
-    const char* what;
-    void (*apply)(ProgressWindow&);
-  } updates[] = {{"SetText", [](ProgressWindow& p) { p.SetText("Unpacking pondwick"); }},
-                 {"SetPos", [](ProgressWindow& p) { p.SetPos(250); }},
-                 {"SetStep", [](ProgressWindow& p) { p.SetStep(30); }},
-                 {"StepIt", [](ProgressWindow& p) { p.StepIt(); }}};
-  for (const auto& u : updates) {
+  using Update = std::pair<const char*, void (*)(ProgressWindow&)>;
+  for (auto [what, apply] : std::initializer_list<Update>{
+           {"SetText", [](ProgressWindow& p) { p.SetText("Unpacking pondwick"); }},
+           {"SetPos", [](ProgressWindow& p) { p.SetPos(250); }},
+           {"SetStep", [](ProgressWindow& p) { p.SetStep(30); }},
+           {"StepIt", [](ProgressWindow& p) { p.StepIt(); }}}) {
     ASSERT_TRUE(PostMessageA(nullptr, WM_USER + 5, 0, 0));
     ASSERT_TRUE(PostMessageA(window, WM_USER + 6, 0, 0));
-    u.apply(progress);
-    EXPECT_TRUE(Left().empty()) << u.what << " drains the queue";
-    EXPECT_FALSE(IsWindowVisible(window)) << u.what;
+    apply(progress);
+    EXPECT_TRUE(Left().empty()) << what << " drains the queue";
+    EXPECT_FALSE(IsWindowVisible(window)) << what;
   }
   EXPECT_EQ(Status(window), "Unpacking pondwick");
   EXPECT_EQ(Pos(window), 280) << "250 and one step of 30";
@@ -280,8 +269,8 @@ TEST_F(ProgressWindowTest, CenterWindowFollowsTheOwnerTheParentAndTheWorkArea) {
   // An owner by the work area's bottom-right corner: the window ends on the area's edges.
   move(top, area.right - 50, area.bottom - 40);
   EXPECT_TRUE(CenterWindow(own, nullptr));
-  EXPECT_EQ(Edges(ScreenRect(own))[2], area.right);
-  EXPECT_EQ(Edges(ScreenRect(own))[3], area.bottom);
+  EXPECT_EQ(std::make_pair(ScreenRect(own).right, ScreenRect(own).bottom),
+            std::make_pair(area.right, area.bottom));
   ShowWindow(top, SW_MINIMIZE);
   ExpectCentres(own, nullptr, area, "a minimized owner gives way to the work area");
   ShowWindow(top, SW_RESTORE);
@@ -305,8 +294,8 @@ TEST_F(ProgressWindowTest, HostWorkAreaComesFromTheMachineAndWithoutOneTheScreen
   ExpectCentres(window, nullptr, RECT{100, 50, 901, 700}, "centred in the machine's work area");
   machine.SetSetting("display", "workarea", "100,50,200,60");
   EXPECT_TRUE(CenterWindow(window, nullptr));
-  EXPECT_EQ(Edges(ScreenRect(window))[0], 100);
-  EXPECT_EQ(Edges(ScreenRect(window))[1], 50);
+  EXPECT_EQ(std::make_pair(ScreenRect(window).left, ScreenRect(window).top),
+            (std::pair<LONG, LONG>(100, 50)));
   winsim::SetFault("SystemParametersInfoA", winsim::CallCount("SystemParametersInfoA") + 1,
                    ERROR_ACCESS_DENIED);
   ExpectCentres(window, nullptr, RECT{0, 0, 1024, 768}, "centred on the screen");
