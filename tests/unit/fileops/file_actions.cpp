@@ -37,16 +37,16 @@ TEST_F(FileActionsTest, TempFolderIsMadeUnderTheBaseOrNotAtAll) {
   EXPECT_EQ(lstrcmpiA(made.substr(made.size() - 4).c_str(), ".TMP"), 0) << made;
   EXPECT_EQ(GetFileAttributesA(folder) & FILE_ATTRIBUTE_DIRECTORY, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
 
-  // Failures leave the output empty: a missing base, and one too long for the name, which is
-  // refused before the name is formed.
+  // Failures leave the output empty: a missing base, and one too long for the name (refused
+  // before the name is formed).
   EXPECT_FALSE(CreateTempFolder(machine.Dir().c_str(), nullptr));
-  for (const std::string& base : {machine.Path("missing"), LongWayTo(machine.Dir())}) {
+  for (auto [base, code] : {std::make_pair(machine.Path("missing"), "[10B]"),
+                            std::make_pair(LongWayTo(machine.Dir()), "[6F]")}) {
     strcpy(folder, "stale");
     EXPECT_FALSE(CreateTempFolder(base.c_str(), folder)) << base;
     EXPECT_STREQ(folder, "") << base;
+    EXPECT_TRUE(Logged(code + std::string(" CreateTempFolder: Can't get temp name"))) << base;
   }
-  EXPECT_TRUE(Logged("[10B] CreateTempFolder: Can't get temp name"));
-  EXPECT_TRUE(Logged("[6F] CreateTempFolder: Can't get temp name"));
 }
 
 // Every entry once, the dot entries never; a failure does not end the walk, and an entry whose
@@ -76,7 +76,7 @@ TEST_F(FileActionsTest, WalkAppliesTheActionToEveryEntryThatFits) {
   EXPECT_EQ(Read(thirty), "x");
 }
 
-TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAbove) {
+TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAboveAndCleanedUp) {
   std::string deep = machine.Path("a\\b\\c");
   EXPECT_TRUE(CreateFolderTree(deep.c_str()));
   EXPECT_TRUE(CreateFolderTree((deep + "\\").c_str())) << "a folder that is there";
@@ -97,9 +97,8 @@ TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAbove) {
     EXPECT_TRUE(FAILS_WITH(CreateFolderTree(folder.c_str()), FALSE, error)) << folder;
   EXPECT_EQ(Read(machine.Path("f")), "x");
   EXPECT_EQ(log.Entries(), made) << "nothing more made";
-}
 
-TEST_F(FileActionsTest, CleanupLeavesAFolderWithAReadOnlyFile) {
+  // A folder with a read-only file is left, attribute and all.
   std::string dir = Folder("t");
   Put(dir + "\\ro", "r");
   ASSERT_TRUE(SetFileAttributesA((dir + "\\ro").c_str(), FILE_ATTRIBUTE_READONLY));
@@ -111,9 +110,8 @@ TEST_F(FileActionsTest, CleanupLeavesAFolderWithAReadOnlyFile) {
   EXPECT_FALSE(CleanupFolder(nullptr));
 }
 
-// Targets held open without write sharing, and folders, can't be written: the lock probe counts
-// them, and the move leaves them and their sources for the restart (read-only targets are the
-// e2e row ReadOnlyTarget). A copy overwrites, and keeps its source.
+// Targets held open without write sharing, and folders, are counted by the lock probe and left
+// with their sources by the move (read-only ones: e2e ReadOnlyTarget). A copy overwrites.
 TEST_F(FileActionsTest, ProbeAndMoveCountTargetsThatCannotBeWritten) {
   std::string src = Folder("src"), dest = Folder("dest");
   for (const std::string& dir : {src, dest}) {
@@ -129,8 +127,7 @@ TEST_F(FileActionsTest, ProbeAndMoveCountTargetsThatCannotBeWritten) {
   for (const char* name : {"free", "held", "folder"})
     EXPECT_EQ(ActMoveFile((src + "\\" + name).c_str(), dest.c_str()), 1) << name;
   EXPECT_EQ(LockedFileCount, 2) << "held and folder";
-  EXPECT_EQ(Tree(src), "folder/ held=new");
-  EXPECT_EQ(Tree(dest), "folder/ free=new held=old");
+  EXPECT_EQ(Tree(src) + " | " + Tree(dest), "folder/ held=new | folder/ free=new held=old");
   held.Release();
   EXPECT_NE(ActCopyFile((src + "\\held").c_str(), dest.c_str()), 0);
   EXPECT_EQ(Tree(src) + " | " + Tree(dest), "folder/ held=new | folder/ free=new held=new");
@@ -161,8 +158,7 @@ TEST_F(FileActionsTest, HostSameTickNameAndFailingListingEnd) {
       << "the last path formed, with the error that ended the listing";
   EXPECT_EQ(Tree(w), "y=y");
 
-  // A folder held for a moment (a console host that still has it as its working folder) is
-  // waited for; one held for good is reported after about two seconds.
+  // A folder held for a moment (a console host's working folder) is waited for, 20 more tries.
   FailNext("RemoveDirectoryA", ERROR_SHARING_VIOLATION);
   EXPECT_TRUE(CleanupFolder(w.c_str()));
   EXPECT_FALSE(TestMachine::Exists(w));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,17 +46,15 @@ class FileopsTest : public ::testing::Test {
   }
   // What folder holds, sorted by name: "name=bytes" for a file, "name/" for a folder.
   static std::string Tree(const std::string& folder) {
-    std::vector<std::string> entries;
+    std::set<std::string> entries;
     WIN32_FIND_DATAA found;
     HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
     for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found)) {
       std::string name = found.cFileName, path = folder + "\\" + name;
-      if (name == "." || name == "..") continue;
-      entries.push_back(
-          found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? name + "/" : name + "=" + Read(path));
+      bool dir = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+      if (name != "." && name != "..") entries.insert(dir ? name + "/" : name + "=" + Read(path));
     }
     if (find != INVALID_HANDLE_VALUE) FindClose(find);
-    std::sort(entries.begin(), entries.end());
     std::string tree;
     for (const std::string& e : entries) tree += (tree.empty() ? "" : " ") + e;
     return tree;

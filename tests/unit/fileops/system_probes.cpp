@@ -10,7 +10,7 @@
 #include "platform/posix/winsim.h"
 #endif
 
-TEST(SystemProbesTest, TheRunningSystemIsNtAndGivesAVerdict) {
+TEST(SystemProbesTest, VersionsFamiliesAndAdminVerdicts) {
   TestMachine machine;
   EXPECT_EQ(IsWindowsNT(), 1);
   EXPECT_GE(GetWindowsVersion(), 0x500u);
@@ -18,12 +18,9 @@ TEST(SystemProbesTest, TheRunningSystemIsNtAndGivesAVerdict) {
   EXPECT_NE(CheckAdminRights(&admin), 0);
   EXPECT_TRUE(admin == 0 || admin == 1) << admin;
   EXPECT_EQ(CheckAdminRights(nullptr), 0);
-}
 
 #ifndef _WIN32
-
-TEST(SystemProbesTest, HostVersionsFamiliesAndAdminVerdicts) {
-  TestMachine machine;
+  // On the host: the versions, the families and the verdicts of each way to reach one.
   struct Case {
     const char *admin, *missing, *groups;  // the functions missing; the token's extra groups
     BOOL preset, result, flag;
@@ -80,6 +77,5 @@ TEST(SystemProbesTest, HostVersionsFamiliesAndAdminVerdicts) {
     EXPECT_EQ(IsWindowsNT(), std::get<2>(v)) << std::get<0>(v);
     EXPECT_EQ(GetWindowsVersion(), std::get<3>(v)) << std::get<0>(v);
   }
-}
-
 #endif
+}

@@ -135,7 +135,7 @@ TEST(StartupParsingTest, OptionsTailAndInternetExplorerVersion) {
     EXPECT_FALSE(InternetExplorerVersionPasses(no)) << no;
 }
 
-TEST_F(StartupTest, HelpComesBeforeEverythingElse) {
+TEST_F(StartupTest, HelpComesBeforeEverythingElseThenARunSetsTheFlagsAndHandsTheTailOn) {
   MessageBoxWatch boxes;
   EXPECT_EQ(Run("/silent /x/?y"), 0);
   EXPECT_EQ(std::make_tuple(g_seen.calls, SilentMode, TestMachine::Exists(kLog), EventExists()),
@@ -151,9 +151,8 @@ TEST_F(StartupTest, HelpComesBeforeEverythingElse) {
   EXPECT_EQ(shown[0].text.substr(shown[0].text.size() - 39),
             "  /gator - import user data from Gator\n");
 #endif
-}
 
-TEST_F(StartupTest, ARunSetsTheFlagsLogsAndHandsTheTailOn) {
+  // A run sets the flags, logs, and hands the tail on.
   for (auto [tail, silent, reboot] : {std::make_tuple("/Silent /REBOOTNOW /home=x", true, true),
                                       std::make_tuple("", false, false)}) {
     Reset();

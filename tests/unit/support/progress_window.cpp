@@ -231,6 +231,7 @@ TEST_F(ProgressWindowTest, OnlyDestroyEndsTheWindowAndLaterUpdatesDoNothing) {
   EXPECT_EQ(progress.Handle(), nullptr);
   PostMessageA(nullptr, WM_USER, 0, 0);
   progress.SetText("gone");
+  progress.SetPos(10);
   progress.StepIt();
   progress.Show(true);
   progress.Destroy();
@@ -286,9 +287,11 @@ TEST_F(ProgressWindowTest, CenterWindowFollowsTheOwnerTheParentAndTheWorkArea) {
 
 #ifndef _WIN32
 
+void FailNext(const char* f, DWORD e) { winsim::SetFault(f, winsim::CallCount(f) + 1, e); }
+
 // The work area's own edges (here not the screen's) stop a window too big for it; without a
 // work area the screen stands in.
-TEST_F(ProgressWindowTest, HostWorkAreaComesFromTheMachineAndWithoutOneTheScreenStandsIn) {
+TEST_F(ProgressWindowTest, HostWorkAreaFromTheMachineOrTheScreenAndFailedCreations) {
   machine.SetSetting("display", "workarea", "100,50,901,700");
   EXPECT_EQ(Edges(WorkArea()), Edges(RECT{100, 50, 901, 700}));
   ExpectCentres(window, nullptr, RECT{100, 50, 901, 700}, "centred in the machine's work area");
@@ -296,27 +299,18 @@ TEST_F(ProgressWindowTest, HostWorkAreaComesFromTheMachineAndWithoutOneTheScreen
   EXPECT_TRUE(CenterWindow(window, nullptr));
   EXPECT_EQ(std::make_pair(ScreenRect(window).left, ScreenRect(window).top),
             (std::pair<LONG, LONG>(100, 50)));
-  winsim::SetFault("SystemParametersInfoA", winsim::CallCount("SystemParametersInfoA") + 1,
-                   ERROR_ACCESS_DENIED);
+  FailNext("SystemParametersInfoA", ERROR_ACCESS_DENIED);
   ExpectCentres(window, nullptr, RECT{0, 0, 1024, 768}, "centred on the screen");
-}
 
-TEST_F(ProgressWindowTest, HostFailedCreationLeavesNoWindowNoBindingAndUpdatesStillDrain) {
+  // A failed creation leaves no window and no binding.
   {
     ProgressWindow failed;
-    winsim::SetFault("CreateDialogParamA", winsim::CallCount("CreateDialogParamA") + 1,
-                     ERROR_RESOURCE_NAME_NOT_FOUND);
+    FailNext("CreateDialogParamA", ERROR_RESOURCE_NAME_NOT_FOUND);
     EXPECT_EQ(failed.Create(nullptr, 0), nullptr);
     EXPECT_EQ(failed.Handle(), nullptr);
-    PostMessageA(nullptr, WM_USER, 0, 0);
-    failed.SetText("nowhere");
-    failed.SetPos(10);
-    EXPECT_TRUE(Left().empty());
   }
-  // The next dialog of this thread binds to its own object, not to the one that failed and is
-  // gone. An icon that can't be loaded leaves that icon unset and nothing else.
-  winsim::SetFault("LoadImageA", winsim::CallCount("LoadImageA") + 1,
-                   ERROR_RESOURCE_DATA_NOT_FOUND);
+  // The next dialog binds to its own object, not the failed one. A missing icon stays unset.
+  FailNext("LoadImageA", ERROR_RESOURCE_DATA_NOT_FOUND);
   ProgressWindow next;
   HWND plain = next.Create(nullptr, 0);
   ASSERT_NE(plain, nullptr) << "a missing icon does not stop the window";
