@@ -26,12 +26,11 @@ class RebootTest : public FileopsTest {
 }  // namespace
 
 TEST_F(RebootTest, CopiesAreNumberedBesideTheTargetAndNeverOverwriteAWaitingOne) {
+  for (const char* name : {"a.dll", "b.dll"}) Put(temp + "\\" + name, std::string("new ") + name);
   Put(inst + "\\a.dll", "old");
   Put(inst + "\\_pw2.pw_", "earlier run");  // still waiting for its own replacement
-  for (const char* name : {"a.dll", "b.dll"}) {
-    Put(temp + "\\" + name, std::string("new ") + name);
+  for (const char* name : {"a.dll", "b.dll"})
     EXPECT_NE(ActMoveFileOnReboot((temp + "\\" + name).c_str(), inst.c_str()), 0) << name;
-  }
   EXPECT_EQ(RebootCopyCount, 3);
   const std::string scheduled = PendingPair(inst + "\\_pw1.pw_", inst + "\\a.dll") +
                                 PendingPair(inst + "\\_pw3.pw_", inst + "\\b.dll") + '\0';
