@@ -37,8 +37,7 @@ TEST_F(FileActionsTest, TempFolderIsMadeUnderTheBaseOrNotAtAll) {
   EXPECT_EQ(lstrcmpiA(made.substr(made.size() - 4).c_str(), ".TMP"), 0) << made;
   EXPECT_EQ(GetFileAttributesA(folder) & FILE_ATTRIBUTE_DIRECTORY, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
 
-  // Failures leave the output empty: a missing base, and one too long for the name (refused
-  // before the name is formed).
+  // Failures leave the output empty: a missing base, one too long for the name (refused first).
   EXPECT_FALSE(CreateTempFolder(machine.Dir().c_str(), nullptr));
   for (auto [base, code] : {std::make_pair(machine.Path("missing"), "[10B]"),
                             std::make_pair(LongWayTo(machine.Dir()), "[6F]")}) {
@@ -49,8 +48,7 @@ TEST_F(FileActionsTest, TempFolderIsMadeUnderTheBaseOrNotAtAll) {
   }
 }
 
-// Every entry once, the dot entries never; a failure does not end the walk, and an entry whose
-// path would not fit is refused, never cut.
+// Every entry once, dot entries never; a failure does not end the walk; too long is refused.
 TEST_F(FileActionsTest, WalkAppliesTheActionToEveryEntryThatFits) {
   std::string w = Folder("w"), distant = LongWayTo(w),
               thirty = w + "\\a-name-of-thirty-characters.x";
@@ -153,7 +151,6 @@ TEST_F(FileActionsTest, HostSameTickNameAndFailingListingEnd) {
   Put(w + "\\y", "y");
   winsim::SetFault("FindNextFileA", 3, ERROR_NOT_READY);  // after ".", ".." and "x"
   EXPECT_EQ(ForEachFile(w.c_str(), ActDelFile, nullptr, nullptr), 0);
-  winsim::ClearFaults();
   EXPECT_TRUE(Logged("[15] File operation failed for  " + w + "\\x: "))
       << "the last path formed, with the error that ended the listing";
   EXPECT_EQ(Tree(w), "y=y");
@@ -175,7 +172,6 @@ TEST_F(FileActionsTest, HostSameTickNameAndFailingListingEnd) {
                    ERROR_ACCESS_DENIED);
   EXPECT_TRUE(
       FAILS_WITH(CreateFolderTree(machine.Path("u\\v\\w").c_str()), FALSE, ERROR_ACCESS_DENIED));
-  winsim::ClearFaults();
   EXPECT_FALSE(TestMachine::Exists(machine.Path("u")));
 }
 

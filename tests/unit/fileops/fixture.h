@@ -59,8 +59,7 @@ class FileopsTest : public ::testing::Test {
     for (const std::string& e : entries) tree += (tree.empty() ? "" : " ") + e;
     return tree;
   }
-  // A folder path of 250 characters that names dir through detours: its mask still fits in
-  // MAX_PATH, a name of about 30 characters added to it does not.
+  // dir by a 250-character detour: its mask fits in MAX_PATH, a 30-character name added does not.
   static std::string LongWayTo(const std::string& dir) {
     std::string path = dir;
     while (path.size() < 248) path += "\\.";

@@ -105,7 +105,6 @@ TEST_F(ProcessesTest, HostShutdownPrivilegeNeedsTheTokenFunctions) {
   machine.SetSetting("functions", "missing", "");
   FailNext("OpenProcessToken", ERROR_ACCESS_DENIED);
   EXPECT_FALSE(EnableShutdownPrivilege());
-  winsim::ClearFaults();
   machine.SetSetting("security", "shutdown", "no");
   EXPECT_TRUE(EnableShutdownPrivilege()) << "adjusting succeeds; the privilege was not there";
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_NOT_ALL_ASSIGNED);

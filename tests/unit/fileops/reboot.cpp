@@ -180,7 +180,6 @@ TEST_F(RebootTest, HostACopyWhoseReplacementCannotBeScheduledIsRemoved) {
   EXPECT_TRUE(FAILS_WITH(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0,
                          ERROR_ACCESS_DENIED))
       << "the scheduling's error, for the caller";
-  winsim::ClearFaults();
   EXPECT_TRUE(Logged("[5] MoveFileOnRebootNT() - MoveFileEx  FAIL"));
   EXPECT_EQ(Tree(inst), "a.dll=old a");
   EXPECT_TRUE(GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY)
@@ -190,7 +189,6 @@ TEST_F(RebootTest, HostACopyWhoseReplacementCannotBeScheduledIsRemoved) {
   // Scheduled, but the read-only attribute that would refuse the move stays: the copy goes.
   FailNext("SetFileAttributesA", ERROR_ACCESS_DENIED);
   EXPECT_EQ(ActMoveFileOnReboot((temp + "\\a.dll").c_str(), inst.c_str()), 0);
-  winsim::ClearFaults();
   EXPECT_TRUE(Logged("[5] ActMoveFileOnReboot() - can't clear read-only " + target));
   EXPECT_EQ(Tree(inst), "a.dll=old a");
 }

@@ -62,7 +62,6 @@ class RunSfxTest : public ::testing::Test {
   }
   void TearDown() override {
     unsetenv("WINSIM_MODULE");
-    winsim::ClearFaults();
     SilentMode = false;
     LogFolderPath[0] = '\0';
   }
@@ -84,8 +83,7 @@ class RunSfxTest : public ::testing::Test {
     ASSERT_TRUE(pwpack::WriteSetup(pwpack::MinimalStub(), blocks, &setup, &error)) << error;
     ASSERT_TRUE(TestMachine::WriteBytes(setup_, setup));
   }
-  // RunSfx over tail; with a function, its nth call (with later, every one from it) fails with
-  // error during the run. Call counts start at the run.
+  // RunSfx over tail, the nth call of function (later: and on) failing; counts start at the run.
   HRESULT Run(std::string tail, const char* function = nullptr, unsigned nth = 0, DWORD error = 0,
               bool later = false) {
     tail_ = tail;
@@ -116,8 +114,7 @@ class RunSfxTest : public ::testing::Test {
 
 }  // namespace
 
-// A listing of TempFolder that breaks off while the files are moved: what it did not reach is
-// neither lost nor taken for installed, but left for the restart.
+// A move whose TempFolder listing breaks off leaves what it did not reach for the restart.
 TEST_F(RunSfxTest, HostAMoveWhoseListingBreaksOffIsFinishedByTheRestart) {
   // The longest-name look and the check walk each take "..", five files and the end.
   ASSERT_EQ(Run("/silent", "FindNextFileA", 17, ERROR_NOT_ENOUGH_MEMORY), 0);
@@ -151,8 +148,7 @@ TEST_F(RunSfxTest, HostTempFolderNeverStaysForGood) {
   EXPECT_NE(pending.Added().find(PendingPair(install_ + "\\_pw1.pw_", held)), std::string::npos);
   EXPECT_TRUE(Listing(temp_).empty()) << "TempFolder removed at once";
 
-  // The product's start after the restart can't be written: the files are scheduled all the
-  // same, and the user is told.
+  // The product's start after the restart can't be written: files still scheduled, user told.
   ASSERT_EQ(Run("/silent"), 0);
   unsigned writes = winsim::CallCount("RegSetValueExA");  // the RunOnce value is the last
   ASSERT_EQ(Run("/silent", "RegSetValueExA", writes, ERROR_ACCESS_DENIED), 0);
@@ -162,8 +158,7 @@ TEST_F(RunSfxTest, HostTempFolderNeverStaysForGood) {
                      true));
 }
 
-// The portable edition has no restart to finish a move whose listing failed: it stops with -5
-// rather than run an incomplete product. A copy it can't delete afterwards is logged.
+// The portable edition has no restart to finish a broken-off move: it stops with -5.
 TEST_F(RunSfxTest, HostPortableEditionStopsWhenTheMoveIsLeftUnfinished) {
   WriteSetup(true);
   SetValue(names::kFolderPortable, install_);
@@ -178,8 +173,7 @@ TEST_F(RunSfxTest, HostPortableEditionStopsWhenTheMoveIsLeftUnfinished) {
   EXPECT_EQ(Read("Roam\\roam.dat"), "(missing)") << "stopped before the portable files";
   EXPECT_TRUE(Listing(temp_).empty()) << "TempFolder removed";
 
-  // A clean run counts its deletions; the last three, the product's copies in the temporary
-  // path, made to fail, are deleted at the next start.
+  // The last three deletions of a clean run, the product's copies, failing: logged, scheduled.
   ASSERT_EQ(Run(""), 0);
   unsigned deletions = winsim::CallCount("DeleteFileA");
   PendingList pending;
@@ -194,8 +188,7 @@ TEST_F(RunSfxTest, HostPortableEditionStopsWhenTheMoveIsLeftUnfinished) {
   ExpectSetupFileReleased();
 }
 
-// Paths formed from the installation folder or the temporary path that do not fit are refused,
-// never cut: a cut path names another file.
+// Paths from the installation folder or temporary path that do not fit are refused, never cut.
 TEST_F(RunSfxTest, HostPathsThatDoNotFitAreRefusedNotCut) {
   // A system temporary folder whose name does not fit counts as none.
   machine_.SetSetting("windows", "temp", "C:\\" + std::string(260, 't'));
@@ -203,8 +196,7 @@ TEST_F(RunSfxTest, HostPathsThatDoNotFitAreRefusedNotCut) {
   EXPECT_TRUE(Logged("[CE] Can't get temp path, will try " + machine_.Path("_pw")));
   EXPECT_TRUE(Logged("[0] GetTempPath:  " + machine_.Path("_pw")));
 
-  // No name of the payload fits in TempFolder: the unpack is refused, and TempFolder goes, at
-  // once or (when too deep to be listed) at the next start.
+  // No payload name fits in TempFolder: refused; TempFolder goes now or (too deep) at restart.
   std::string deep = machine_.Dir() + "\\" + std::string(243 - machine_.Dir().size(), 'd');
   ASSERT_TRUE(CreateFolderTree(deep.c_str()));
   machine_.SetSetting("windows", "temp", deep);
@@ -223,9 +215,8 @@ TEST_F(RunSfxTest, HostPathsThatDoNotFitAreRefusedNotCut) {
   EXPECT_FALSE(TestMachine::Exists(folder)) << "refused before anything is made";
 }
 
-// Refused system calls end the run with the step's own result, and every way out releases the
-// setup file. The last case is a configuration program that leaves the folder empty, without
-// any failure of its own.
+// Refused calls end the run with the step's own result and release the setup file; the last
+// case is a configuration program that leaves the folder empty.
 TEST_F(RunSfxTest, HostRefusedCallsEndTheRunCleanly) {
   struct Case {
     const char *function, *line;  // line: a log line the failure leaves, or part of it
@@ -248,8 +239,7 @@ TEST_F(RunSfxTest, HostRefusedCallsEndTheRunCleanly) {
     SCOPED_TRACE(c.function);
     WriteSetup(false);
     if (!*c.function) SetValue(names::kFolder, "");
-    // Every folder from the nth on fails (both tries at the temporary folder, or the
-    // installation folder); of the others only the nth call.
+    // Every folder from the nth on fails (both temporary tries); of the others, the nth call.
     EXPECT_EQ(Run("", *c.function ? c.function : nullptr, c.nth, c.error,
                   std::string(c.function) == "CreateDirectoryA"),
               c.result);

@@ -264,6 +264,5 @@ TEST_F(StartupTest, DllSearchIsRestrictedToSystem32WhereTheSystemCan) {
   machine.SetSetting("functions", "missing", "");
   winsim::SetFault("SetDefaultDllDirectories", 1, ERROR_INVALID_PARAMETER);
   EXPECT_FALSE(RestrictDllSearch());
-  winsim::ClearFaults();
 #endif
 }

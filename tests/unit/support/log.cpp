@@ -130,8 +130,7 @@ TEST_F(LogTest, HostLogDriveFollowsTheWindowsDirectory) {
   DeleteOldLogs();
   EXPECT_FALSE(TestMachine::Exists("D:\\_pw\\_pw.log"));
 
-  // Anything else gives C:: the long one does not fit the call's buffer and is answered with
-  // the size it needs, and the last, a good one, meets a failing call.
+  // Anything else gives C:, the long one too big for the call's buffer, the last a failing call.
   for (std::string other : Lines{"\\\\server\\share\\windows", "D:WINNT", "", "WINDOWS", "D:/WINNT",
                                  "D:\\" + std::string(254, 'W'), "D:\\WINNT"}) {
     machine.SetSetting("windows", "directory", other);
@@ -144,8 +143,7 @@ TEST_F(LogTest, HostLogDriveFollowsTheWindowsDirectory) {
   }
 }
 
-// Each failing call loses what depends on it and nothing more. A fixed clock shows the whole
-// time stamp in UTC, the year less 1900 before 2000.
+// Each failing call loses what depends on it, no more. A fixed clock: 1999 is logged as "99".
 TEST_F(LogTest, HostFailedCallsLoseLinesButNeverWhatIsAlreadyLogged) {
   winsim::SetFault("CreateDirectoryA", 1, ERROR_ACCESS_DENIED);
   InitLog();

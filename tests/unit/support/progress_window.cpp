@@ -116,8 +116,7 @@ std::vector<DWORD> Fields(const std::string& bytes, size_t at,
 
 }  // namespace
 
-// What the dialog manager can't show once the window exists: the template's own font, and the
-// icon's format. The rest of the template is checked on the created window below.
+// What the created window can't show (checked below): the template's own font, the icon's format.
 TEST_F(ProgressWindowTest, TheProgramCarriesTheDialogTemplateAndTheIcon) {
   std::string dialog = Resource(RT_DIALOG, IDD_PROGRESS);
   EXPECT_EQ(Fields(dialog, 0, {4}), std::vector<DWORD>({0x00C000C0}))
@@ -204,8 +203,7 @@ TEST_F(ProgressWindowTest, EveryUpdateDrainsTheQueueUpToAQuitAndChangesItsContro
   progress.SetText("");
   EXPECT_EQ(Status(window), "");
 
-  // A quit request ends the drain; the update still happens and the quit is posted again with
-  // its exit code, behind what followed it.
+  // A quit ends the drain; the update still happens, the quit is posted again behind the rest.
   PostMessageA(nullptr, WM_USER + 1, 1, 0);
   PostMessageA(nullptr, WM_QUIT, 7, 0);
   PostMessageA(nullptr, WM_USER + 2, 2, 0);
@@ -237,8 +235,7 @@ TEST_F(ProgressWindowTest, OnlyDestroyEndsTheWindowAndLaterUpdatesDoNothing) {
   progress.Destroy();
   EXPECT_TRUE(Left().empty()) << "updates still drain the queue";
 
-  // A window destroyed behind the object's back unbinds it too; two objects keep their own,
-  // and each object's end destroys its window.
+  // A window destroyed behind its back unbinds the object; each object keeps and ends its own.
   HWND two = nullptr;
   {
     ProgressWindow other;
@@ -289,8 +286,7 @@ TEST_F(ProgressWindowTest, CenterWindowFollowsTheOwnerTheParentAndTheWorkArea) {
 
 void FailNext(const char* f, DWORD e) { winsim::SetFault(f, winsim::CallCount(f) + 1, e); }
 
-// The work area's own edges (here not the screen's) stop a window too big for it; without a
-// work area the screen stands in.
+// The work area's own edges stop a window too big for it; without a work area, the screen's do.
 TEST_F(ProgressWindowTest, HostWorkAreaFromTheMachineOrTheScreenAndFailedCreations) {
   machine.SetSetting("display", "workarea", "100,50,901,700");
   EXPECT_EQ(Edges(WorkArea()), Edges(RECT{100, 50, 901, 700}));
@@ -321,8 +317,7 @@ TEST_F(ProgressWindowTest, HostWorkAreaFromTheMachineOrTheScreenAndFailedCreatio
   EXPECT_NE(SendMessageA(plain, WM_GETICON, ICON_SMALL, 0), 0);
 }
 
-// For the length of a case, standard error is a pseudo-terminal 100 columns wide (or, for tty
-// false, a pipe); Drawn() is what was written to it since the last call.
+// Standard error for a case: a pty 100 columns wide, or a pipe; Drawn(): written since last call.
 struct StandardError {
   explicit StandardError(bool tty) {
     struct winsize size {};

@@ -72,9 +72,8 @@ TEST_F(ReportTest, ComposesMessageDetailAndSystemTextWithin1023CharactersAndItsB
   for (const std::string& line : log.Entries()) logged += line + "\r\n";  // time stamps taken out
   EXPECT_EQ(logged, wantedLog);
 
-  // A box is shown even when its line is lost. Past the buffer the text is cut to 1023
-  // characters and still ends the line, with a code or without; where message and detail fit,
-  // only the system's text is cut.
+  // A box is shown even when its line is lost. Text is cut to 1023 characters, line end kept,
+  // code or none; where message and detail fit, only the system's text is cut.
   LogFilePath[0] = '\0';
   SilentMode = false;
   std::string huge(1500, 'm'), head = std::string(1010, 'n') + " d: ";
