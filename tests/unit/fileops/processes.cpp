@@ -20,9 +20,8 @@ const char kChild[] = "pw_child";
 }  // namespace
 
 TEST_F(ProcessesTest, ChildRunsFromItsFolderWithTheQuotedCommandLine) {
-  std::string folder = TestProgramFolder();
-  std::string program = "\"" + folder + "\\" + kChild + "\"";
-  std::string out = machine.Path("report.txt");
+  std::string folder = TestProgramFolder(), program = "\"" + folder + "\\" + kChild + "\"",
+              out = machine.Path("report.txt");
   EXPECT_EQ(RunProcess(folder.c_str(), kChild, ("report \"" + out + "\" 7").c_str()), 0)
       << "the child's exit code is not the result";
   std::string report = Read(out);
