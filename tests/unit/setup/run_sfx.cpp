@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -35,15 +36,12 @@ void SetValue(const char* name, const std::string& value) {
   ASSERT_TRUE(::SetValue(HKEY_CURRENT_USER, names::kProductKey, name, REG_SZ, value + '\0'));
 }
 
-// The names in folder, "." and ".." left out.
+// The names in folder, read on the host (none when it is missing).
 std::vector<std::string> Listing(const std::string& folder) {
   std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE listing = FindFirstFileA((folder + "\\*.*").c_str(), &found);
-  for (BOOL more = listing != INVALID_HANDLE_VALUE; more; more = FindNextFileA(listing, &found))
-    if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, ".."))
-      names.push_back(found.cFileName);
-  if (listing != INVALID_HANDLE_VALUE) FindClose(listing);
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(winsim::HostPath(folder.c_str()), ec))
+    names.push_back(e.path().filename().string());
   return names;
 }
 
