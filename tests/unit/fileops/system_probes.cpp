@@ -58,15 +58,14 @@ TEST(SystemProbesTest, VersionsFamiliesAndAdminVerdicts) {
   // Failures on the way give no verdict and leave the flag alone.
   machine.SetSetting("functions", "missing", "CheckTokenMembership");
   machine.SetSetting("security", "groups", "60");
-  for (auto fault : {std::pair<const char*, unsigned>{"AllocateAndInitializeSid", 1},
-                     {"OpenProcessToken", 1},
-                     {"GetTokenInformation", 2},
-                     {"LocalAlloc", 2}}) {
+  for (auto [function, nth] :
+       {std::make_pair("AllocateAndInitializeSid", 1u), std::make_pair("OpenProcessToken", 1u),
+        std::make_pair("GetTokenInformation", 2u), std::make_pair("LocalAlloc", 2u)}) {
     winsim::ClearFaults();
-    winsim::SetFault(fault.first, fault.second, ERROR_NOT_ENOUGH_MEMORY);
+    winsim::SetFault(function, nth, ERROR_NOT_ENOUGH_MEMORY);
     flag = 5;
-    EXPECT_EQ(CheckAdminRights(&flag), 0) << fault.first;
-    EXPECT_EQ(flag, 5) << fault.first;
+    EXPECT_EQ(CheckAdminRights(&flag), 0) << function;
+    EXPECT_EQ(flag, 5) << function;
   }
   winsim::ClearFaults();
 
