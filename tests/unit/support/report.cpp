@@ -21,8 +21,7 @@ std::string SystemText(DWORD code) {
   return text;
 }
 
-// A code that no system has a text for.
-const DWORD kUnknownCode = 0x0000BEEF;
+const DWORD kUnknownCode = 0x0000BEEF;  // no system has a text for it
 
 class ReportTest : public ::testing::Test {
  protected:
