@@ -9,9 +9,9 @@
 bool ProductKey::Open() {
   if (key_) return true;
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, names::kProductKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
-    return false;
+  openError_ = RegCreateKeyExA(HKEY_CURRENT_USER, names::kProductKey, 0, nullptr,
+                               REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  if (openError_ != ERROR_SUCCESS) return false;
   key_ = key;
   return true;
 }
@@ -32,7 +32,7 @@ void ProductKey::Delete(const char* name) {
 }
 
 LONG ProductKey::GetNumber(const char* name, DWORD* value) {
-  if (!key_) return ERROR_INVALID_HANDLE;
+  if (!key_) return openError_;
   // A failed read may leave anything in its buffer, so it reads into a copy.
   DWORD read = *value;
   DWORD size = sizeof read;
@@ -44,7 +44,7 @@ LONG ProductKey::GetNumber(const char* name, DWORD* value) {
 
 LONG ProductKey::GetString(const char* name, char* buffer, DWORD capacity) {
   buffer[0] = '\0';
-  if (!key_) return ERROR_INVALID_HANDLE;
+  if (!key_) return openError_;
   DWORD size = capacity;
   LONG error =
       RegQueryValueExA(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);

@@ -2,7 +2,7 @@
  * The maker's registry key, HKEY_CURRENT_USER "Software\Tarnwell Labs", through which the setup
  * and the configuration program hand the installation's choices to each other. A key that
  * could not be opened behaves as an empty one: writes and deletions do nothing, and every read
- * finds its value missing.
+ * fails with the reason the key could not be opened, so that a report names the real cause.
  */
 #ifndef SETUP_PRODUCT_KEY_H
 #define SETUP_PRODUCT_KEY_H
@@ -37,6 +37,7 @@ class ProductKey {
 
  private:
   HKEY key_ = nullptr;
+  LONG openError_ = ERROR_INVALID_HANDLE;  // a read before any Open finds no key
 };
 
 #endif

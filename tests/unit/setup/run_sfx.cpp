@@ -226,7 +226,7 @@ TEST_F(RunSfxTest, HostRefusedCallsEndTheRunCleanly) {
        kResultStopped},
       {"CreateDirectoryA", "[5] Can't create folder ", 2, ERROR_ACCESS_DENIED, kResultNoFolder},
       {"CreateProcessA", "[80070005] failed to run ", 1, ERROR_ACCESS_DENIED, (HRESULT)0x80070005},
-      {"RegCreateKeyExA", "] Installation folder is not specified.", 1, ERROR_ACCESS_DENIED,
+      {"RegCreateKeyExA", "[5] Installation folder is not specified.", 1, ERROR_ACCESS_DENIED,
        kResultNoFolder},
       {"",
        "[0] Installation folder is not specified. Please, run Setup again and report this "
