@@ -1,5 +1,5 @@
-/* Short forms that the platform tests share: the file calls they make over and over, and where
- * they run. */
+/* What the platform tests share: the support headers, the file calls they make over and over,
+ * and where they run. */
 #ifndef TESTS_UNIT_PLATFORM_FILE_HELPERS_H
 #define TESTS_UNIT_PLATFORM_FILE_HELPERS_H
 
@@ -8,8 +8,12 @@
 #include <string>
 
 #include "platform/win32.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_machine.h"
 #include "tests/support/win32_checks.h"
+#ifndef _WIN32
+#include "platform/posix/winsim.h"
+#endif
 
 // Under Wine the real calls answer: where Wine's answer differs from Windows', the check is the
 // host layer's alone.

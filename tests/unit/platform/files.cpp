@@ -2,22 +2,15 @@
  * two, deletion, the read-only attribute, file times, mappings; folders, listings, copies and
  * temporary names. Run over the host layer and, under Wine, the real calls: the host's yardstick.
  */
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <map>
-#include <string>
 
-#include "platform/win32.h"
-#include "tests/support/child_process.h"
-#include "tests/support/test_machine.h"
-#include "tests/support/win32_checks.h"
 #include "tests/unit/platform/file_helpers.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
 
-#include "platform/posix/winsim.h"
 #endif
 
 namespace {
@@ -45,41 +38,35 @@ const DWORD kAccesses[] = {0, GENERIC_READ, GENERIC_WRITE, DELETE, GENERIC_READ 
 
 }  // namespace
 
-// Each disposition on a file of 7 bytes and on a missing one: whether it opens, the last error
-// it leaves either way, and the size it leaves; a handle it gives can write.
+// Each disposition on a missing file and on one of 7 bytes: the last error it leaves either way
+// and the size it leaves (or kRefused); a handle it gives can write.
 TEST(Files, DispositionsAndTheirLastErrors) {
   TestMachine machine;
-  const DWORD kRefused = 0xFFFF, kAny = 0xFFFE;
-  // disposition, whether the file exists, the last error, the size (or kRefused)
-  const DWORD cases[][4] = {{CREATE_NEW, 0, 0, 0},
-                            {CREATE_NEW, 1, ERROR_FILE_EXISTS, kRefused},
-                            {OPEN_ALWAYS, 0, 0, 0},
-                            {OPEN_ALWAYS, 1, ERROR_ALREADY_EXISTS, 7},
-                            {CREATE_ALWAYS, 0, 0, 0},
-                            {CREATE_ALWAYS, 1, ERROR_ALREADY_EXISTS, 0},
-                            {TRUNCATE_EXISTING, 0, ERROR_FILE_NOT_FOUND, kRefused},
-                            {TRUNCATE_EXISTING, 1, 0, 0},
-                            {OPEN_EXISTING, 0, ERROR_FILE_NOT_FOUND, kRefused},
-                            {OPEN_EXISTING, 1, kAny, 7},
-                            {0, 1, ERROR_INVALID_PARAMETER, kRefused}};
-  // Any security record is accepted, an all-zero one included.
-  SECURITY_ATTRIBUTES sa = {};
+  const DWORD kRefused = 0xFFFF, kAny = 0xFFFE, kBad = ERROR_INVALID_PARAMETER;
+  // disposition, then the last error and the size for a missing file and for an existing one
+  const DWORD cases[][5] = {{CREATE_NEW, 0, 0, ERROR_FILE_EXISTS, kRefused},
+                            {OPEN_ALWAYS, 0, 0, ERROR_ALREADY_EXISTS, 7},
+                            {CREATE_ALWAYS, 0, 0, ERROR_ALREADY_EXISTS, 0},
+                            {TRUNCATE_EXISTING, ERROR_FILE_NOT_FOUND, kRefused, 0, 0},
+                            {OPEN_EXISTING, ERROR_FILE_NOT_FOUND, kRefused, kAny, 7},
+                            {0, kBad, kRefused, kBad, kRefused}};
+  SECURITY_ATTRIBUTES sa = {};  // any security record is accepted, an all-zero one included
   DWORD written = 0;
   int n = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message()
-                 << "disposition " << c[0] << (c[1] ? " of a file" : " of none"));
-    const std::string file = machine.Path("d" + std::to_string(n++));
-    ASSERT_TRUE(!c[1] || TestMachine::WriteBytes(file, "content"));
-    SetLastError(pwtest::kUnsetError);
-    HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, &sa, c[0], FILE_FLAG_WRITE_THROUGH, 0);
-    const DWORD error = GetLastError();
-    EXPECT_TRUE(c[2] == kAny || error == c[2]) << error;
-    EXPECT_EQ(h == INVALID_HANDLE_VALUE ? kRefused : GetFileSize(h, nullptr), c[3]);
-    EXPECT_TRUE(h == INVALID_HANDLE_VALUE || WriteFile(h, "x", 1, &written, nullptr));
-    CloseHandle(h);
-    EXPECT_EQ(TestMachine::Exists(file), c[1] || c[3] != kRefused);
-  }
+  for (const auto& c : cases)
+    for (int exists = 0; exists < 2; ++exists) {
+      SCOPED_TRACE(testing::Message() << "disposition " << c[0] << (exists ? " of a file" : ""));
+      const std::string file = machine.Path("d" + std::to_string(n++));
+      ASSERT_TRUE(!exists || TestMachine::WriteBytes(file, "content"));
+      SetLastError(pwtest::kUnsetError);
+      HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, &sa, c[0], FILE_FLAG_WRITE_THROUGH, 0);
+      const DWORD error = GetLastError(), size = c[2 + 2 * exists];
+      EXPECT_TRUE(c[1 + 2 * exists] == kAny || error == c[1 + 2 * exists]) << error;
+      EXPECT_EQ(h == INVALID_HANDLE_VALUE ? kRefused : GetFileSize(h, nullptr), size);
+      EXPECT_TRUE(h == INVALID_HANDLE_VALUE || WriteFile(h, "x", 1, &written, nullptr));
+      CloseHandle(h);
+      EXPECT_EQ(TestMachine::Exists(file), exists || size != kRefused);
+    }
 }
 
 TEST(Files, ReadWriteThePointerTimesAndClosedHandles) {
@@ -323,6 +310,9 @@ TEST(Files, MappingsAndViews) {
   auto noView = [](HANDLE m, DWORD access, DWORD offset, SIZE_T size, DWORD error) {
     return FAILS_WITH(MapViewOfFile(m, access, 0, offset, size), nullptr, error);
   };
+  auto noMapping = [](HANDLE h, DWORD protect, DWORD size, DWORD error) {
+    return FAILS_WITH(CreateFileMappingA(h, nullptr, protect, 0, size, nullptr), nullptr, error);
+  };
 
   // A read-only view sees the file.
   HANDLE h = Open(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
@@ -332,12 +322,8 @@ TEST(Files, MappingsAndViews) {
   EXPECT_EQ(std::string(view, 10), "0123456789");
   EXPECT_TRUE(noView(m, FILE_MAP_WRITE, 0, 0, ERROR_ACCESS_DENIED)) << "writing a read-only one";
   EXPECT_TRUE(noView(m, FILE_MAP_READ, 100, 0, ERROR_MAPPED_ALIGNMENT)) << "a misaligned offset";
-  EXPECT_TRUE(FAILS_WITH(CreateFileMappingA(h, nullptr, PAGE_READWRITE, 0, 0, nullptr), nullptr,
-                         ERROR_ACCESS_DENIED))
-      << "a writable mapping of a read-only handle";
-  EXPECT_TRUE(FAILS_WITH(CreateFileMappingA(h, nullptr, PAGE_READONLY, 0, 90000, nullptr), nullptr,
-                         ERROR_NOT_ENOUGH_MEMORY))
-      << "a read-only mapping cannot lengthen its file";
+  EXPECT_TRUE(noMapping(h, PAGE_READWRITE, 0, ERROR_ACCESS_DENIED)) << "writable, of a reader";
+  EXPECT_TRUE(noMapping(h, PAGE_READONLY, 90000, ERROR_NOT_ENOUGH_MEMORY)) << "lengthening it";
 
   // The mapping outlives its file handle; the file's share entry goes with the handle.
   EXPECT_TRUE(OpenFails(file, GENERIC_WRITE, kShareAll, OPEN_EXISTING, ERROR_SHARING_VIOLATION));
@@ -359,8 +345,7 @@ TEST(Files, MappingsAndViews) {
   // An empty file has nothing to map at its own size.
   ASSERT_TRUE(TestMachine::WriteBytes(file, ""));
   h = Open(file, GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_EXISTING);
-  EXPECT_TRUE(FAILS_WITH(CreateFileMappingA(h, nullptr, PAGE_READONLY, 0, 0, nullptr), nullptr,
-                         ERROR_FILE_INVALID));
+  EXPECT_TRUE(noMapping(h, PAGE_READONLY, 0, ERROR_FILE_INVALID));
 
   // A writable mapping bigger than the file lengthens it; writes through the view reach it.
   m = CreateFileMappingA(h, nullptr, PAGE_READWRITE, 0, 70000, nullptr);
@@ -392,9 +377,7 @@ TEST(Files, MappingsAndViews) {
   EXPECT_TRUE(FAILS_WITH(UnmapViewOfFile(&bytes), FALSE, ERROR_INVALID_ADDRESS)) << "no view";
 
   // A mapping of the paging file has the size it is given, zeroed, shared by its views.
-  EXPECT_TRUE(
-      FAILS_WITH(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, nullptr),
-                 nullptr, ERROR_INVALID_PARAMETER));
+  EXPECT_TRUE(noMapping(INVALID_HANDLE_VALUE, PAGE_READWRITE, 0, ERROR_INVALID_PARAMETER));
   m = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 100000, nullptr);
   rw = static_cast<char*>(MapViewOfFile(m, FILE_MAP_WRITE, 0, 0, 0));
   tail = static_cast<const char*>(MapViewOfFile(m, FILE_MAP_READ, 0, 65536, 0));

@@ -1,18 +1,9 @@
 /* MoveFileExA (now and at the next start), short names, and the restart that carries moves out. */
-#include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
-#include "platform/win32.h"
-#include "tests/support/child_process.h"
 #include "tests/support/restart_state.h"
-#include "tests/support/test_machine.h"
-#include "tests/support/win32_checks.h"
 #include "tests/unit/platform/file_helpers.h"
-#ifndef _WIN32
-#include "platform/posix/winsim.h"
-#endif
 
 namespace {
 

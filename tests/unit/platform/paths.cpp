@@ -2,20 +2,14 @@
  * Windows paths: the spellings that name one file, the names that every file call refuses alike
  * and, on the host, how drives, the current folder and the host's own spellings map to host paths.
  */
-#include <gtest/gtest.h>
 
-#include <string>
 #include <utility>
 
-#include "platform/win32.h"
-#include "tests/support/test_machine.h"
-#include "tests/support/win32_checks.h"
 #include "tests/unit/platform/file_helpers.h"
 #ifndef _WIN32
 #include <cstdlib>
 #include <fstream>
 
-#include "platform/posix/winsim.h"
 #endif
 
 TEST(Paths, SpellingsOfOneFile) {

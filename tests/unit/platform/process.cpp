@@ -1,12 +1,6 @@
 /* Processes started by CreateProcessA, and named events that live while any process holds them. */
-#include <gtest/gtest.h>
 
-#include <string>
-
-#include "platform/win32.h"
-#include "tests/support/child_process.h"
-#include "tests/support/test_machine.h"
-#include "tests/support/win32_checks.h"
+#include "tests/unit/platform/file_helpers.h"
 
 TEST(Process, ChildGetsTheExactCommandLineFolderAndFullExitCode) {
   TestMachine machine;

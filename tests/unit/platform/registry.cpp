@@ -1,12 +1,8 @@
 /* The registry: values of each type, sizes, access rights, keys, and two writers at once. */
-#include <gtest/gtest.h>
 
-#include <string>
 #include <tuple>
 
-#include "platform/win32.h"
-#include "tests/support/child_process.h"
-#include "tests/support/test_machine.h"
+#include "tests/unit/platform/file_helpers.h"
 
 namespace {
 

@@ -1,16 +1,12 @@
 /* The system through Win32: the Windows folder, the module path, DLLs and looked-up functions,
  * the local heap and the clock; on the host also the machine's settings, the version records and
  * the restart privilege, the fault knobs and the message-box transcript. */
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 #include <tuple>
 #include <vector>
 
-#include "platform/win32.h"
-#include "tests/support/child_process.h"
 #include "tests/unit/platform/file_helpers.h"
 
 #ifndef _WIN32
@@ -18,7 +14,6 @@
 
 #include <optional>
 
-#include "platform/posix/winsim.h"
 #endif
 
 namespace {
@@ -53,7 +48,8 @@ std::string ModulePath() {
 
 }  // namespace
 
-TEST(System, WindowsDirectoryBufferRules) {
+// The Windows folder and the module path, into roomy buffers and too small ones.
+TEST(System, WindowsDirectoryAndModuleFileName) {
   TestMachine machine;
   UINT needed = GetWindowsDirectoryA(nullptr, 0);
   ASSERT_GT(needed, 3u);
@@ -68,10 +64,7 @@ TEST(System, WindowsDirectoryBufferRules) {
   std::memset(exact, 'x', sizeof exact);
   EXPECT_EQ(GetWindowsDirectoryA(exact, needed - 1), needed) << "one byte short";
   EXPECT_EQ(exact[0], 'x') << "nothing written when it does not fit";
-}
 
-TEST(System, ModuleFileName) {
-  TestMachine machine;
   const std::string path = ModulePath();
   ASSERT_GT(path.size(), 3u);
   EXPECT_EQ(path.substr(1, 2), ":\\") << path;
@@ -140,7 +133,7 @@ TEST(System, LibrariesAndLookedUpFunctions) {
   FreeLibrary(advapi);
 }
 
-TEST(System, LocalHeap) {
+TEST(System, LocalHeapAndTheClock) {
   unsigned char* block = static_cast<unsigned char*>(LocalAlloc(LPTR, 300));
   ASSERT_NE(block, nullptr);
   for (int i = 0; i < 300; ++i) ASSERT_EQ(block[i], 0) << "LMEM_ZEROINIT at " << i;
@@ -150,9 +143,8 @@ TEST(System, LocalHeap) {
   EXPECT_NE(empty, nullptr) << "a block of no bytes is still a block";
   EXPECT_EQ(LocalFree(empty), nullptr);
   EXPECT_EQ(LocalFree(nullptr), nullptr);
-}
 
-TEST(System, ClockAgreesWithItself) {
+  // The clock agrees with itself.
   SYSTEMTIME st;
   FILETIME before, after;
   GetSystemTimeAsFileTime(&before);
@@ -228,7 +220,6 @@ TEST(SystemHost, FixedClock) {
   machine.SetSetting("clock", "utc", "2000-02-29 23:59:59");
   GetSystemTime(&st);
   EXPECT_EQ(Fields(st), (std::vector<WORD>{2000, 2, 29, 2, 23, 59, 59, 0}));
-
   machine.SetSetting("clock", "utc", "not a time");
   GetSystemTime(&st);
   EXPECT_GE(st.wYear, 2024) << "an unreadable setting leaves the real clock";

@@ -1,14 +1,10 @@
 /* Texts through Win32, in both worlds: system error messages, wsprintfA, lstrcmpiA and the
  * small string calls. */
-#include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 #include <tuple>
 #include <utility>
 
-#include "platform/win32.h"
-#include "tests/support/win32_checks.h"
 #include "tests/unit/platform/file_helpers.h"
 
 namespace {
