@@ -391,7 +391,9 @@ TEST(Files, MappingsAndViews) {
   EXPECT_TRUE(UnmapViewOfFile(tail));
 }
 
-TEST(Folders, MadeOnceOpenedOnlyAsFoldersRemovedOnlyWhenEmpty) {
+// Folders are made once, opened only as folders, removed only when empty; then listings and
+// temporary names.
+TEST(Folders, MadeOpenedRemovedListedAndTemporaryNames) {
   TestMachine machine;
   const std::string dir = machine.Path("sub"), plain = dir + "\\f";
   EXPECT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
@@ -433,10 +435,7 @@ TEST(Folders, MadeOnceOpenedOnlyAsFoldersRemovedOnlyWhenEmpty) {
   ASSERT_TRUE(DeleteFileA(plain.c_str()));
   EXPECT_TRUE(RemoveDirectoryA(dir.c_str()));
   EXPECT_FALSE(TestMachine::Exists(dir));
-}
 
-TEST(Folders, ListingsAndTemporaryNames) {
-  TestMachine machine;
   ASSERT_TRUE(CreateDirectoryA(machine.Path("sub").c_str(), nullptr));
   ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("sub\\a.txt"), "a"));
   ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("sub\\NoDot"), "bb"));

@@ -170,7 +170,7 @@ std::vector<WORD> Fields(const SYSTEMTIME& st) {
 
 }  // namespace
 
-TEST(SystemHost, SettingsOfTheMachineAndTheModulePath) {
+TEST(SystemHost, SettingsOfTheMachineModulePathClockAndVersions) {
   std::optional<TestMachine> machine(std::in_place);
   machine->SetSetting("windows", "directory", "D:\\WINNT");
   EXPECT_EQ(WindowsDirectory(), "D:\\WINNT") << "read afresh after a change";
@@ -204,33 +204,24 @@ TEST(SystemHost, SettingsOfTheMachineAndTheModulePath) {
   EXPECT_EQ(ModulePath(), "C:\\Setup\\setup.exe");
   unsetenv("WINSIM_MODULE");
 
-  machine.emplace();
-  EXPECT_EQ(WindowsDirectory(), "C:\\WINDOWS") << "a setting of one machine leaks into the next";
-}
-
-TEST(SystemHost, FixedClock) {
-  TestMachine machine;
+  // The fixed clock.
   SYSTEMTIME st;
   FILETIME ft;
-  machine.SetSetting("clock", "utc", "2021-03-04 05:06:07.089");
+  machine->SetSetting("clock", "utc", "2021-03-04 05:06:07.089");
   GetSystemTime(&st);
   EXPECT_EQ(Fields(st), (std::vector<WORD>{2021, 3, 4, 4, 5, 6, 7, 89})) << "a Thursday";
   GetSystemTimeAsFileTime(&ft);
   EXPECT_EQ(Value(ft), 132593079670890000ull);
-  machine.SetSetting("clock", "utc", "2000-02-29 23:59:59");
+  machine->SetSetting("clock", "utc", "2000-02-29 23:59:59");
   GetSystemTime(&st);
   EXPECT_EQ(Fields(st), (std::vector<WORD>{2000, 2, 29, 2, 23, 59, 59, 0}));
-  machine.SetSetting("clock", "utc", "not a time");
+  machine->SetSetting("clock", "utc", "not a time");
   GetSystemTime(&st);
   EXPECT_GE(st.wYear, 2024) << "an unreadable setting leaves the real clock";
-}
 
-// The versions themselves and the token's groups are seen through the probes that read them
-// (fileops' SystemProbesTest), the refusal machine.ini asks for and the record of restart
-// requests through AskForReboot (fileops' ProcessesTest); here, what those leave out.
-TEST(SystemHost, VersionRecordsAndTheRestartPrivilege) {
-  TestMachine machine;
-  machine.SetSetting("windows", "extended", "no");
+  // The versions themselves and the token's groups: fileops' SystemProbesTest; the refusal
+  // machine.ini asks for and the restart requests: AskForReboot in fileops' ProcessesTest.
+  machine->SetSetting("windows", "extended", "no");
   OSVERSIONINFOA plain = {};
   plain.dwOSVersionInfoSize = sizeof plain;
   EXPECT_TRUE(GetVersionExA(&plain)) << "the plain record is still accepted";
@@ -239,8 +230,11 @@ TEST(SystemHost, VersionRecordsAndTheRestartPrivilege) {
   EXPECT_TRUE(FAILS_WITH(GetVersionExA(&plain), FALSE, ERROR_INSUFFICIENT_BUFFER));
 
   EXPECT_TRUE(FAILS_WITH(ExitWindowsEx(EWX_REBOOT, 0), FALSE, ERROR_PRIVILEGE_NOT_HELD));
-  machine.SetSetting("windows", "version", "98");
+  machine->SetSetting("windows", "version", "98");
   EXPECT_TRUE(ExitWindowsEx(EWX_REBOOT, 0)) << "the 95 family has no privileges";
+
+  machine.emplace();
+  EXPECT_EQ(WindowsDirectory(), "C:\\WINDOWS") << "a setting of one machine leaks into the next";
 }
 
 TEST(SystemHost, FaultKnobs) {
