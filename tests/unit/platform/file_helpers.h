@@ -48,6 +48,10 @@ inline std::string Read(const std::string& path) {
   return bytes;
 }
 
+inline unsigned long long Ticks(const FILETIME& ft) {
+  return ((unsigned long long)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+}
+
 // MoveFileExA, which callers look up at run time (old Windows lacks it).
 inline MoveFileExAFn LookUpMoveFileEx() {
   return ProcAs<MoveFileExAFn>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "MoveFileExA"));

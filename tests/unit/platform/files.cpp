@@ -76,13 +76,10 @@ TEST(Files, ReadWriteThePointerTimesAndClosedHandles) {
   GetSystemTimeAsFileTime(&before);
   HANDLE h = Open(file, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
   ASSERT_TRUE(GetFileTime(h, &created, &accessed, &written));
-  auto value = [](const FILETIME& ft) {
-    return ((unsigned long long)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
-  };
   const unsigned long long tenSeconds = 100000000ull;
-  EXPECT_LT(value(before) - tenSeconds, value(written)) << "a fresh file's write time is now";
-  EXPECT_LT(value(written), value(before) + tenSeconds);
-  EXPECT_LE(value(created), value(written) + tenSeconds);
+  EXPECT_LT(Ticks(before) - tenSeconds, Ticks(written)) << "a fresh file's write time is now";
+  EXPECT_LT(Ticks(written), Ticks(before) + tenSeconds);
+  EXPECT_LE(Ticks(created), Ticks(written) + tenSeconds);
   char buf[32] = {0};
   DWORD n = 99;
   EXPECT_TRUE(WriteFile(h, "", 0, &n, nullptr) && n == 0) << "a write of nothing: " << n;
@@ -132,7 +129,7 @@ TEST(Files, ReadWriteThePointerTimesAndClosedHandles) {
   // SetFileTime, which GENERIC_READ does not give; Wine does not check.
   h = Open(file, GENERIC_READ, kShareAll, OPEN_EXISTING);
   ASSERT_TRUE(GetFileTime(h, nullptr, nullptr, &written));
-  EXPECT_EQ(value(written), stamp) << "the time is kept by the file";
+  EXPECT_EQ(Ticks(written), stamp) << "the time is kept by the file";
   EXPECT_TRUE(kWine ||
               FAILS_WITH(SetFileTime(h, nullptr, nullptr, &set), FALSE, ERROR_ACCESS_DENIED))
       << GetLastError();

@@ -118,14 +118,9 @@ TEST_F(MovesTest, HostRestartDoesPendingMovesThenWininitThenRunOnce) {
   const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
   const std::string report = machine.Path("report.txt"), user = machine.Path("user.txt");
   for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(root, kRunOnce, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
     const bool hklm = root == HKEY_LOCAL_MACHINE;
     std::string command = "\"" + ChildProgram() + "\" report \"" + (hklm ? report : user) + "\" 0";
-    RegSetValueExA(key, "Pondwick", 0, REG_SZ, (const BYTE*)command.c_str(),
-                   (DWORD)command.size() + 1);
-    RegCloseKey(key);
+    ASSERT_TRUE(SetValue(root, kRunOnce, "Pondwick", REG_SZ, command + '\0'));
     expected.push_back(std::string("run ") + (hklm ? "HKLM" : "HKCU") +
                        " RunOnce \"Pondwick\": " + command);
   }

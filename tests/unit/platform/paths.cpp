@@ -65,7 +65,7 @@ TEST(Paths, NamesEveryCallRefusesAlike) {
 
 #ifndef _WIN32
 
-TEST(PathsHost, DrivesMapToFolders) {
+TEST(PathsHost, DrivesCurrentFolderAndHostSpellings) {
   TestMachine machine;
   const std::string c = machine.Root() + "/drive_c/pwtest";
   EXPECT_EQ(winsim::HostPath("c:\\PWTEST\\new.txt"), c + "/new.txt")
@@ -93,10 +93,8 @@ TEST(PathsHost, DrivesMapToFolders) {
   setenv("WINSIM_ROOT", machine.Root().c_str(), 1);
   machine.AddDrive('z');
   EXPECT_EQ(winsim::HostPath("Z:\\tmp"), machine.Root() + "/drive_z/tmp");
-}
 
-TEST(PathsHost, RelativePathsUseTheCurrentFolder) {
-  TestMachine machine;
+  // Relative paths use the current folder.
   ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("rel.txt"), "relative"));
   setenv("WINSIM_CWD", "c:\\PwTest", 1);
   for (const char* relative : {"rel.txt", ".\\sub\\..\\rel.txt", "C:rel.txt", "\\pwtest\\rel.txt"})
@@ -109,10 +107,8 @@ TEST(PathsHost, RelativePathsUseTheCurrentFolder) {
   unsetenv("WINSIM_CWD");
   EXPECT_EQ(winsim::HostPath("pwtest\\rel.txt"), machine.Root() + "/drive_c/pwtest/rel.txt")
       << "C:\\ by default";
-}
 
-TEST(PathsHost, NamesTheLayerRefusesOrFolds) {
-  TestMachine machine;
+  // Names the layer refuses or folds.
   for (const char* bad : {"C:\\pwtest\\a:b", "C:\\pwtest\\a\x01", "C:\\pw\ttest\\x"}) {
     EXPECT_TRUE(FAILS_WITH(GetFileAttributesA(bad), INVALID_FILE_ATTRIBUTES, ERROR_INVALID_NAME));
   }

@@ -18,10 +18,6 @@
 
 namespace {
 
-unsigned long long Value(const FILETIME& ft) {
-  return ((unsigned long long)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
-}
-
 // Days from 1601-01-01 to a date of the Gregorian calendar, counted the slow, obvious way.
 long long DaysSince1601(int year, int month, int day) {
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -154,8 +150,8 @@ TEST(System, LocalHeapAndTheClock) {
   const long long days = DaysSince1601(st.wYear, st.wMonth, st.wDay);
   const unsigned long long ms =
       ((days * 24 + st.wHour) * 60 + st.wMinute) * 60000ull + st.wSecond * 1000 + st.wMilliseconds;
-  EXPECT_LE(Value(before) / 10000, ms);
-  EXPECT_LE(ms, Value(after) / 10000);
+  EXPECT_LE(Ticks(before) / 10000, ms);
+  EXPECT_LE(ms, Ticks(after) / 10000);
   EXPECT_EQ(st.wDayOfWeek, (days + 1) % 7) << "1601-01-01 was a Monday";
 }
 
@@ -211,7 +207,7 @@ TEST(SystemHost, SettingsOfTheMachineModulePathClockAndVersions) {
   GetSystemTime(&st);
   EXPECT_EQ(Fields(st), (std::vector<WORD>{2021, 3, 4, 4, 5, 6, 7, 89})) << "a Thursday";
   GetSystemTimeAsFileTime(&ft);
-  EXPECT_EQ(Value(ft), 132593079670890000ull);
+  EXPECT_EQ(Ticks(ft), 132593079670890000ull);
   machine->SetSetting("clock", "utc", "2000-02-29 23:59:59");
   GetSystemTime(&st);
   EXPECT_EQ(Fields(st), (std::vector<WORD>{2000, 2, 29, 2, 23, 59, 59, 0}));
