@@ -24,7 +24,7 @@ class MovesTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(MovesTest, MovesNowReplaceOnlyWhenAskedAndDelayedOnesWait) {
+TEST_F(MovesTest, MovesNowReplaceOnlyWhenAskedDelayedOnesWaitShortNamesAlias) {
   std::string a = machine.Path("a.txt"), b = machine.Path("b.txt"), c = machine.Path("c.txt");
   ASSERT_TRUE(TestMachine::WriteBytes(a, "a"));
   ASSERT_TRUE(TestMachine::WriteBytes(b, "b"));
@@ -34,8 +34,7 @@ TEST_F(MovesTest, MovesNowReplaceOnlyWhenAskedAndDelayedOnesWait) {
   EXPECT_EQ(Read(b), "a");
   EXPECT_TRUE(move(b.c_str(), c.c_str(), 0));
   EXPECT_EQ(Read(c), "a");
-  // Held files are neither renamed nor deleted: the other-process case of
-  // Files.ShareModesOfTwoOpens.
+  // Held files are neither renamed nor deleted: Files.ShareModesOfTwoOpens.
   EXPECT_TRUE(move(c.c_str(), nullptr, 0)) << "no target: deleted";
   EXPECT_FALSE(TestMachine::Exists(c));
 
@@ -46,9 +45,8 @@ TEST_F(MovesTest, MovesNowReplaceOnlyWhenAskedAndDelayedOnesWait) {
   EXPECT_EQ(pending.Added(), PendingPair(b, c, false) + '\0') << "the only entry";
   EXPECT_EQ(Read(b), "b");
   EXPECT_FALSE(TestMachine::Exists(c));
-}
 
-TEST_F(MovesTest, ShortNamesNameTheSameFiles) {
+  // Short names name the same files.
   std::string folder = machine.Path("Pondwick Program Files");
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
   std::string plain = folder + "\\a.txt", longName = folder + "\\Pondwick notes.text";

@@ -109,9 +109,8 @@ TEST(PathsHost, DrivesCurrentFolderAndHostSpellings) {
       << "C:\\ by default";
 
   // Names the layer refuses or folds.
-  for (const char* bad : {"C:\\pwtest\\a:b", "C:\\pwtest\\a\x01", "C:\\pw\ttest\\x"}) {
+  for (const char* bad : {"C:\\pwtest\\a:b", "C:\\pwtest\\a\x01", "C:\\pw\ttest\\x"})
     EXPECT_TRUE(FAILS_WITH(GetFileAttributesA(bad), INVALID_FILE_ATTRIBUTES, ERROR_INVALID_NAME));
-  }
   // 259 characters in all is the longest full path; 260 is too long.
   const std::string prefix = machine.Dir() + "\\";
   EXPECT_TRUE(TestMachine::WriteBytes(prefix + std::string(259 - prefix.size(), 'x'), "edge"));

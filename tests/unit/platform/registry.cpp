@@ -52,7 +52,7 @@ std::string Dword(DWORD value) { return std::string(reinterpret_cast<const char*
 
 }  // namespace
 
-TEST_F(RegistryTest, ValuesOfEachTypeSizesAndKeys) {
+TEST_F(RegistryTest, ValuesOfEachTypeSizesKeysAndThreeWriters) {
   DWORD disposition = 0;
   HKEY key = Create(KEY_ALL_ACCESS, &disposition);
   EXPECT_EQ(disposition, (DWORD)REG_CREATED_NEW_KEY);
@@ -101,29 +101,25 @@ TEST_F(RegistryTest, ValuesOfEachTypeSizesAndKeys) {
   ASSERT_EQ(Open(upper + "\\SUB", KEY_READ, &found), ERROR_SUCCESS);
   RegCloseKey(found);
   EXPECT_NE(RegDeleteKeyA(HKEY_CURRENT_USER, path_.c_str()), ERROR_SUCCESS);
-}
 
-TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
+  // Two other processes and this one writing at once lose nothing.
   const int kEach = 40;
   ChildProcess a, b;
   std::string args = " values " + path_ + " " + std::to_string(kEach);
   ASSERT_TRUE(a.Start("\"" + ChildProgram() + "\"" + args));
   ASSERT_TRUE(b.Start("\"" + ChildProgram() + "\"" + args));
-  // This process writes too, meanwhile.
-  HKEY key = Create(KEY_SET_VALUE | KEY_QUERY_VALUE);
+  key = Create(KEY_SET_VALUE | KEY_QUERY_VALUE);
   for (int i = 0; i < kEach; ++i)
     ASSERT_EQ(Set(key, ("parent-" + std::to_string(i)).c_str(), REG_DWORD, Dword(i)),
               ERROR_SUCCESS);
   EXPECT_EQ(a.Wait(), 0u);
   EXPECT_EQ(b.Wait(), 0u);
-  int found = 0;
+  int seen = 0;
   for (const std::string& who :
        {std::string("parent"), std::to_string(a.Id()), std::to_string(b.Id())})
-    for (int i = 0; i < kEach; ++i) {
-      std::string data;
-      found += Query(key, (who + "-" + std::to_string(i)).c_str(), &data) == ERROR_SUCCESS &&
-               data == Dword(i);
-    }
-  EXPECT_EQ(found, 3 * kEach);
+    for (int i = 0; i < kEach; ++i)
+      seen += Query(key, (who + "-" + std::to_string(i)).c_str(), &data) == ERROR_SUCCESS &&
+              data == Dword(i);
+  EXPECT_EQ(seen, 3 * kEach);
   RegCloseKey(key);
 }

@@ -87,10 +87,9 @@ TEST(System, LibrariesAndLookedUpFunctions) {
   TestMachine machine;
   for (const char* name : {"kernel32", "KERNEL32.DLL", "advapi32.dll", "User32", "comctl32.dll"})
     EXPECT_TRUE(FreeLibrary(LoadLibraryA(name))) << name << " loads and is freed";
-  for (const char* missing : {"nosuchlibrary.dll", "kernel32.exe", (const char*)nullptr}) {
+  for (const char* missing : {"nosuchlibrary.dll", "kernel32.exe", (const char*)nullptr})
     EXPECT_TRUE(FAILS_WITH(LoadLibraryA(missing), nullptr, ERROR_MOD_NOT_FOUND))
         << (missing ? missing : "NULL");
-  }
   EXPECT_TRUE(
       FAILS_WITH(FreeLibrary(reinterpret_cast<HMODULE>(0x1230000)), FALSE, ERROR_MOD_NOT_FOUND));
 
