@@ -232,6 +232,7 @@ TEST(Files, ShareModesOfTwoOpens) {
 TEST(Files, ReadOnlyAttributeDeletionAndCopies) {
   TestMachine machine;
   const std::string file = machine.Path("ro.txt"), from = machine.Path("from.txt");
+  const char *src = from.c_str(), *dst = file.c_str();
   ASSERT_TRUE(TestMachine::WriteBytes(file, "original"));
   ASSERT_TRUE(TestMachine::WriteBytes(from, "fresh"));
   EXPECT_EQ(GetFileAttributesA(file.c_str()), (DWORD)FILE_ATTRIBUTE_ARCHIVE);
@@ -255,15 +256,11 @@ TEST(Files, ReadOnlyAttributeDeletionAndCopies) {
   const bool refuses = ReadOnlyIsEnforced(machine.Dir());
   EXPECT_TRUE(refuses || kWine);
   if (refuses) {
-    for (DWORD disposition : {(DWORD)OPEN_EXISTING, (DWORD)OPEN_ALWAYS, (DWORD)CREATE_ALWAYS,
-                              (DWORD)TRUNCATE_EXISTING}) {
-      EXPECT_TRUE(OpenFails(file, GENERIC_WRITE, 0, disposition, ERROR_ACCESS_DENIED))
-          << disposition;
-    }
+    for (DWORD d : {OPEN_EXISTING, OPEN_ALWAYS, CREATE_ALWAYS, TRUNCATE_EXISTING})
+      EXPECT_TRUE(OpenFails(file, GENERIC_WRITE, 0, d, ERROR_ACCESS_DENIED)) << d;
     EXPECT_TRUE(OpenFails(file, GENERIC_READ, 0, CREATE_ALWAYS, ERROR_ACCESS_DENIED))
         << "CREATE_ALWAYS would empty it, whatever the access";
-    EXPECT_TRUE(
-        FAILS_WITH(CopyFileA(from.c_str(), file.c_str(), FALSE), FALSE, ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(FAILS_WITH(CopyFileA(src, dst, FALSE), FALSE, ERROR_ACCESS_DENIED));
   }
   EXPECT_EQ(Read(file), "original");
   ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL));
@@ -275,13 +272,12 @@ TEST(Files, ReadOnlyAttributeDeletionAndCopies) {
   ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL));
 #endif
   EXPECT_TRUE(TestMachine::WriteBytes(file, "changed")) << "writable again";
-  EXPECT_TRUE(FAILS_WITH(CopyFileA(from.c_str(), file.c_str(), TRUE), FALSE, ERROR_FILE_EXISTS));
+  EXPECT_TRUE(FAILS_WITH(CopyFileA(src, dst, TRUE), FALSE, ERROR_FILE_EXISTS));
   h = Open(file, GENERIC_WRITE, 0, OPEN_EXISTING);
-  EXPECT_TRUE(
-      FAILS_WITH(CopyFileA(from.c_str(), file.c_str(), FALSE), FALSE, ERROR_SHARING_VIOLATION));
+  EXPECT_TRUE(FAILS_WITH(CopyFileA(src, dst, FALSE), FALSE, ERROR_SHARING_VIOLATION));
   CloseHandle(h);
   EXPECT_EQ(Read(file), "changed");
-  EXPECT_TRUE(CopyFileA(from.c_str(), file.c_str(), FALSE));
+  EXPECT_TRUE(CopyFileA(src, dst, FALSE));
   EXPECT_EQ(Read(file), "fresh");
   EXPECT_TRUE(DeleteFileA(file.c_str()));
 
@@ -466,14 +462,10 @@ TEST(Folders, MadeOpenedRemovedListedAndTemporaryNames) {
 
 #ifndef _WIN32
 
-// Makes the next call of function fail with error.
-static void FailNext(const char* function, DWORD error) {
-  winsim::SetFault(function, winsim::CallCount(function) + 1, error);
-}
-
-// FUNCTION ARGS, failed by a knob, gives its failure value and the knob's error.
-#define FAILS_BY_KNOB(function, args, failure) \
-  (FailNext(#function, ERROR_WRITE_FAULT), FAILS_WITH(function args, failure, ERROR_WRITE_FAULT))
+// FUNCTION ARGS, failed by a knob on its next call, gives its failure value and the knob's error.
+#define FAILS_BY_KNOB(function, args, failure)                                       \
+  (winsim::SetFault(#function, winsim::CallCount(#function) + 1, ERROR_WRITE_FAULT), \
+   FAILS_WITH(function args, failure, ERROR_WRITE_FAULT))
 
 // How a knob picks its call is the fault layer's (SystemHost.FaultKnobs); here, that each file
 // call fails with its own failure value and leaves what it did not do undone.
@@ -481,7 +473,7 @@ TEST(FilesHost, FailuresOfEachCallAndOfTheHost) {
   TestMachine machine;
   const std::string file = machine.Path("f.txt");
   ASSERT_TRUE(TestMachine::WriteBytes(file, "1"));
-  FailNext("CreateFileA", ERROR_DISK_FULL);
+  winsim::SetFault("CreateFileA", winsim::CallCount("CreateFileA") + 1, ERROR_DISK_FULL);
   EXPECT_TRUE(OpenFails(file, GENERIC_READ, kShareAll, OPEN_EXISTING, ERROR_DISK_FULL));
   HANDLE h = Open(file, GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_EXISTING);
   DWORD n = 0;

@@ -30,8 +30,7 @@ class RegistryTest : public ::testing::Test {
     return RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, access, key);
   }
   static LONG Set(HKEY key, const char* name, DWORD type, const std::string& data) {
-    return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                          (DWORD)data.size());
+    return RegSetValueExA(key, name, 0, type, (const BYTE*)data.data(), (DWORD)data.size());
   }
   // RegQueryValueExA into a buffer of `room` bytes; *data is that buffer cut or padded to the
   // size answered.
@@ -39,8 +38,7 @@ class RegistryTest : public ::testing::Test {
                     DWORD room = 256) {
     data->assign(room, '\0');
     DWORD size = room;
-    LONG result =
-        RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(&(*data)[0]), &size);
+    LONG result = RegQueryValueExA(key, name, nullptr, type, (BYTE*)&(*data)[0], &size);
     data->resize(size);
     return result;
   }

@@ -104,12 +104,10 @@ TEST(System, LibrariesAndLookedUpFunctions) {
       GetProcAddress(advapi, "InitializeSecurityDescriptor"));
   auto setDacl =
       ProcAs<SetSecurityDescriptorDaclFn>(GetProcAddress(advapi, "SetSecurityDescriptorDacl"));
-  ASSERT_NE(init, nullptr);
-  ASSERT_NE(setDacl, nullptr);
+  ASSERT_TRUE(init && setDacl);
 
   // Room for the descriptor of either world; the 32-bit form is 20 bytes.
-  alignas(8) unsigned char sd[64];
-  std::memset(sd, 0, sizeof sd);
+  alignas(8) unsigned char sd[64] = {};
   EXPECT_TRUE(FAILS_WITH(setDacl(sd, TRUE, nullptr, FALSE), FALSE, ERROR_UNKNOWN_REVISION))
       << "not initialised";
   EXPECT_TRUE(FAILS_WITH(init(sd, 2), FALSE, ERROR_UNKNOWN_REVISION)) << "an unknown revision";
@@ -236,8 +234,7 @@ TEST(SystemHost, FaultKnobsAndMessageBoxes) {
   const std::string log = "Z:" + machine.Root() + "/state/messagebox.log";
   winsim::SetFault("LoadLibraryA", 2, ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_NE(LoadLibraryA("kernel32"), nullptr);
-  EXPECT_TRUE(FAILS_WITH(LoadLibraryA("kernel32"), nullptr, ERROR_NOT_ENOUGH_MEMORY))
-      << "the second call";
+  EXPECT_TRUE(FAILS_WITH(LoadLibraryA("kernel32"), nullptr, ERROR_NOT_ENOUGH_MEMORY)) << "call 2";
   EXPECT_NE(LoadLibraryA("kernel32"), nullptr) << "the third works again";
   EXPECT_EQ(winsim::CallCount("LoadLibraryA"), 3u);
 
