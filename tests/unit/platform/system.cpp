@@ -154,15 +154,6 @@ TEST(System, LocalHeapAndTheClock) {
 
 #ifndef _WIN32
 
-namespace {
-
-std::vector<WORD> Fields(const SYSTEMTIME& st) {
-  return {st.wYear, st.wMonth,  st.wDay,    st.wDayOfWeek,
-          st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
-}
-
-}  // namespace
-
 TEST(SystemHost, SettingsOfTheMachineModulePathClockAndVersions) {
   std::optional<TestMachine> machine(std::in_place);
   machine->SetSetting("windows", "directory", "D:\\WINNT");
@@ -197,16 +188,20 @@ TEST(SystemHost, SettingsOfTheMachineModulePathClockAndVersions) {
   unsetenv("WINSIM_MODULE");
 
   // The fixed clock.
+  auto fields = [](const SYSTEMTIME& st) {
+    return std::vector<WORD>{st.wYear, st.wMonth,  st.wDay,    st.wDayOfWeek,
+                             st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+  };
   SYSTEMTIME st;
   FILETIME ft;
   machine->SetSetting("clock", "utc", "2021-03-04 05:06:07.089");
   GetSystemTime(&st);
-  EXPECT_EQ(Fields(st), (std::vector<WORD>{2021, 3, 4, 4, 5, 6, 7, 89})) << "a Thursday";
+  EXPECT_EQ(fields(st), (std::vector<WORD>{2021, 3, 4, 4, 5, 6, 7, 89})) << "a Thursday";
   GetSystemTimeAsFileTime(&ft);
   EXPECT_EQ(Ticks(ft), 132593079670890000ull);
   machine->SetSetting("clock", "utc", "2000-02-29 23:59:59");
   GetSystemTime(&st);
-  EXPECT_EQ(Fields(st), (std::vector<WORD>{2000, 2, 29, 2, 23, 59, 59, 0}));
+  EXPECT_EQ(fields(st), (std::vector<WORD>{2000, 2, 29, 2, 23, 59, 59, 0}));
   machine->SetSetting("clock", "utc", "not a time");
   GetSystemTime(&st);
   EXPECT_GE(st.wYear, 2024) << "an unreadable setting leaves the real clock";

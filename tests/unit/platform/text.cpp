@@ -17,10 +17,8 @@ std::string SystemMessage(DWORD id, DWORD* length = nullptr) {
       nullptr, id, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0,
       nullptr);
   if (length) *length = n;
-  std::string result = text ? std::string(text) : std::string();
-  if (text) {
-    EXPECT_EQ(LocalFree(text), nullptr);
-  }
+  const std::string result = text ? text : "";
+  EXPECT_EQ(LocalFree(text), nullptr);
   return result;
 }
 
