@@ -9,8 +9,7 @@ TEST(Process, ChildGetsItsExactCommandLineFolderAndExitCodeOrAWindowsError) {
   ChildProcess child;
   ASSERT_TRUE(child.Start(line, machine.Dir().c_str())) << GetLastError();
   EXPECT_EQ(child.Wait(), 0x12345678u);
-  std::string report;
-  ASSERT_TRUE(TestMachine::ReadBytes(out, &report));
+  const std::string report = Read(out);
   const size_t eol = report.find('\n');
   EXPECT_EQ(report.substr(0, eol), line);
   EXPECT_EQ(lstrcmpiA(report.substr(eol + 1).c_str(), (machine.Dir() + "\n").c_str()), 0) << report;
