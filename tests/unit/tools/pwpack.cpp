@@ -40,6 +40,10 @@ class PwpackTest : public ::testing::Test {
     fs::create_directories(fs::path(dir_ + name).parent_path());
     std::ofstream(dir_ + name, std::ios::binary) << bytes;
   }
+  // Files given as name, bytes, name, bytes...
+  void Write(std::initializer_list<std::string> files) const {
+    for (auto f = files.begin(); f != files.end(); f += 2) Write(f[0], f[1]);
+  }
 
   std::string dir_;
   std::string output;
@@ -50,11 +54,8 @@ class PwpackTest : public ::testing::Test {
 TEST_F(PwpackTest, BuildListVerifyAndExtractRoundTrip) {
   std::string big(200000, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = (char)((i * 7) ^ (i >> 5));
-  Write("p/identities.exe", big);
-  Write("p/readme.txt", "Pondwick\r\n");
-  Write("p/empty.dat", "");
-  Write("l/de.lng", "Hallo");
-  Write("affid.txt", "AFF-7");
+  Write({"p/identities.exe", big, "p/readme.txt", "Pondwick\r\n", "p/empty.dat", "", "l/de.lng",
+         "Hallo", "affid.txt", "AFF-7"});
 
   // The second build asks for the stored block's CRC and none for a packed one.
   char crc[24];
@@ -90,15 +91,12 @@ TEST_F(PwpackTest, BuildListVerifyAndExtractRoundTrip) {
 }
 
 TEST_F(PwpackTest, RefusesWhatItCannotDoWithTheRightExitCode) {
-  Write("l/en.lng", "Hello");
-  Write("sub/dir/x.txt", "x");
-  Write("notpe.exe", "MZ this is not a PE image at all, just text of some length....");
-  Write("stub.exe", pwpack::MinimalStub());
+  Write({"l/en.lng", "Hello", "sub/dir/x.txt", "x", "stub.exe", pwpack::MinimalStub(), "notpe.exe",
+         "MZ this is not a PE image at all, just text of some length...."});
   ASSERT_EQ(Run("build --stub @stub.exe --out @one.exe --packed langs=@l"), 0) << output;
   std::string damaged = Read("one.exe");
   damaged[damaged.size() - 3] ^= 0x40;
-  Write("bad.exe", damaged);
-  Write("junk.exe", std::string(5000, 'J'));
+  Write({"bad.exe", damaged, "junk.exe", std::string(5000, 'J')});
 
   // Wrong usage and input that can't be used are 2; a damaged setup fails its check with 1. Never
   // a crash.
@@ -209,15 +207,9 @@ TEST_F(PwpackTest, VerifyKnowsWhereTheSignatureLies) {
 // diff names every block and every file that differs, by size and CRC-32; a stub that differs
 // (here by its signature) alone leaves the payload the same.
 TEST_F(PwpackTest, DiffTellsWhatChangedBetweenTwoBuilds) {
-  Write("a/p/same.txt", "same");
-  Write("a/p/changed.dll", "version 1");
-  Write("a/p/gone.txt", "gone");
-  Write("a/l/en.lng", "Hello");
-  Write("a/affid.txt", "AFF-7");
-  Write("b/p/same.txt", "same");
-  Write("b/p/changed.dll", "version 2!");
-  Write("b/p/new.txt", "new");
-  Write("b/affid.txt", "AFF-8");
+  Write({"a/p/same.txt", "same", "a/p/changed.dll", "version 1", "a/p/gone.txt", "gone",
+         "a/l/en.lng", "Hello", "a/affid.txt", "AFF-7", "b/p/same.txt", "same", "b/p/changed.dll",
+         "version 2!", "b/p/new.txt", "new", "b/affid.txt", "AFF-8"});
   ASSERT_EQ(Run("build --out @a.exe --packed pondwick=@a/p --packed langs=@a/l "
                 "--stored affid=@a/affid.txt"),
             0)
