@@ -116,13 +116,12 @@ TEST_F(ChainTest, EveryCheckOfTheWalkStopsItWithItsOwnLineAndFailsTheIntegrityTe
   check("first signature", withByte(first + 1, 'Q'), none, kSignature);
   check("second signature", withByte(second, 'w'), one, kSignature);
   check("last block one byte past the end", with({{third + 2, size - third + 1}}), two, kSize);
-  check("size 0", with({{first + 2, 0}}), none, kSize);
-  check("size 21", with({{first + 2, 21}}), none, kSize);
-  check("size 2^32 - 1", with({{first + 2, 0xFFFFFFFF}}), none, kSize);
-  check("offset plus size wraps to 0", with({{first + 2, 0xFFFFFFFF - first + 1}}), none, kSize);
-  check("next at the end", with({{first + 10, size}}), one, kNoFit);
-  check("next header cut short", with({{first + 10, size - 21}}), one, kNoFit);
-  check("next at 2^32 - 1", with({{first + 10, 0xFFFFFFFF}}), one, kNoFit);
+  // Sizes below a header, and sizes whose end wraps past 2^32; links at the end, to a header cut
+  // short, or beyond 2^32.
+  for (DWORD bad : std::vector<DWORD>{0, 21, 0xFFFFFFFF, 0xFFFFFFFF - first + 1})
+    check("size", with({{first + 2, bad}}), none, kSize);
+  for (DWORD next : std::vector<DWORD>{size, size - 21, 0xFFFFFFFF})
+    check("next", with({{first + 10, next}}), one, kNoFit);
   check("next 0 ends the chain, wherever it is", with({{second + 10, 0}}), two, nullptr);
   check("back to the first", with({{third + 10, first}}), all, kNoFit);
   check("to itself", with({{second + 10, second}}), two, kNoFit);
