@@ -2,6 +2,7 @@
 #include "container/unpack.h"
 
 #include <gtest/gtest.h>
+#include <lzma.h>
 
 #include <string>
 #include <vector>
@@ -90,6 +91,8 @@ TEST_F(UnpackTest, BlockReaderHandsOutTheDataInOrder) {
 }
 
 TEST_F(UnpackTest, PackedBlocksOfManySizesUnpackWithAndWithoutEndMarker) {
+  // Both worlds link the one decoder the setup ships with, not whatever the system carries.
+  EXPECT_GE(lzma_version_number(), 50080000u) << lzma_version_string();
   // The stream sizes vary so that the decoder's trailing bytes fall at many places.
   std::vector<size_t> sizes = {0, 1, 2, 3, 5, 100, 4095, 4096, 65537, 300001};
   for (int marker = 0; marker < 2; ++marker) {
