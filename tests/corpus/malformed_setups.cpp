@@ -29,8 +29,10 @@ using Damage = std::function<void(std::string&)>;
 
 // ---- Bytes of a setup that pwpack's writer made ----
 
-const size_t kFirstOffsetWord = 0x28, kFirstOffsetCopyWord = 0x2C, kCountWord = 0x30;
-const size_t kHeaderSize = 22, kSizeField = 2, kNextField = 10;
+// The DOS header's words: the first block's offset, its copy, the block count (and its copy).
+const size_t kFirst = 0x28, kFirstCopy = 0x2C, kCount = 0x30;
+// A block header's size, and its size and next-block fields.
+const size_t kHeader = 22, kSize = 2, kNext = 10;
 
 uint32_t Le32(const std::string& s, size_t at) {
   uint32_t v = 0;
@@ -44,18 +46,16 @@ std::string LeBytes(uint32_t v, int count) {
   return s;
 }
 
-void SetLe32(std::string& s, size_t at, uint32_t v) { s.replace(at, 4, LeBytes(v, 4)); }
-
-// A word of the DOS header and its copy behind it.
-void SetBoth(std::string& s, size_t word, uint32_t v) {
-  SetLe32(s, word, v);
-  SetLe32(s, word + 4, v);
+// A word, and with both its copy behind it in the DOS header.
+void SetLe32(std::string& s, size_t at, uint32_t v, bool both = false) {
+  s.replace(at, 4, LeBytes(v, 4));
+  if (both) s.replace(at + 4, 4, LeBytes(v, 4));
 }
 
 // File offset of block i: the writer lays the blocks out one behind the other in chain order.
 size_t BlockAt(const std::string& setup, size_t i) {
-  size_t at = Le32(setup, kFirstOffsetWord);
-  for (; i > 0; --i) at += Le32(setup, at + kSizeField);
+  size_t at = Le32(setup, kFirst);
+  for (; i > 0; --i) at += Le32(setup, at + kSize);
   return at;
 }
 
@@ -76,13 +76,13 @@ std::string RawStream(const std::vector<Entry>& entries) {
   return stream;
 }
 
-// The files as the table states them, each from index escaping on named out of the folder.
-std::vector<Entry> Entries(const std::vector<pwpack::PackFile>& files, size_t escaping) {
+// The files' stream, each from index escaping on named out of the folder.
+std::string RawStream(const std::vector<pwpack::PackFile>& files, size_t escaping) {
   std::vector<Entry> entries;
   for (const pwpack::PackFile& f : files)
     entries.push_back({(entries.size() >= escaping ? "..\\" : "") + f.name,
                        (uint32_t)f.contents.size(), f.contents});
-  return entries;
+  return RawStream(entries);
 }
 
 // A file that does not compress: a damaged stream then decodes to garbage, not to a long run of
@@ -90,10 +90,7 @@ std::vector<Entry> Entries(const std::vector<pwpack::PackFile>& files, size_t es
 std::string NoiseFile(size_t size) {
   std::string bytes(size, '\0');
   uint32_t x = 0x2545F491;
-  for (char& c : bytes) {
-    x = x * 1664525u + 1013904223u;
-    c = (char)(x >> 24);
-  }
+  for (char& c : bytes) c = (char)((x = x * 1664525u + 1013904223u) >> 24);
   return bytes;
 }
 
@@ -130,8 +127,7 @@ Make Framed(Damage damage, bool portable = false) {
   return Damaged(nullptr, damage, false, portable);
 }
 
-// The chain changed before it is written: blocks in another order or left out, or "pondwick"
-// data changed (and carrying the CRC of the changed data).
+// The chain changed before it is written (the CRC is the changed data's), and maybe damaged.
 Make Edited(void (*edit)(Chain&), Damage damage = nullptr) {
   return Damaged([=](const Parts&, Chain& chain, std::string*) { return edit(chain), true; },
                  damage);
@@ -150,26 +146,18 @@ Make BadSignatureAt(size_t i) {
 
 // The block named name carries the packed stream instead (its CRC is the true one: the
 // integrity test passes it). The run gets to a block behind "pondwick" only with the product's.
-Make WithStream(const std::string& name, std::function<std::string(const Parts&)> stream) {
+Make WithStream(const std::string& stream, const std::string& name = "pondwick",
+                std::string (*files)(const Parts&) = nullptr) {
   return Damaged(
       [=](const Parts& p, Chain& chain, std::string* error) {
         for (pwpack::Block& b : chain)
-          if (b.name == name && !Pack(stream(p), &b.data, error)) return false;
+          if (b.name == name && !Pack(files ? files(p) : stream, &b.data, error)) return false;
         return true;
       },
       nullptr, name != "pondwick", name == "portable");
 }
 
-Make WithStream(const std::string& stream) {
-  return WithStream("pondwick", [=](const Parts&) { return stream; });
-}
-
 // ---- Expected reports ----
-
-Lines operator+(Lines a, const Lines& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 
 std::string Hex(uint32_t code) {
   char text[16];
@@ -185,16 +173,13 @@ struct Report {
 };
 
 Report Reported(const std::string& message, const char* detail, uint32_t code) {
-  std::string text = message + " " + (detail ? detail : "");
-  if (code) text += ": {E" + Hex(code) + "}";
-  Lines log = {"[" + Hex(code) + "] " + text};
-  if (code) log.push_back("");
-  log.push_back(" ");
+  std::string text =
+      message + " " + (detail ? detail : "") + (code ? ": {E" + Hex(code) + "}" : "");
+  Lines log = code ? Lines{"[" + Hex(code) + "] " + text, "", " "} : Lines{"[0] " + text, " "};
   return {log, std::string(detail ? detail : "Error") + "|" + text + (code ? "\r\n\r\n" : "\r\n")};
 }
 
 const uint32_t kFail = 0x80004005, kInvalidArg = 0x80070057;
-const char kTemp[] = "{T}", kRoot[] = "{R}";
 
 Report DecodeFailed(uint32_t code = kFail) {
   return Reported("Failed to decode stream ", nullptr, code);
@@ -206,14 +191,8 @@ Case Refused(const char* name, const char* damage, const char* walkLine, Make ma
   Lines log = *walkLine ? Lines{"[0] GetNextSfxBlock: " + std::string(walkLine) + " ",
                                 "[0] TestSFX() -  FAIL"}
                         : Lines{"[0] TestSFX - Bad CRC "};
-  return {name,
-          damage,
-          Stage::kBeforeTemp,
-          make,
-          (int)kFail,
-          log + corrupted.log,
-          Lines(1, corrupted.box),
-          "-"};
+  log.insert(log.end(), corrupted.log.begin(), corrupted.log.end());
+  return {name, damage, Stage::kBeforeTemp, make, (int)kFail, log, {corrupted.box}, "-"};
 }
 
 // A run in which a block does not unpack: "pondwick" (the run stops), "langs" (the run goes on
@@ -222,29 +201,28 @@ Case Refused(const char* name, const char* damage, const char* walkLine, Make ma
 // not found is only logged; a decoding that fails is reported once more, and where the run
 // stops, once again.
 Case Unpacking(const char* name, const std::string& damage, Make make, uint32_t code,
-               std::vector<Report> inner, Stage stage = Stage::kUnpacking,
-               const Lines& notFound = {}) {
+               std::vector<Report> inner, Stage stage = Stage::kUnpacking, bool found = true) {
   std::string block = stage == Stage::kRunGoesOn  ? "langs"
                       : stage == Stage::kPortable ? "portable"
                                                   : "pondwick";
-  const char* folder = stage == Stage::kPortable ? kRoot : kTemp;
-  if (notFound.empty()) inner.push_back(Reported("Err unpack to", folder, code));
+  const char* folder = stage == Stage::kPortable ? "{R}" : "{T}";
+  if (found) inner.push_back(Reported("Err unpack to", folder, code));
   if (stage != Stage::kRunGoesOn)
     inner.push_back(Reported("Can't unpack " + block + ".bin to ", folder, code));
-  Lines log = Lines{"[0] UnpackSFX()  " + block} + notFound;
-  Case c = {name, damage, stage, make, (int)code, log, Lines(), "-"};
+  Case c = {name, damage, stage, make, (int)code, {"[0] UnpackSFX()  " + block}, {}, "-"};
+  if (!found) c.decisive.push_back("[0] Err open  " + block);
   for (const Report& r : inner) {
-    c.decisive = c.decisive + r.log;
+    c.decisive.insert(c.decisive.end(), r.log.begin(), r.log.end());
     c.boxes.push_back(r.box);
   }
-  c.decisive.push_back("[0] Cleanup folder  {T}");
   if (stage == Stage::kRunGoesOn) {
     c.exitCode = 0;
-    c.decisive.back() = "[0] ENGLISH Ver ";
-    c.decisive.push_back("[0] SaveSFX()  affid");
+    c.decisive.insert(c.decisive.end(), {"[0] ENGLISH Ver ", "[0] SaveSFX()  affid"});
     c.files = "affid.txt identities.exe pondwick.dll pwwipeout.exe readme.txt";
-  } else if (stage == Stage::kPortable) {
-    c.files = "affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeout.exe readme.txt";
+  } else {
+    c.decisive.push_back("[0] Cleanup folder  {T}");
+    if (stage == Stage::kPortable)
+      c.files = "affid.txt de.lng en.lng identities.exe pondwick.dll pwwipeout.exe readme.txt";
   }
   return c;
 }
@@ -266,67 +244,60 @@ std::vector<Case> MakeCases() {
              kBadSize[] = "Next sect bad size", kNoFit[] = "Current section does not fit in SFX";
   // 254 characters, the most that a name length byte allows with its zero: joined to any
   // temporary folder it passes MAX_PATH.
-  const std::string longName = std::string(250, 'n') + ".txt", longPath = "{T}\\" + longName;
+  const std::string longName = std::string(250, 'n') + ".txt";
   // The stand-in's stream, but the last CRC field is off by one.
-  std::string crcOffByOne = RawStream(Entries(StandIn(), SIZE_MAX));
+  std::string crcOffByOne = RawStream(StandIn(), SIZE_MAX);
   crcOffByOne[crcOffByOne.size() - 4] ^= 1;
   return {
       // The setup program as the linker made it: its DOS header's reserved words are all 0.
-      Refused("NoContainer", "the setup program alone, no container behind it", kDosHeader,
-              [](const Parts& p, std::string* setup, std::string*) {
-                *setup = p.stub;
-                return true;
-              }),
+      Refused(
+          "NoContainer", "the setup program alone, no container behind it", kDosHeader,
+          [](const Parts& p, std::string* setup, std::string*) { return *setup = p.stub, true; }),
       Refused("DosOffsetCopyDiffers", "the first block offset and its copy differ", kDosHeader,
-              Framed([](std::string& s) {
-                SetLe32(s, kFirstOffsetCopyWord, Le32(s, kFirstOffsetWord) + 1);
-              })),
+              Framed([](auto& s) { SetLe32(s, kFirstCopy, Le32(s, kFirst) + 1); })),
       Refused("DosBlockCountZero", "the block count and its copy are 0", kDosHeader,
-              Framed([](std::string& s) { SetBoth(s, kCountWord, 0); })),
+              Framed([](auto& s) { SetLe32(s, kCount, 0, true); })),
       Refused("DosOffsetAtFileEnd", "the first block offset is the file size", kDosHeader,
-              Framed([](std::string& s) { SetBoth(s, kFirstOffsetWord, (uint32_t)s.size()); })),
+              Framed([](auto& s) { SetLe32(s, kFirst, (uint32_t)s.size(), true); })),
       // Its signature and size are there, its name is not.
       Refused("FirstHeaderCutShort", "the first header does not fit: 21 bytes before the end",
-              kDosHeader, Framed([](std::string& s) {
+              kDosHeader, Framed([](auto& s) {
                 uint32_t at = (uint32_t)s.size();
-                s += s.substr(BlockAt(s, 0), kHeaderSize - 1);
-                SetBoth(s, kFirstOffsetWord, at);
+                s += s.substr(BlockAt(s, 0), kHeader - 1);
+                SetLe32(s, kFirst, at, true);
               })),
       Refused("FirstSignatureBad", "the first block's signature is wrong", kNextSignature,
               BadSignatureAt(0)),
-      Refused(
-          "BlockSizeBelowHeader", "the first block's size is 21, below its own header", kBadSize,
-          Framed([](std::string& s) { SetLe32(s, BlockAt(s, 0) + kSizeField, kHeaderSize - 1); })),
+      Refused("BlockSizeBelowHeader", "the first block's size is 21, below its own header",
+              kBadSize, Framed([](auto& s) { SetLe32(s, BlockAt(s, 0) + kSize, kHeader - 1); })),
       // Cut to 32 bits, offset plus size would be 64, well inside the file.
       Refused("BlockSizeWraps", "the first block's offset plus size wraps past 2^32", kBadSize,
-              Framed([](std::string& s) {
+              Framed([](auto& s) {
                 size_t at = BlockAt(s, 0);
-                SetLe32(s, at + kSizeField, (uint32_t)(0x100000000ull - at + 64));
+                SetLe32(s, at + kSize, (uint32_t)(0x100000000ull - at + 64));
               })),
       // The test stops at the second block; no walk line, no "TestSFX() - " line.
       Refused("LangsCrcMismatch", "one byte of the \"langs\" data changed behind its CRC", "",
-              Framed([](std::string& s) {
+              Framed([](auto& s) {
                 size_t at = BlockAt(s, 1);
-                s[at + kHeaderSize + (Le32(s, at + kSizeField) - kHeaderSize) / 2] ^= 0x10;
+                s[at + kHeader + (Le32(s, at + kSize) - kHeader) / 2] ^= 0x10;
               })),
       // A link broken behind the first block fails the test too: the blocks behind it would
       // be neither tested nor found, and a setup without its "portable" block would install
       // the other edition.
       Refused("NextHeaderCutShort", "a link points 10 bytes before the end, in front of pondwick",
-              kNoFit, PondwickLast([](std::string& s) {
-                SetLe32(s, BlockAt(s, 0) + kNextField, (uint32_t)s.size() - 10);
+              kNoFit, PondwickLast([](auto& s) {
+                SetLe32(s, BlockAt(s, 0) + kNext, (uint32_t)s.size() - 10);
               })),
       Refused("ChainLoopsBack", "the second block links back to the first, pondwick behind", kNoFit,
-              PondwickLast([](std::string& s) {
-                SetLe32(s, BlockAt(s, 1) + kNextField, (uint32_t)BlockAt(s, 0));
-              })),
+              PondwickLast(
+                  [](auto& s) { SetLe32(s, BlockAt(s, 1) + kNext, (uint32_t)BlockAt(s, 0)); })),
       Refused("AffidBadSignature", "the last block, affid, has a broken signature", kNextSignature,
               BadSignatureAt(2)),
       Refused("PortableBadSignature", "the header in front of portable has a broken signature",
               kNextSignature, BadSignatureAt(3)),
       Unpacking("PondwickMissing", "no block named pondwick",
-                Edited([](Chain& c) { c.erase(c.begin()); }), kFail, {}, Stage::kUnpacking,
-                {"[0] Err open  pondwick"}),
+                Edited([](Chain& c) { c.erase(c.begin()); }), kFail, {}, Stage::kUnpacking, false),
       Unpacking("StreamTruncated", "the pondwick stream is cut in half (CRC of the cut data)",
                 Edited([](Chain& c) { c[0].data.resize(5 + (c[0].data.size() - 5) / 2); }), kFail,
                 {DecodeFailed()}),
@@ -349,27 +320,25 @@ std::vector<Case> MakeCases() {
       BadName("NameIsDevice", "NUL"),
       BadName("NameIsSerialPort", "com1.txt"),
       BadName("NameOnDrive", "C:escaped.txt"),
-      Unpacking(
-          "PathTooLong", "a 254-character name: the path passes MAX_PATH",
-          WithStream(RawStream({{longName, 4, "long"}})), 0x800700CE,
-          {Reported("Error creating file ", longPath.c_str(), 206), DecodeFailed(0x800700CE)}),
+      Unpacking("PathTooLong", "a 254-character name: the path passes MAX_PATH",
+                WithStream(RawStream({{longName, 4, "long"}})), 0x800700CE,
+                {Reported("Error creating file ", ("{T}\\" + longName).c_str(), 206),
+                 DecodeFailed(0x800700CE)}),
       // Table size 4 (the header alone) with one entry counted.
       Unpacking("TableContradicts", "table size 4 with one entry counted",
                 WithStream(LeBytes(4, 2) + LeBytes(1, 2) + LeBytes(4, 4) + "\x05" + "a.txt" + '\0'),
-                kFail, {Reported("Bad file table ", kTemp, 0), DecodeFailed()}),
+                kFail, {Reported("Bad file table ", "{T}", 0), DecodeFailed()}),
       // The stream ends after 1000 bytes of data.bin and their CRC.
       Unpacking("TableClaimsMore", "the table claims 100000 bytes, the stream gives 1000",
                 WithStream(RawStream({{"data.bin", 100000, NoiseFile(1000)}})), kFail,
                 {DecodeFailed()}),
       Unpacking("LangsBadName", "a language file named ..\\en.lng",
-                WithStream(
-                    "langs",
-                    [](const Parts& p) { return RawStream(Entries(p.langs, p.langs.size() - 1)); }),
+                WithStream("", "langs",
+                           [](const Parts& p) { return RawStream(p.langs, p.langs.size() - 1); }),
                 kFail, NameRefused("..\\en.lng"), Stage::kRunGoesOn),
-      Unpacking(
-          "PortableBadName", "a portable file named ..\\roamkit.ini",
-          WithStream("portable", [](const Parts& p) { return RawStream(Entries(p.portable, 0)); }),
-          kFail, NameRefused("..\\roamkit.ini"), Stage::kPortable),
+      Unpacking("PortableBadName", "a portable file named ..\\roamkit.ini",
+                WithStream("", "portable", [](const Parts& p) { return RawStream(p.portable, 0); }),
+                kFail, NameRefused("..\\roamkit.ini"), Stage::kPortable),
   };
 }
 
