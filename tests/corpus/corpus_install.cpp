@@ -26,11 +26,6 @@ using corpus::Stage;
 using e2e::Lines;
 using e2e::operator+;
 
-// Whether want's lines appear in log one right after the other.
-bool Contains(const Lines& log, const Lines& want) {
-  return std::search(log.begin(), log.end(), want.begin(), want.end()) != log.end();
-}
-
 std::string Joined(const Lines& lines) {
   std::string all;
   for (const std::string& l : lines) all += "  " + l + "\n";
@@ -45,11 +40,9 @@ TEST_P(CorpusTest, RunsAsAWholeInstall) {
   scenario.root = c.stage == Stage::kPortable ? "{R}" : nullptr;
   e2e::Installation run(scenario);
   ASSERT_EQ(run.Problem(), "");
-
   corpus::Parts parts;
   std::string error, setup;
-  ASSERT_TRUE(e2e::GetSetupParts(&parts, &error)) << error;
-  ASSERT_TRUE(c.make(parts, &setup, &error)) << error;
+  ASSERT_TRUE(e2e::GetSetupParts(&parts, &error) && c.make(parts, &setup, &error)) << error;
   run.UseSetup(setup);
   ASSERT_EQ(run.Problem(), "");
 
@@ -58,11 +51,13 @@ TEST_P(CorpusTest, RunsAsAWholeInstall) {
   e2e::Drive after = e2e::Snapshot("C:");
   ASSERT_EQ(run.Problem(), "");
 
-  SCOPED_TRACE(std::string(c.name) + ": " + c.damage + "\nlog:\n" + Joined(seen.log));
+  std::string log = Joined(seen.log);
+  SCOPED_TRACE(std::string(c.name) + ": " + c.damage + "\nlog:\n" + log);
   EXPECT_EQ(seen.exitCode, (DWORD)c.exitCode);
   Lines decisive = run.Fill(c.decisive);
-  EXPECT_TRUE(Contains(seen.log, decisive)) << "expected, one after the other:\n"
-                                            << Joined(decisive);
+  EXPECT_TRUE(std::search(seen.log.begin(), seen.log.end(), decisive.begin(), decisive.end()) !=
+              seen.log.end())
+      << "expected, one after the other:\n" + Joined(decisive);
   EXPECT_EQ(seen.boxes, run.Fill(c.boxes));
   EXPECT_EQ(seen.files, run.Fill(c.files));
   EXPECT_FALSE(seen.tempExists) << "the private temporary folder is removed";
@@ -73,9 +68,8 @@ TEST_P(CorpusTest, RunsAsAWholeInstall) {
   EXPECT_EQ(seen.configStarts.size(), ran ? 1u : 0u) << "the configuration program's starts";
   EXPECT_EQ(seen.productStarts.size(), c.stage == Stage::kRunGoesOn ? 1u : 0u);
   EXPECT_TRUE(ran || seen.values.empty()) << "no registry value is touched";
-  for (const std::string& line : seen.log)
-    EXPECT_TRUE(c.stage != Stage::kBeforeTemp || line.find("CreateTempFolder") == line.npos)
-        << "no folder is made";
+  EXPECT_TRUE(c.stage != Stage::kBeforeTemp || log.find("CreateTempFolder") == log.npos)
+      << "no folder is made";
   EXPECT_TRUE(c.stage != Stage::kRunGoesOn ||
               (!seen.log.empty() && seen.log.back() == "[0] RunSfx() - END "));
   Lines allowed = {"C:\\_pw"};
