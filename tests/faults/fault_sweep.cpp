@@ -1,24 +1,17 @@
 /*
- * The fault sweep: every platform call that a whole installation makes is made to fail, one at a
- * time, with each error that call plausibly gives, and the setup is ended at each of those calls
- * as a power cut would end it; each run must keep the installer's promise.
+ * The fault sweep: every platform call of a whole installation fails in turn, with each error its
+ * function declares plausible, and the setup is ended at each such call as by a power cut; every
+ * run must keep the installer's promise as a user or a deployment script sees it (the result and
+ * the boxes, the files, the pending replacements, the restart).
  *
- * For each kind of installation a clean run is traced first (WINSIM_TRACE): the list of counted
- * calls in the order the setup made them, each with its call site and the errors its function
- * declares plausible. Then, for every call index (or every Nth, see PW_SWEEP_STRIDE):
- *   - faulted runs: for every plausible error, a fresh machine runs the same installation with
- *     only that call of setup.exe failing (WINSIM_FAULTS with the program prefix, so the
- *     configuration program and the product are untouched);
- *   - a killed run: a fresh machine runs it with the setup ended at that call (WINSIM_KILL), then
- *     Windows starts again (winsim boot), then the same setup runs again without faults.
- * Each run is judged by named checks (see the Check functions), by what a user or a deployment
- * script sees: the result and the boxes, the files, the pending replacements, the restart.
+ * A clean run is traced first (WINSIM_TRACE: each counted call with its site and plausible
+ * errors). A faulted run fails one call of setup.exe only (WINSIM_FAULTS with the program prefix:
+ * the configuration program and the product are untouched); a killed run (WINSIM_KILL) is
+ * followed by the next start of Windows and the same setup run again without faults.
  *
- * Environment: PW_SWEEP_STRIDE=N tries every Nth call index (default 1, the full sweep);
- * PW_SWEEP_OFFSET=K starts at index K (default 0); PW_SWEEP_KILLS_EVERY=K kills at every Kth of
- * the indices tried (default 1: at each); PW_SWEEP_MODE=faults or kills runs one half;
- * PW_SWEEP_ONLY=FUNCTION#N=ERROR (or FUNCTION#N=kill) runs just that one and prints what the
- * machine showed. The summary line gives runs, kills, failures and what killed runs left behind.
+ * PW_SWEEP_STRIDE=N tries every Nth call (default 1) from PW_SWEEP_OFFSET (default 0), killing at
+ * every PW_SWEEP_KILLS_EVERY-th of those (default 1); PW_SWEEP_MODE=faults or kills runs one half;
+ * PW_SWEEP_ONLY=FUNCTION#N=ERROR (or =kill) runs just that one and prints what the machine showed.
  */
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -29,6 +22,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -49,10 +43,9 @@ struct Kind {
   Scenario scenario;
 };
 
-// The four installations whose calls are swept, as the e2e scenarios of their kinds but with no
-// options, so that every box is shown: a fresh fixed install with nothing in the way, an update
-// with one file held open (the restart path, declined) on the NT family and on the 95 family
-// (wininit.ini), and the portable edition.
+// The e2e scenarios of these kinds, but with no options so that every box is shown: a fresh fixed
+// install, an update with one file held open (the restart path, declined) on the NT and on the 95
+// family (wininit.ini), and the portable edition.
 const Kind kKinds[] = {
     {"Fixed", {}},
     {"LockedRestart", With({Locked("pondwick.dll")})},
@@ -63,8 +56,7 @@ const Kind kKinds[] = {
 // ---- The trace of a run ----
 
 struct Call {
-  std::string function;
-  std::string site;            // "+0x..." within the setup program
+  std::string function, site;  // site: "+0x..." within the setup program
   std::vector<DWORD> errors;   // the errors its function declares plausible
   bool failed = false, killed = false;
 };
@@ -72,20 +64,16 @@ struct Call {
 std::vector<Call> ReadTrace(const std::string& path) {
   std::vector<Call> calls;
   std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
+  for (std::string line; std::getline(in, line);) {
     std::istringstream fields(line);
     Call call;
-    std::string mark;
     fields >> call.function >> call.site;
-    while (fields >> mark) {
-      if (mark[0] == '!') call.failed = true;
-      if (mark == "KILLED") call.killed = true;
-      if (mark[0] != '?') continue;
-      std::istringstream list(mark.substr(1));
-      std::string error;
-      while (std::getline(list, error, ','))
-        call.errors.push_back((DWORD)std::strtoul(error.c_str(), nullptr, 10));
+    for (std::string mark; fields >> mark;) {
+      call.failed = call.failed || mark[0] == '!';
+      call.killed = call.killed || mark == "KILLED";
+      if (mark[0] == '?')
+        for (const std::string& error : Split(mark.substr(1), ","))
+          call.errors.push_back((DWORD)std::strtoul(error.c_str(), nullptr, 10));
     }
     if (!call.function.empty()) calls.push_back(call);
   }
@@ -95,54 +83,47 @@ std::vector<Call> ReadTrace(const std::string& path) {
 std::string SelfFolder() {
   char path[4096];
   ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  path[n] = '\0';
-  std::string self(path);
-  return self.substr(0, self.rfind('/'));
+  std::string self(path, n > 0 ? (size_t)n : 0);
+  return n > 0 ? self.substr(0, self.rfind('/')) : ".";
 }
 
-// The setup program that plays setup.exe on the host: call sites are offsets into it.
-std::string SetupBinary() { return SelfFolder() + "/../setup/setup"; }
-
-// "Function (file:line)" of each call site, from the setup program's debugging information.
+// "Function (file:line)" of each call site, from the debugging information of the setup program
+// that plays setup.exe on the host.
 std::map<std::string, std::string> NameSites(const std::set<std::string>& sites) {
   std::map<std::string, std::string> names;
-  if (sites.empty()) return names;
-  std::string command = "addr2line -f -C -s -e '" + SetupBinary() + "'";
-  Lines order(sites.begin(), sites.end());
-  for (const std::string& site : order) {
+  std::string command = "addr2line -f -C -s -e '" + SelfFolder() + "/../setup/setup'";
+  for (const std::string& site : sites) {
     // The return address is just past the call: one byte back lies within it.
-    unsigned long offset = std::strtoul(site.c_str() + 1, nullptr, 16);
     char hex[32];
-    std::snprintf(hex, sizeof hex, " 0x%lx", offset ? offset - 1 : 0);
+    std::snprintf(hex, sizeof hex, " 0x%lx",
+                  std::max(std::strtoul(site.c_str() + 1, nullptr, 16), 1ul) - 1);
     command += hex;
   }
   FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return names;
   char function[1024], place[1024];
-  for (const std::string& site : order) {
-    if (!std::fgets(function, sizeof function, pipe) || !std::fgets(place, sizeof place, pipe))
-      break;
-    std::string f(function), p(place);
-    while (!f.empty() && f.back() == '\n') f.pop_back();
-    while (!p.empty() && p.back() == '\n') p.pop_back();
-    size_t paren = f.find('(');
-    if (paren != std::string::npos) f.erase(paren);
-    names[site] = f + " (" + p + ")";
-  }
-  pclose(pipe);
+  for (auto site = sites.begin();
+       pipe && site != sites.end() && std::fgets(function, sizeof function, pipe) &&
+       std::fgets(place, sizeof place, pipe);
+       ++site)
+    names[*site] = std::string(function, std::strcspn(function, "(\n")) + " (" +
+                   std::string(place, std::strcspn(place, "\n")) + ")";
+  if (pipe) pclose(pipe);
   return names;
 }
 
 // ---- What the machine holds ----
+
+bool EndsWith(const std::string& s, const std::string& end) {
+  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
 
 bool Contains(const Lines& lines, const std::string& part) {
   auto has = [&part](const std::string& line) { return line.find(part) != std::string::npos; };
   return std::any_of(lines.begin(), lines.end(), has);
 }
 
-// Whether the last message box of a failed run is the report of a step that ends the run with
-// that result ("caption|text"; the text starts with the report's message).
+// Whether the last box of a failed run ("caption|text") is the report of a step that ends the run
+// with that result: its text starts with the report's message.
 bool ReportFits(LONG code, const std::string& box) {
   static const std::map<LONG, Lines> kReports = {
       {kResultStopped,
@@ -156,26 +137,21 @@ bool ReportFits(LONG code, const std::string& box) {
                                 "Can't unpack pondwick.bin to ", "failed to run ",
                                 "Can't unpack portable.bin to ", "Can't create folder "};
   auto it = kReports.find(code);
-  const Lines& allowed = it != kReports.end() ? it->second : kOthers;
   std::string text = box.substr(box.find('|') + 1);
-  for (const std::string& message : allowed)
+  for (const std::string& message : it != kReports.end() ? it->second : kOthers)
     if (text.rfind(message, 0) == 0) return true;
   return false;
 }
 
-// Whether wininit.ini's [Rename] (as Observed lists it) replaces or deletes path: its lines name
-// files by their short names, TARGET=SOURCE or NUL=SOURCE.
-// The temporary folder is named {T} there too.
+// Whether wininit.ini's [Rename] (as Observed lists it) replaces or deletes path: its lines are
+// TARGET=SOURCE or NUL=SOURCE by short names, and name the temporary folder {T}.
 bool InWininit(const Lines& pending, const std::string& path, bool isTemp) {
   char shortName[MAX_PATH] = "";
   DWORD n = GetShortPathNameA(path.c_str(), shortName, sizeof shortName);
   if (n == 0 || n >= sizeof shortName) return false;
-  std::string source = isTemp ? std::string("{T}") : std::string(shortName);
+  std::string source = "=" + std::string(isTemp ? "{T}" : shortName);
   for (const std::string& line : pending)
-    if (line.rfind("wininit: ", 0) == 0 && line.size() > source.size() &&
-        line.compare(line.size() - source.size(), std::string::npos, source) == 0 &&
-        line[line.size() - source.size() - 1] == '=')
-      return true;
+    if (line.rfind("wininit: ", 0) == 0 && EndsWith(line, source)) return true;
   return false;
 }
 
@@ -183,28 +159,25 @@ bool InWininit(const Lines& pending, const std::string& path, bool isTemp) {
 
 // A numbered copy made beside its target for the restart: _pwN.pw_.
 bool IsRestartCopy(const std::string& name) {
-  return name.rfind("_pw", 0) == 0 && name.size() > 7 &&
-         name.compare(name.size() - 4, 4, ".pw_") == 0;
+  return name.rfind("_pw", 0) == 0 && name.size() > 7 && EndsWith(name, ".pw_");
 }
 
 // The product's files, as the clean run installs them (in place, or as a copy's target).
 std::set<std::string> PayloadNames(const Observed& clean) {
   std::set<std::string> names;
   for (const auto& entry : clean.installed)
-    if (entry.second == "/") continue;
-    else if (IsRestartCopy(entry.first)) names.insert(entry.second);
-    else names.insert(entry.first);
+    if (entry.second != "/") names.insert(IsRestartCopy(entry.first) ? entry.second : entry.first);
   return names;
 }
 
 // A block whose failure the run tolerates, and reports in its log, brings none of its files:
 // "langs" (the run goes on as the English version) and "affid".
 bool ToleratedMissing(const std::string& name, const Observed& seen) {
-  bool lng = name.size() > 4 && name.compare(name.size() - 4, 4, ".lng") == 0;
-  return (lng && Contains(seen.wholeLog, "] ENGLISH Ver") &&
-          Contains(seen.wholeLog, "] Err unpack to")) ||
+  const Lines& log = seen.wholeLog;
+  return (EndsWith(name, ".lng") && Contains(log, "] ENGLISH Ver") &&
+          Contains(log, "] Err unpack to")) ||
          (name == "affid.txt" &&
-          (Contains(seen.wholeLog, "] Err save to ") || Contains(seen.wholeLog, "] Err write ")));
+          (Contains(log, "] Err save to ") || Contains(log, "] Err write ")));
 }
 
 // Whether the copy is scheduled to replace the target at the next start.
@@ -214,33 +187,26 @@ bool ScheduledOver(const Observed& seen, const std::string& copy, const std::str
 
 // ---- One run and its judgement ----
 
+struct Clean;
+
 // One run on a fresh machine with the trace on and the given fault or kill (or none). The
 // installation stays for judging: its machine goes with it.
 struct Trial {
+  const Kind* kind = nullptr;
+  const Clean* clean = nullptr;  // what a faulted run is held to
+  std::string function;          // the failing call's function ("" for a run without faults)
   std::unique_ptr<Installation> install;
   Observed seen;
   std::vector<Call> calls;
   Drive before, after;
   std::string problem;
+  std::string Folder() const { return install->Dir() + "\\Pondwick"; }
 };
 
-// The clean run, and what the faulted runs are held to.
+// The clean run.
 struct Clean : Trial {
-  std::set<std::string> logSites;  // the call sites of the log's own WriteFile
+  std::set<std::string> logSites;   // the call sites of the log's own WriteFile
   std::set<std::string> logFolder;  // what the log folder holds after a clean run
-};
-
-// What one run showed, for the checks.
-struct Look {
-  const Kind& kind;
-  const Clean& clean;
-  Installation& install;
-  const Observed& seen;
-  const std::vector<Call>& calls;
-  const Drive& before;
-  const Drive& after;
-  std::string function;  // the failing call's function ("" for a run without faults)
-  std::string Folder() const { return install.Dir() + "\\Pondwick"; }
 };
 
 // What a run broke: one line per finding, led by the name of the promise it broke.
@@ -265,76 +231,69 @@ bool CheckEnded(const Observed& seen, Findings& bad) {
   return known && seen.exitCode != STILL_ACTIVE;
 }
 
+// Each report (asan or ubsan) is found once: it goes when read.
 void CheckNoSanitizerReport(const std::string& kind, Findings& bad) {
-  std::string prefix = SanitizerPrefix(kind);
-  std::string folder = prefix.substr(0, prefix.rfind('/'));
-  for (const char* suffix : {"asan", "ubsan"}) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) break;
-    std::string stem = prefix.substr(prefix.rfind('/') + 1) + "-" + suffix;
-    while (dirent* entry = readdir(dir))
-      if (std::string(entry->d_name).rfind(stem, 0) == 0) {
-        std::string path = folder + "/" + entry->d_name;
-        std::ifstream in(path);
-        std::string first;
-        std::getline(in, first);
-        std::getline(in, first);
-        bad("no sanitizer report", first);
-        unlink(path.c_str());
-      }
-    closedir(dir);
+  std::string prefix = SanitizerPrefix(kind), folder = prefix.substr(0, prefix.rfind('/'));
+  std::string stem = prefix.substr(folder.size() + 1) + "-";
+  DIR* dir = opendir(folder.c_str());
+  for (dirent* entry; dir && (entry = readdir(dir));) {
+    if (std::string(entry->d_name).rfind(stem, 0) != 0) continue;
+    std::string path = folder + "/" + entry->d_name, second;
+    std::ifstream in(path);
+    for (int i = 0; i < 2; ++i) std::getline(in, second);
+    bad("no sanitizer report", second);
+    unlink(path.c_str());
   }
+  if (dir) closedir(dir);
 }
 
 // The log lines written before the failing call are the clean run's.
-void CheckLogKept(const Look& look, size_t failedAt, Findings& bad) {
+void CheckLogKept(const Trial& run, size_t failedAt, Findings& bad) {
   size_t written = 0;
-  for (size_t i = 0; i < failedAt && i < look.calls.size(); ++i)
-    if (look.calls[i].function == "WriteFile" && look.clean.logSites.count(look.calls[i].site))
-      ++written;
-  const auto &now = look.seen.wholeLog, &then = look.clean.seen.wholeLog;
+  for (size_t i = 0; i < failedAt && i < run.calls.size(); ++i)
+    written += run.calls[i].function == "WriteFile" && run.clean->logSites.count(run.calls[i].site);
+  const auto &now = run.seen.wholeLog, &then = run.clean->seen.wholeLog;
   for (size_t i = 0; i < written; ++i) {
     bool gone = i >= now.size() || i >= then.size();
     if (!gone && now[i] == then[i]) continue;
-    bad("log kept", "line " + std::to_string(i + 1) +
-                        (gone ? " written before the failure is gone"
-                              : " '" + now[i] + "' was '" + then[i] + "'"));
-    return;
+    return bad("log kept", "line " + std::to_string(i + 1) +
+                               (gone ? " written before the failure is gone"
+                                     : " '" + now[i] + "' was '" + then[i] + "'"));
   }
 }
 
 // A failed run says so with the report of its result: a box, or its log line when the box is
 // what failed.
-void CheckReported(const Look& look, Findings& bad) {
-  LONG code = (LONG)look.seen.exitCode;
+void CheckReported(const Trial& run, Findings& bad) {
+  LONG code = (LONG)run.seen.exitCode;
+  std::string exit = "exit code " + std::to_string(code);
   if (code == 0) return;
-  if (look.function == "MessageBoxA") {
-    for (const std::string& line : look.seen.wholeLog) {
+  if (run.function == "MessageBoxA") {
+    for (const std::string& line : run.seen.wholeLog) {
       size_t text = line.find("] ");
       if (text != std::string::npos && ReportFits(code, "|" + line.substr(text + 2))) return;
     }
-    bad("failure reported", "exit code " + std::to_string(code) + ", no report in the log");
-  } else if (look.seen.boxes.empty()) {
-    bad("failure reported", "exit code " + std::to_string(code) + " without any box");
-  } else if (!ReportFits(code, look.seen.boxes.back())) {
-    bad("failure reported",
-        "exit code " + std::to_string(code) + " ends with '" + look.seen.boxes.back() + "'");
+    bad("failure reported", exit + ", no report in the log");
+  } else if (run.seen.boxes.empty()) {
+    bad("failure reported", exit + " without any box");
+  } else if (!ReportFits(code, run.seen.boxes.back())) {
+    bad("failure reported", exit + " ends with '" + run.seen.boxes.back() + "'");
   }
 }
 
 // Nothing of the private temporary folder stays in the temporary folders unless its deletion
 // is scheduled.
-void CheckTempGoneOrScheduled(const Look& look, Findings& bad) {
-  for (const std::string& folder : {look.install.Dir() + "\\tmp", std::string("C:\\_pw")})
+void CheckTempGoneOrScheduled(const Trial& run, Findings& bad) {
+  for (const std::string& folder : {run.install->Dir() + "\\tmp", std::string("C:\\_pw")})
     for (const auto& entry : Snapshot(folder)) {
       const std::string& path = entry.first;
       // New in the folder itself, the log files aside: a whole leftover is one finding.
-      if (path.find('\\', folder.size() + 1) != std::string::npos || look.before.count(path) ||
-          look.clean.logFolder.count(path))
+      if (path.find('\\', folder.size() + 1) != std::string::npos || run.before.count(path) ||
+          run.clean->logFolder.count(path))
         continue;
-      bool isTemp = path == look.install.TempFolder();
-      if (!Contains(look.seen.pending, (isTemp ? std::string("{T}") : path) + " -> ") &&
-          !InWininit(look.seen.pending, path, isTemp))
+      bool isTemp = path == run.install->TempFolder();
+      if (!Contains(run.seen.pending, (isTemp ? std::string("{T}") : path) + " -> ") &&
+          !InWininit(run.seen.pending, path, isTemp))
         bad("temporary folder gone or scheduled", "left behind: " + path);
     }
 }
@@ -342,18 +301,17 @@ void CheckTempGoneOrScheduled(const Look& look, Findings& bad) {
 // Only what the private temporary folder holds is scheduled for deletion, and the copies the
 // portable product ran from. The log names that folder {T}; when the log line naming it is what
 // failed, it is known by its place and prefix.
-void CheckNothingNeededDeleted(const Look& look, Findings& bad) {
-  Lines temps = {"{T}", look.install.Dir() + "\\tmp\\PWS", "C:\\_pw\\PWS"};
-  for (const std::string& p : look.seen.pending) {
-    bool deletion = p.size() > 4 && p.compare(p.size() - 4, 4, " -> ") == 0;
-    bool nul = p.rfind("wininit: NUL=", 0) == 0;
+void CheckNothingNeededDeleted(const Trial& run, Findings& bad) {
+  Lines temps = {"{T}", run.install->Dir() + "\\tmp\\PWS", "C:\\_pw\\PWS"};
+  for (const std::string& p : run.seen.pending) {
+    bool deletion = p.size() > 4 && EndsWith(p, " -> "), nul = p.rfind("wininit: NUL=", 0) == 0;
     if (!deletion && !nul) continue;
     bool temp = false;
     for (const std::string& t : temps) temp = temp || p.find(t) == (nul ? 13 : 0);
     // A numbered copy that an earlier run left is deleted after any move of it.
     std::string source = nul ? p.substr(13) : p.substr(0, p.size() - 4);
     for (const char* copy : names::kProductCopies)
-      for (const std::string& path : {look.install.Dir() + "\\tmp\\", std::string("C:\\_pw\\")})
+      for (const std::string& path : {run.install->Dir() + "\\tmp\\", std::string("C:\\_pw\\")})
         temp = temp || source == path + copy;
     std::string name = source.substr(source.rfind('\\') + 1);
     for (char& c : name) c = (char)std::tolower((unsigned char)c);
@@ -363,41 +321,37 @@ void CheckNothingNeededDeleted(const Look& look, Findings& bad) {
 
 // Nothing changed outside the folders an installation may change; the 95 family replaces files
 // through wininit.ini.
-void CheckNothingOutside(const Look& look, Findings& bad) {
-  Lines allowed = look.install.Fill(Lines{"{I}", "{R}", "{D}\\records", "{D}\\tmp", "{L}"});
-  if (look.kind.scenario.win98) allowed.push_back("C:\\WINDOWS\\wininit.ini");
-  for (const std::string& change : Changes(look.before, look.after, allowed))
+void CheckNothingOutside(const Trial& run, Findings& bad) {
+  Lines allowed = run.install->Fill(Lines{"{I}", "{R}", "{D}\\records", "{D}\\tmp", "{L}"});
+  if (run.kind->scenario.win98) allowed.push_back("C:\\WINDOWS\\wininit.ini");
+  for (const std::string& change : Changes(run.before, run.after, allowed))
     bad("nothing changed outside", change);
 }
 
 // Whether a numbered copy in the installation folder holds name's new bytes and is scheduled to
 // replace it at the next start.
-bool CopyScheduledOver(const Look& look, const std::map<std::string, std::string>& files,
-                       const std::string& name) {
-  for (const auto& entry : files)
+bool CopyScheduledOver(const Trial& run, const std::string& name) {
+  for (const auto& entry : run.seen.installed)
     if (IsRestartCopy(entry.first) && entry.second == name &&
-        ScheduledOver(look.seen, look.Folder() + "\\" + entry.first, look.Folder() + "\\" + name))
+        ScheduledOver(run.seen, run.Folder() + "\\" + entry.first, run.Folder() + "\\" + name))
       return true;
   return false;
 }
 
 // Every file of the installation folder holds the old or the new bytes; a numbered copy lies
 // beside its target only while it holds the target's new bytes and replaces it at the start.
-void CheckOldOrNew(const Look& look, Findings& bad) {
-  const std::map<std::string, std::string>& files = look.seen.installed;
-  for (const auto& entry : files) {
-    const std::string &name = entry.first, &what = entry.second;
+void CheckOldOrNew(const Trial& run, Findings& bad) {
+  for (const auto& entry : run.seen.installed) {
+    const std::string &name = entry.first, &what = entry.second, path = run.Folder() + "\\" + name;
     if (what.empty() || what == "old" || what == "/") continue;
     // On the 95 family a new file's target is made empty, for its short name, and replaced at
     // the start by its copy.
-    if (what == "?0" && CopyScheduledOver(look, files, name)) continue;
-    std::string path = look.Folder() + "\\" + name;
-    if (IsRestartCopy(name) && (Contains(look.seen.pending, path + " -> ") ||
-                                Contains(look.seen.pending, "wininit: NUL=" + path)))
+    if (what == "?0" && CopyScheduledOver(run, name)) continue;
+    if (IsRestartCopy(name) && (Contains(run.seen.pending, path + " -> ") ||
+                                Contains(run.seen.pending, "wininit: NUL=" + path)))
       continue;  // left by an earlier run, deleted at the start
-    if (IsRestartCopy(name) && what.find('?') == std::string::npos &&
-        what.rfind("old ", 0) != 0 &&
-        ScheduledOver(look.seen, look.Folder() + "\\" + name, look.Folder() + "\\" + what))
+    if (IsRestartCopy(name) && what.find('?') == std::string::npos && what.rfind("old ", 0) != 0 &&
+        ScheduledOver(run.seen, path, run.Folder() + "\\" + what))
       continue;
     bad("old or new", "the installation folder holds " + name + "=" + what);
   }
@@ -405,59 +359,54 @@ void CheckOldOrNew(const Look& look, Findings& bad) {
 
 // Result 0: every product file is in place with its new bytes, or its numbered copy holds them
 // and replaces it at the next start.
-void CheckInstalledOrScheduled(const Look& look, Findings& bad) {
-  if (look.seen.exitCode != 0) return;
-  const std::map<std::string, std::string>& files = look.seen.installed;
-  for (const std::string& name : PayloadNames(look.clean.seen)) {
-    auto it = files.find(name);
-    if (it != files.end() && it->second.empty()) continue;
-    if (!CopyScheduledOver(look, files, name) && !ToleratedMissing(name, look.seen))
+void CheckInstalledOrScheduled(const Trial& run, Findings& bad) {
+  if (run.seen.exitCode != 0) return;
+  for (const std::string& name : PayloadNames(run.clean->seen)) {
+    auto it = run.seen.installed.find(name);
+    if (it != run.seen.installed.end() && it->second.empty()) continue;
+    if (!CopyScheduledOver(run, name) && !ToleratedMissing(name, run.seen))
       bad("result 0 means installed", name + " is neither new nor scheduled");
   }
 }
 
 // Result 0, then the next start of Windows: every product file holds its new bytes, no numbered
 // copy and no temporary folder is left, and a RunOnce value starts the installed product once.
-void CheckAfterRestart(const Look& look, Findings& bad) {
-  if (look.seen.exitCode != 0) return;
-  Observed after = look.install.Restart(0);
-  if (!look.install.Problem().empty()) {
-    bad("after the restart", look.install.Problem());
-    return;
-  }
+void CheckAfterRestart(const Trial& run, Findings& bad) {
+  if (run.seen.exitCode != 0) return;
+  Observed after = run.install->Restart(0);
+  if (!run.install->Problem().empty()) return bad("after the restart", run.install->Problem());
   const std::map<std::string, std::string>& files = after.installed;
   bool productRenamed = false;
-  for (const std::string& name : PayloadNames(look.clean.seen)) {
+  for (const std::string& name : PayloadNames(run.clean->seen)) {
     auto it = files.find(name);
     bool fresh = it != files.end() && it->second.empty();
     // The 95 family replaces files at its start by their short names only: a long name is lost
     // then, which the run told the user, naming both.
     bool shortened = false;
-    if (!fresh && Contains(look.seen.wholeLog, "] Pondwick file '" + look.Folder() + "\\" + name +
-                                                   "' is locked and will be copied after reboot as"))
+    if (!fresh && Contains(run.seen.wholeLog, "] Pondwick file '" + run.Folder() + "\\" + name +
+                                                  "' is locked and will be copied after reboot as"))
       for (const auto& entry : files) shortened = shortened || entry.second == name;
     productRenamed = productRenamed || (shortened && name == "identities.exe");
-    if (!fresh && !shortened && !ToleratedMissing(name, look.seen))
+    if (!fresh && !shortened && !ToleratedMissing(name, run.seen))
       bad("after the restart", name + (it == files.end() ? " is missing" : "=" + it->second));
   }
   for (const auto& entry : files)
     if (IsRestartCopy(entry.first)) bad("after the restart", "a copy is left: " + entry.first);
   if (after.tempExists) bad("after the restart", "the temporary folder is left");
-  if (look.seen.runOnce == "-") {
+  if (run.seen.runOnce == "-") {
     // The restart path starts the product through RunOnce, or says that it can't.
-    if (Contains(look.seen.wholeLog, "] !!! REBOOT required") &&
-        !Contains(look.seen.wholeLog, "] Pondwick will not start by itself after the restart: "))
+    if (Contains(run.seen.wholeLog, "] !!! REBOOT required") &&
+        !Contains(run.seen.wholeLog, "] Pondwick will not start by itself after the restart: "))
       bad("after the restart", "the restart path left no RunOnce value and said nothing");
     return;
   }
-  if (look.seen.runOnce.find(look.Folder() + "\\identities.exe") == std::string::npos)
-    bad("after the restart", "RunOnce names another program: " + look.seen.runOnce);
+  if (run.seen.runOnce.find(run.Folder() + "\\identities.exe") == std::string::npos)
+    bad("after the restart", "RunOnce names another program: " + run.seen.runOnce);
   if (after.runOnce != "-") bad("after the restart", "RunOnce is still there");
-  if (after.productStarts.size() != look.seen.productStarts.size() + (productRenamed ? 0 : 1))
-    bad("after the restart", "the product started " +
-                                 std::to_string(after.productStarts.size() -
-                                                look.seen.productStarts.size()) +
-                                 " times at the logon");
+  size_t starts = after.productStarts.size() - run.seen.productStarts.size();
+  if (starts != (productRenamed ? 0u : 1u))
+    bad("after the restart",
+        "the product started " + std::to_string(starts) + " times at the logon");
 }
 
 // The pending replacements are well formed: PendingFileRenameOperations is pairs of strings
@@ -477,11 +426,9 @@ void CheckPendingWellFormed(const char* when, bool cutShort, Findings& bad) {
     if (!ok) bad("pending replacements well formed", std::string(when) + ": the registry list");
   }
   TestMachine::ReadBytes("C:\\WINDOWS\\wininit.ini", &ini);
-  if (cutShort)
-    while (!ini.empty() && ini.back() == '\0') ini.pop_back();
-  bool ok = ini.find('\0') == std::string::npos &&
-            (ini.empty() || (ini.size() >= 2 && ini.compare(ini.size() - 2, 2, "\r\n") == 0));
-  if (!ok) bad("pending replacements well formed", std::string(when) + ": wininit.ini");
+  while (cutShort && !ini.empty() && ini.back() == '\0') ini.pop_back();
+  if (ini.find('\0') != std::string::npos || (!ini.empty() && !EndsWith(ini, "\r\n")))
+    bad("pending replacements well formed", std::string(when) + ": wininit.ini");
 }
 
 // The log is readable: every line is "[code] text", but for one cut line at most.
@@ -501,22 +448,15 @@ void CountLeftovers(const Installation& install, size_t* folders, unsigned long 
   for (const auto& entry : Snapshot(temp)) {
     std::string rest = entry.first.substr(temp.size() + 1);
     if (strncasecmp(rest.c_str(), "PWS", 3) != 0) continue;
-    if (entry.second == "folder")
-      *folders += rest.find('\\') == std::string::npos;
-    else
-      *bytes += std::strtoull(entry.second.c_str(), nullptr, 10);
+    bool folder = entry.second == "folder";
+    *folders += folder && rest.find('\\') == std::string::npos;
+    *bytes += folder ? 0 : std::strtoull(entry.second.c_str(), nullptr, 10);
   }
 }
 
-// By process too: one installation may be swept by several processes side by side
-// (PW_SWEEP_OFFSET), and a shared trace would mix their calls.
-std::string TracePath(const std::string& kind, const std::string& what) {
-  return SelfFolder() + "/../tmp/sweep-" + kind + "-" + what + "-" + std::to_string(getpid()) +
-         ".trace";
-}
-
-void RunInstall(const Kind& kind, const std::string& fault, const std::string& kill, Trial* run) {
-  Scenario scenario = kind.scenario;
+// Runs the installation of run's kind with fault or kill on a fresh machine.
+void RunInstall(const std::string& fault, const std::string& kill, Trial* run) {
+  Scenario scenario = run->kind->scenario;
   scenario.faults = fault;
   run->install.reset();  // one machine at a time: each sets the process's WINSIM_ROOT
   run->install.reset(new Installation(scenario));
@@ -525,7 +465,11 @@ void RunInstall(const Kind& kind, const std::string& fault, const std::string& k
     run->problem = "machine not ready: " + run->problem;
     return;
   }
-  std::string trace = TracePath(kind.name, fault.empty() && kill.empty() ? "clean" : "fault");
+  // By process too: one installation may be swept by several processes side by side
+  // (PW_SWEEP_OFFSET), and a shared trace would mix their calls.
+  std::string trace = SelfFolder() + "/../tmp/sweep-" + run->kind->name + "-" +
+                      (fault.empty() && kill.empty() ? "clean" : "fault") + "-" +
+                      std::to_string(getpid()) + ".trace";
   unlink(trace.c_str());
   run->before = Snapshot("C:");
   setenv("WINSIM_TRACE", ("setup.exe:" + trace).c_str(), 1);
@@ -538,64 +482,55 @@ void RunInstall(const Kind& kind, const std::string& fault, const std::string& k
   run->problem = run->install->Problem();
 }
 
-// A run with one failing call.
-Lines JudgeFault(const Look& look) {
-  Findings bad;
-  bool ended = CheckEnded(look.seen, bad);
-  CheckNoSanitizerReport(look.kind.name, bad);
-  size_t failedAt = look.calls.size();
-  for (size_t i = 0; i < look.calls.size() && failedAt == look.calls.size(); ++i)
-    if (look.calls[i].failed) failedAt = i;
-  if (failedAt == look.calls.size())
-    bad("failing call reached", "the run took another way and never made it");
-  CheckLogKept(look, failedAt, bad);
-  if (ended) CheckReported(look, bad);
-  CheckTempGoneOrScheduled(look, bad);
-  CheckNothingNeededDeleted(look, bad);
-  CheckNothingOutside(look, bad);
-  CheckOldOrNew(look, bad);
-  CheckInstalledOrScheduled(look, bad);
-  if (bad.lines.empty()) CheckAfterRestart(look, bad);
-  return bad.lines;
+// A run with one failing call, or the same setup run again after a kill (rerun), which must
+// install.
+void Judge(const Trial& run, bool rerun, Findings& bad) {
+  bool ended = CheckEnded(run.seen, bad);
+  CheckNoSanitizerReport(run.kind->name, bad);
+  if (rerun) {
+    if (ended && run.seen.exitCode != 0)
+      bad("the setup run again installs",
+          "exit code " + std::to_string((LONG)run.seen.exitCode) +
+              (run.seen.boxes.empty() ? "" : ", " + run.seen.boxes.back()));
+    CheckPendingWellFormed("after the run again", false, bad);
+    CheckLogReadable(run.seen, bad);
+  } else {
+    auto failed =
+        std::find_if(run.calls.begin(), run.calls.end(), [](const Call& c) { return c.failed; });
+    if (failed == run.calls.end())
+      bad("failing call reached", "the run took another way and never made it");
+    CheckLogKept(run, failed - run.calls.begin(), bad);
+    if (ended) CheckReported(run, bad);
+    CheckNothingOutside(run, bad);
+  }
+  CheckTempGoneOrScheduled(run, bad);
+  CheckNothingNeededDeleted(run, bad);
+  CheckOldOrNew(run, bad);
+  CheckInstalledOrScheduled(run, bad);
+  if (bad.lines.empty()) CheckAfterRestart(run, bad);
 }
 
-// A run ended at one call; then the restart, then the same setup again without faults.
-Lines JudgeKill(const Look& killed, size_t* leftovers, unsigned long long* leftoverBytes,
-                Observed* rerunSeen) {
-  Findings bad;
-  CheckNoSanitizerReport(killed.kind.name, bad);
-  bool cut = false;
-  for (const Call& call : killed.calls) cut = cut || call.killed;
-  if (!cut) bad("killed", "the run took another way and never made the call");
+// A run ended at one call: the pending replacements after the cut and after the restart, then
+// the same setup run again without faults, whose installation takes the run's place.
+void JudgeKill(Trial& run, Findings& bad, size_t* leftovers, unsigned long long* leftoverBytes) {
+  CheckNoSanitizerReport(run.kind->name, bad);
+  if (std::none_of(run.calls.begin(), run.calls.end(), [](const Call& c) { return c.killed; }))
+    bad("killed", "the run took another way and never made the call");
   CheckPendingWellFormed("after the cut", true, bad);
-  killed.install.Restart(0);
-  if (!killed.install.Problem().empty()) bad("restart after the cut", killed.install.Problem());
+  run.install->Restart(0);
+  if (!run.install->Problem().empty()) bad("restart after the cut", run.install->Problem());
   CheckPendingWellFormed("after the restart", false, bad);
-  if (!bad.lines.empty()) return bad.lines;
-
-  Drive before = Snapshot("C:"), nothing;
-  *rerunSeen = killed.install.Install();
-  const Observed& seen = *rerunSeen;
-  std::vector<Call> none;
-  Look rerun{killed.kind, killed.clean, killed.install, seen, none, before, nothing, ""};
-  if (CheckEnded(seen, bad) && seen.exitCode != 0)
-    bad("the setup run again installs", "exit code " + std::to_string((LONG)seen.exitCode) +
-                                            (seen.boxes.empty() ? "" : ", " + seen.boxes.back()));
-  CheckNoSanitizerReport(killed.kind.name, bad);
-  CheckTempGoneOrScheduled(rerun, bad);
-  CheckNothingNeededDeleted(rerun, bad);
-  CheckOldOrNew(rerun, bad);
-  CheckInstalledOrScheduled(rerun, bad);
-  CheckPendingWellFormed("after the run again", false, bad);
-  CheckLogReadable(seen, bad);
-  if (bad.lines.empty()) CheckAfterRestart(rerun, bad);
-  CountLeftovers(killed.install, leftovers, leftoverBytes);
-  return bad.lines;
+  if (!bad.lines.empty()) return;
+  run.before = Snapshot("C:");
+  run.seen = run.install->Install();
+  Judge(run, true, bad);
+  CountLeftovers(*run.install, leftovers, leftoverBytes);
 }
 
 size_t EnvNumber(const char* name, size_t fallback) {
   const char* v = std::getenv(name);
-  return v && *v ? (size_t)std::strtoul(v, nullptr, 10) : fallback;
+  size_t n = v && *v ? (size_t)std::strtoul(v, nullptr, 10) : fallback;
+  return n ? n : fallback;
 }
 
 void PrintSeen(const Observed& seen) {
@@ -610,17 +545,16 @@ class FaultSweep : public ::testing::TestWithParam<Kind> {};
 
 TEST_P(FaultSweep, EveryFailingOrKilledCallKeepsThePromise) {
   const Kind& kind = GetParam();
-  std::string sanitizer = SanitizerPrefix(kind.name);
   for (const char* tool : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
     std::string options = std::getenv(tool) ? std::getenv(tool) : "";
-    std::string suffix = tool[0] == 'A' ? "-asan" : "-ubsan";
-    setenv(tool, (options + (options.empty() ? "" : ":") + "log_path=" + sanitizer + suffix).c_str(),
-           1);
+    options += (options.empty() ? "log_path=" : ":log_path=") + SanitizerPrefix(kind.name) +
+               (tool[0] == 'A' ? "-asan" : "-ubsan");
+    setenv(tool, options.c_str(), 1);
   }
 
-  // The clean run.
   Clean clean;
-  RunInstall(kind, "", "", &clean);
+  clean.kind = &kind;
+  RunInstall("", "", &clean);
   clean.install.reset();
   ASSERT_TRUE(clean.problem.empty()) << clean.problem;
   ASSERT_FALSE(clean.calls.empty()) << "no trace: is WINSIM_TRACE honoured?";
@@ -636,63 +570,45 @@ TEST_P(FaultSweep, EveryFailingOrKilledCallKeepsThePromise) {
     if (entry.first.rfind("C:\\_pw\\", 0) == 0) clean.logFolder.insert(entry.first);
 
   size_t stride = EnvNumber("PW_SWEEP_STRIDE", 1), offset = EnvNumber("PW_SWEEP_OFFSET", 0);
-  if (stride == 0) stride = 1;
   size_t killsEvery = EnvNumber("PW_SWEEP_KILLS_EVERY", 1);
-  if (killsEvery == 0) killsEvery = 1;
   std::string mode = std::getenv("PW_SWEEP_MODE") ? std::getenv("PW_SWEEP_MODE") : "";
-  std::map<std::string, unsigned> ordinal;
-  std::vector<unsigned> nth(clean.calls.size());
-  for (size_t i = 0; i < clean.calls.size(); ++i) nth[i] = ++ordinal[clean.calls[i].function];
-
-  // PW_SWEEP_ONLY=FUNCTION#N=ERROR (or =kill) runs that one and shows what the machine saw.
-  const char* only = std::getenv("PW_SWEEP_ONLY");
-  Trial run;
-  bool single = only && *only;
+  std::string only = std::getenv("PW_SWEEP_ONLY") ? std::getenv("PW_SWEEP_ONLY") : "";
   size_t runs = 0, kills = 0, failures = 0, leftovers = 0;
   unsigned long long leftoverBytes = 0;
   std::set<std::string> tried;
   std::string report;
-  auto record = [&](const std::string& what, size_t i, LONG code, const Lines& wrong) {
-    if (wrong.empty()) return;
-    if (++failures > 25) return;  // enough to go on with
-    report += "\n" + what + " at call " + std::to_string(i + 1) + " from " +
-              names[clean.calls[i].site] + " (exit " + std::to_string(code) + "):";
-    for (const std::string& w : wrong) report += "\n    " + w;
+  // One run failing or killed at call i ("at"), judged; the first failures are told in full.
+  auto trial = [&](size_t i, const std::string& at, const std::string& fault, bool kill) {
+    Trial run;
+    run.kind = &kind, run.clean = &clean, run.function = clean.calls[i].function;
+    RunInstall(fault, kill ? "setup.exe:" + at : "", &run);
+    if (run.problem.rfind("machine not ready", 0) == 0)  // a loaded machine: once more
+      RunInstall(fault, kill ? "setup.exe:" + at : "", &run);
+    if (!only.empty()) PrintSeen(run.seen);
+    Findings bad{run.problem.empty() ? Lines() : Lines{run.problem}};
+    if (run.problem.empty())
+      kill ? JudgeKill(run, bad, &leftovers, &leftoverBytes) : Judge(run, false, bad);
+    if (!only.empty() && kill) std::printf("-- run again\n"), PrintSeen(run.seen);
+    ++(kill ? kills : runs);
+    if (bad.lines.empty() || ++failures > 25) return;  // enough to go on with
+    report += "\n" + (kill ? "killed at " + at : fault) + " at call " + std::to_string(i + 1) +
+              " from " + names[clean.calls[i].site] + " (exit " +
+              std::to_string((LONG)run.seen.exitCode) + "):";
+    for (const std::string& w : bad.lines) report += "\n    " + w;
   };
-  for (size_t i = offset; i < clean.calls.size(); i += stride) {
+  std::map<std::string, unsigned> ordinal;
+  for (size_t i = 0; i < clean.calls.size(); ++i) {
     const Call& call = clean.calls[i];
-    std::string at = call.function + "#" + std::to_string(nth[i]);
+    std::string at = call.function + "#" + std::to_string(++ordinal[call.function]);
+    if (i < offset || (i - offset) % stride != 0) continue;
     for (DWORD error : mode == "kills" ? std::vector<DWORD>() : call.errors) {
       std::string item = at + "=" + std::to_string(error);
-      if (single && item != only) continue;
+      if (!only.empty() && item != only) continue;
       tried.insert(call.function + " " + call.site);
-      std::string fault = "setup.exe:" + item;
-      RunInstall(kind, fault, "", &run);
-      if (run.problem.rfind("machine not ready", 0) == 0)  // a loaded machine: once more
-        RunInstall(kind, fault, "", &run);
-      ++runs;
-      Look look{kind,      clean,      *run.install, run.seen,
-                run.calls, run.before, run.after,    call.function};
-      Lines wrong = run.problem.empty() ? JudgeFault(look) : Lines{run.problem};
-      if (single) PrintSeen(run.seen);
-      run.install.reset();
-      record(fault, i, (LONG)run.seen.exitCode, wrong);
+      trial(i, at, "setup.exe:" + item, false);
     }
-    if (mode == "faults" || (single && at + "=kill" != only)) continue;
-    if (!single && (i - offset) / stride % killsEvery != 0) continue;
-    RunInstall(kind, "", "setup.exe:" + at, &run);
-    ++kills;
-    Observed rerun;
-    Look look{kind, clean, *run.install, run.seen, run.calls, run.before, run.after, call.function};
-    Lines wrong = run.problem.empty() ? JudgeKill(look, &leftovers, &leftoverBytes, &rerun)
-                                      : Lines{run.problem};
-    if (single) {
-      PrintSeen(run.seen);
-      std::printf("-- run again\n");
-      PrintSeen(rerun);
-    }
-    run.install.reset();
-    record("killed at " + at, i, (LONG)rerun.exitCode, wrong);
+    bool kill = only.empty() ? (i - offset) / stride % killsEvery == 0 : at + "=kill" == only;
+    if (mode != "faults" && kill) trial(i, at, "", true);
   }
   std::printf("fault sweep %s: %zu calls traced, %zu distinct call sites (%zu tried), %zu runs, "
               "%zu kills, %zu failed; killed runs left %zu PWS*.tmp folders (%llu bytes)\n",
