@@ -59,30 +59,19 @@ size_t BlockAt(const std::string& setup, size_t i) {
   return at;
 }
 
-// A file table entry as the stream states it, whatever its name: the writer's own stream maker
-// refuses the names and sizes that these cases need.
-struct Entry {
-  std::string name;
-  uint32_t size;         // as the table claims
-  std::string contents;  // what the stream gives (followed by their CRC-32)
-};
-
-std::string RawStream(const std::vector<Entry>& entries) {
-  std::string table;
-  for (const Entry& e : entries)
-    table += LeBytes(e.size, 4) + (char)(e.name.size() + 1) + e.name + '\0';
-  std::string stream = LeBytes(table.size() + 4, 2) + LeBytes(entries.size(), 2) + table;
-  for (const Entry& e : entries) stream += e.contents + LeBytes(pwpack::Crc32(e.contents), 4);
-  return stream;
-}
-
-// The files' stream, each from index escaping on named out of the folder.
-std::string RawStream(const std::vector<pwpack::PackFile>& files, size_t escaping) {
-  std::vector<Entry> entries;
-  for (const pwpack::PackFile& f : files)
-    entries.push_back({(entries.size() >= escaping ? "..\\" : "") + f.name,
-                       (uint32_t)f.contents.size(), f.contents});
-  return RawStream(entries);
+// The files' stream as the table states it, whatever their names (the writer's own stream maker
+// refuses the names and sizes that these cases need): each file from index escaping on is named
+// out of the folder, and the table claims claimed bytes for the last one (0: its true size).
+std::string RawStream(const std::vector<pwpack::PackFile>& files, size_t escaping = SIZE_MAX,
+                      uint32_t claimed = 0) {
+  std::string table, data;
+  for (size_t i = 0; i < files.size(); ++i) {
+    std::string name = (i >= escaping ? "..\\" : "") + files[i].name;
+    uint32_t size = claimed && i + 1 == files.size() ? claimed : (uint32_t)files[i].contents.size();
+    table += LeBytes(size, 4) + (char)(name.size() + 1) + name + '\0';
+    data += files[i].contents + LeBytes(pwpack::Crc32(files[i].contents), 4);
+  }
+  return LeBytes(table.size() + 4, 2) + LeBytes(files.size(), 2) + table + data;
 }
 
 // A file that does not compress: a damaged stream then decodes to garbage, not to a long run of
@@ -235,8 +224,8 @@ std::vector<Report> NameRefused(const char* name) {
 // A good file first, then the bad name: the table is refused before either is made.
 Case BadName(const char* name, const char* fileName) {
   return Unpacking(name, std::string("a file named ") + fileName,
-                   WithStream(RawStream({{"readme.txt", 4, "good"}, {fileName, 6, "escape"}})),
-                   kFail, NameRefused(fileName));
+                   WithStream(RawStream({{"readme.txt", "good"}, {fileName, "escape"}})), kFail,
+                   NameRefused(fileName));
 }
 
 std::vector<Case> MakeCases() {
@@ -246,7 +235,7 @@ std::vector<Case> MakeCases() {
   // temporary folder it passes MAX_PATH.
   const std::string longName = std::string(250, 'n') + ".txt";
   // The stand-in's stream, but the last CRC field is off by one.
-  std::string crcOffByOne = RawStream(StandIn(), SIZE_MAX);
+  std::string crcOffByOne = RawStream(StandIn());
   crcOffByOne[crcOffByOne.size() - 4] ^= 1;
   return {
       // The setup program as the linker made it: its DOS header's reserved words are all 0.
@@ -321,7 +310,7 @@ std::vector<Case> MakeCases() {
       BadName("NameIsSerialPort", "com1.txt"),
       BadName("NameOnDrive", "C:escaped.txt"),
       Unpacking("PathTooLong", "a 254-character name: the path passes MAX_PATH",
-                WithStream(RawStream({{longName, 4, "long"}})), 0x800700CE,
+                WithStream(RawStream({{longName, "long"}})), 0x800700CE,
                 {Reported("Error creating file ", ("{T}\\" + longName).c_str(), 206),
                  DecodeFailed(0x800700CE)}),
       // Table size 4 (the header alone) with one entry counted.
@@ -330,7 +319,7 @@ std::vector<Case> MakeCases() {
                 kFail, {Reported("Bad file table ", "{T}", 0), DecodeFailed()}),
       // The stream ends after 1000 bytes of data.bin and their CRC.
       Unpacking("TableClaimsMore", "the table claims 100000 bytes, the stream gives 1000",
-                WithStream(RawStream({{"data.bin", 100000, NoiseFile(1000)}})), kFail,
+                WithStream(RawStream({{"data.bin", NoiseFile(1000)}}, SIZE_MAX, 100000)), kFail,
                 {DecodeFailed()}),
       Unpacking("LangsBadName", "a language file named ..\\en.lng",
                 WithStream("", "langs",
