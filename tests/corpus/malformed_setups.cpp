@@ -94,10 +94,11 @@ const std::vector<pwpack::PackFile>& StandIn() {
 // ---- The cases' setups ----
 
 // The healthy chain "pondwick", "langs", "affid" (and "portable"), as built setups have it,
-// changed by edit before it is written and by damage afterwards. "pondwick" holds the stand-in
-// unless the run is meant to get past it.
-Make Damaged(std::function<bool(const Parts&, Chain&, std::string*)> edit, Damage damage,
-             bool product = false, bool portable = false) {
+// changed by edit before it is written and by damage (to the container's frame) afterwards.
+// "pondwick" holds the stand-in unless the run is meant to get past it.
+Make Framed(Damage damage, bool portable = false,
+            std::function<bool(const Parts&, Chain&, std::string*)> edit = nullptr,
+            bool product = false) {
   return [=](const Parts& p, std::string* setup, std::string* error) {
     Chain chain = {{"pondwick", "", true}, {"langs", "", true}, {"affid", p.affid, false}};
     if (portable) chain.push_back({"portable", "", true});
@@ -111,15 +112,10 @@ Make Damaged(std::function<bool(const Parts&, Chain&, std::string*)> edit, Damag
   };
 }
 
-// Damage to the container's frame of a healthy stand-in setup.
-Make Framed(Damage damage, bool portable = false) {
-  return Damaged(nullptr, damage, false, portable);
-}
-
 // The chain changed before it is written (the CRC is the changed data's), and maybe damaged.
 Make Edited(void (*edit)(Chain&), Damage damage = nullptr) {
-  return Damaged([=](const Parts&, Chain& chain, std::string*) { return edit(chain), true; },
-                 damage);
+  return Framed(damage, false,
+                [=](const Parts&, Chain& chain, std::string*) { return edit(chain), true; });
 }
 
 // "pondwick" last, so that a broken link in front of it hides it.
@@ -137,13 +133,14 @@ Make BadSignatureAt(size_t i) {
 // integrity test passes it). The run gets to a block behind "pondwick" only with the product's.
 Make WithStream(const std::string& stream, const std::string& name = "pondwick",
                 std::string (*files)(const Parts&) = nullptr) {
-  return Damaged(
+  return Framed(
+      nullptr, name == "portable",
       [=](const Parts& p, Chain& chain, std::string* error) {
         for (pwpack::Block& b : chain)
           if (b.name == name && !Pack(files ? files(p) : stream, &b.data, error)) return false;
         return true;
       },
-      nullptr, name != "pondwick", name == "portable");
+      name != "pondwick");
 }
 
 // ---- Expected reports ----
