@@ -1,7 +1,0 @@
-/* Test program entry: GoogleTest over the platform of this build. */
-#include <gtest/gtest.h>
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
