@@ -11,46 +11,30 @@
  */
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include <string>
 
 #include "platform/win32.h"
+#include "tests/support/child_process.h"
+#include "tests/support/test_machine.h"
 #ifndef _WIN32
 #include "platform/posix/winsim.h"
 #endif
-
-namespace {
-
-bool Write(const char* path, const std::string& text) {
-  HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(h, text.data(), (DWORD)text.size(), &written, nullptr);
-  CloseHandle(h);
-  return ok && written == text.size();
-}
-
-void HoldUntilReleased(const char* release) {
-  for (int i = 0; i < 6000 && GetFileAttributesA(release) == INVALID_FILE_ATTRIBUTES; ++i)
-    Sleep(10);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   std::string command = argc > 1 ? argv[1] : "";
   if (command == "report" && argc == 4) {
     char folder[MAX_PATH] = "";
     GetCurrentDirectoryA(sizeof folder, folder);
-    if (!Write(argv[2], std::string(GetCommandLineA()) + "\n" + folder + "\n")) return 2;
+    if (!TestMachine::WriteBytes(argv[2], std::string(GetCommandLineA()) + "\n" + folder + "\n"))
+      return 2;
     ExitProcess((UINT)strtoul(argv[3], nullptr, 0));
   }
   if (command == "event" && argc == 5) {
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, argv[2]);
     bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-    if (!event || !Write(argv[3], existed ? "exists" : "new")) return 2;
-    HoldUntilReleased(argv[4]);
+    if (!event || !TestMachine::WriteBytes(argv[3], existed ? "exists" : "new")) return 2;
+    WaitForFile(argv[4], 60000);
     CloseHandle(event);
     return 0;
   }
@@ -59,8 +43,8 @@ int main(int argc, char** argv) {
         CreateFileA(argv[2], (DWORD)strtoul(argv[3], nullptr, 0),
                     (DWORD)strtoul(argv[4], nullptr, 0), nullptr, OPEN_EXISTING, 0, nullptr);
     std::string state = file == INVALID_HANDLE_VALUE ? std::to_string(GetLastError()) : "ok";
-    if (!Write(argv[5], state)) return 2;
-    HoldUntilReleased(argv[6]);
+    if (!TestMachine::WriteBytes(argv[5], state)) return 2;
+    WaitForFile(argv[6], 60000);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     return 0;
   }
@@ -81,7 +65,7 @@ int main(int argc, char** argv) {
   if (command == "module" && argc == 3) {
     char self[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, self, sizeof self);
-    return Write(argv[2], self) ? 0 : 2;
+    return TestMachine::WriteBytes(argv[2], self) ? 0 : 2;
   }
 #ifndef _WIN32
   // Two LoadLibraryA calls, three GetWindowsDirectoryA calls, and one more once the knobs are
@@ -94,7 +78,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 3; ++i) note(GetWindowsDirectoryA(folder, sizeof folder) != 0);
     winsim::ClearFaults();
     note(GetWindowsDirectoryA(folder, sizeof folder) != 0);
-    return Write(argv[2], seen) ? 0 : 2;
+    return TestMachine::WriteBytes(argv[2], seen) ? 0 : 2;
   }
 #endif
   fprintf(stderr, "pw_child: unknown command\n");

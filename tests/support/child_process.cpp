@@ -74,15 +74,11 @@ HeldByChild::HeldByChild(const std::string& scratch, const std::string& args) {
     return;
   // The file may exist a moment before its one write lands in it. A loaded machine can take
   // many seconds to start a process; only a child that never reports fails the test.
-  for (int i = 0; i < 6000 && ready_.empty(); ++i) {
-    if (!TestMachine::ReadBytes(readyFile_, &ready_)) ready_.clear();
-    if (ready_.empty()) Sleep(10);
-  }
+  for (int i = 0; i < 6000 && (!TestMachine::ReadBytes(readyFile_, &ready_) || ready_.empty()); ++i)
+    Sleep(10);
 }
 
 void HeldByChild::Release() {
-  if (released_) return;
-  released_ = true;
   TestMachine::WriteBytes(releaseFile_, "");
   child_.Wait(20000);
 }

@@ -50,13 +50,12 @@ class HeldByChild {
   ~HeldByChild() { Release(); }
   // The child's report once it holds (empty when it did not report in time).
   const std::string& Ready() const { return ready_; }
-  // Lets the child end and waits for it.
+  // Lets the child end and waits for it; harmless to repeat.
   void Release();
 
  private:
   std::string readyFile_, releaseFile_, ready_;
   ChildProcess child_;
-  bool released_ = false;
 };
 
 #endif

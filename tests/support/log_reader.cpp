@@ -8,19 +8,15 @@
 #include "support/log.h"
 #include "tests/support/test_machine.h"
 
-namespace {
-
-bool HasTimeStamp(const std::string& line) {
-  static const char kShape[] = "00-00-00 00:00:00.000 ";
-  if (line.size() < sizeof kShape - 1) return false;
-  for (size_t i = 0; i < sizeof kShape - 1; ++i) {
-    bool digit = std::isdigit((unsigned char)line[i]) != 0;
-    if (kShape[i] == '0' ? !digit : line[i] != kShape[i]) return false;
-  }
+// Whether line starts with a time stamp "dd-mm-yy hh:mm:ss.mmm ".
+static bool HasTimeStamp(const std::string& line) {
+  const char kShape[] = "00-00-00 00:00:00.000 ";
+  for (size_t i = 0; i < sizeof kShape - 1; ++i)
+    if (i == line.size() ||
+        (kShape[i] == '0' ? !std::isdigit((unsigned char)line[i]) : line[i] != kShape[i]))
+      return false;
   return true;
 }
-
-}  // namespace
 
 std::vector<std::string> Split(const std::string& text, const std::string& separator) {
   std::vector<std::string> pieces;

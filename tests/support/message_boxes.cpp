@@ -70,6 +70,9 @@ std::vector<ShownBox> MessageBoxWatch::Boxes() const {
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
+
+#include "tests/support/log_reader.h"
 
 struct MessageBoxWatch::State {
   size_t skip = 0;  // transcript lines written before the watch began
@@ -77,28 +80,19 @@ struct MessageBoxWatch::State {
 
 namespace {
 
-std::string TranscriptPath() {
-  const char* root = std::getenv("WINSIM_ROOT");
-  return std::string(root ? root : "") + "/state/messagebox.log";
-}
-
+// One line a box: style \t answer \t title \t text, with \\, tab, CR and LF escaped.
 std::vector<std::string> TranscriptLines() {
-  std::vector<std::string> lines;
-  std::ifstream in(TranscriptPath(), std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
+  const char* root = std::getenv("WINSIM_ROOT");
+  std::ostringstream text;
+  text << std::ifstream(std::string(root ? root : "") + "/state/messagebox.log").rdbuf();
+  return Split(text.str(), "\n");
 }
 
 std::string Unescape(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    char c = s[i];
-    if (c == '\\' && i + 1 < s.size()) {
-      c = s[++i];
-      c = c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
-    }
-    out += c;
+    char c = s[i] == '\\' && i + 1 < s.size() ? s[++i] : '\0';
+    out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c ? c : s[i];
   }
   return out;
 }
@@ -117,13 +111,10 @@ std::vector<ShownBox> MessageBoxWatch::Boxes() const {
   std::vector<ShownBox> boxes;
   std::vector<std::string> lines = TranscriptLines();
   for (size_t i = state_->skip; i < lines.size(); ++i) {
-    // style \t answer \t title \t text
-    const std::string& line = lines[i];
-    size_t b = line.find('\t', line.find('\t') + 1);
-    size_t c = b == std::string::npos ? b : line.find('\t', b + 1);
-    if (c == std::string::npos) continue;
-    boxes.push_back({Unescape(line.substr(b + 1, c - b - 1)), Unescape(line.substr(c + 1)),
-                     (UINT)std::strtoul(line.c_str(), nullptr, 16)});
+    std::vector<std::string> f = Split(lines[i] + "\t", "\t");
+    if (f.size() == 4)
+      boxes.push_back(
+          {Unescape(f[2]), Unescape(f[3]), (UINT)std::strtoul(f[0].c_str(), nullptr, 16)});
   }
   return boxes;
 }

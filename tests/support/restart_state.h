@@ -14,17 +14,14 @@
 inline constexpr char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 inline constexpr char kPending[] = "PendingFileRenameOperations";
 
-// HKLM "SYSTEM\CurrentControlSet\Control\Session Manager" PendingFileRenameOperations.
 class PendingList {
  public:
   PendingList() {
     had_ = ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, nullptr, &saved_);
   }
   ~PendingList() {
-    if (had_)
-      SetValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, REG_MULTI_SZ, saved_);
-    else
-      DeleteValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending);
+    DeleteValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending);
+    if (had_) SetValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, REG_MULTI_SZ, saved_);
   }
   // What was added to the list since the test began (the closing empty string included).
   std::string Added() const {
@@ -55,10 +52,8 @@ class Wininit {
     DeleteFileA(path_.c_str());
   }
   ~Wininit() {
-    if (had_)
-      TestMachine::WriteBytes(path_, saved_);
-    else
-      DeleteFileA(path_.c_str());
+    DeleteFileA(path_.c_str());
+    if (had_) TestMachine::WriteBytes(path_, saved_);
   }
   const std::string& Path() const { return path_; }
   bool Write(const std::string& text) const { return TestMachine::WriteBytes(path_, text); }

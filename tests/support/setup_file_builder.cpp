@@ -10,28 +10,16 @@ DWORD ReferenceCrc32(const std::string& bytes) {
   return ~crc;
 }
 
-void PutLe16(std::string& bytes, size_t offset, WORD value) {
-  for (int i = 0; i < 2; ++i) bytes[offset + i] = (char)(value >> (8 * i));
+static void PutLe(std::string& bytes, size_t offset, DWORD value, int width) {
+  for (int i = 0; i < width; ++i) bytes[offset + i] = (char)(value >> (8 * i));
 }
-
-void PutLe32(std::string& bytes, size_t offset, DWORD value) {
-  for (int i = 0; i < 4; ++i) bytes[offset + i] = (char)(value >> (8 * i));
-}
+void PutLe16(std::string& bytes, size_t offset, WORD value) { PutLe(bytes, offset, value, 2); }
+void PutLe32(std::string& bytes, size_t offset, DWORD value) { PutLe(bytes, offset, value, 4); }
 
 DWORD GetLe32(const std::string& bytes, size_t offset) {
   DWORD value = 0;
   for (int i = 3; i >= 0; --i) value = (value << 8) | (unsigned char)bytes[offset + i];
   return value;
-}
-
-SetupFileBuilder& SetupFileBuilder::Block(const std::string& name, const std::string& data) {
-  return BlockWithCrc(name, data, ReferenceCrc32(data));
-}
-
-SetupFileBuilder& SetupFileBuilder::BlockWithCrc(const std::string& name, const std::string& data,
-                                                 DWORD crc) {
-  blocks_.push_back({name, data, crc});
-  return *this;
 }
 
 DWORD SetupFileBuilder::BlockOffset(size_t i) const {
@@ -43,12 +31,9 @@ DWORD SetupFileBuilder::BlockOffset(size_t i) const {
 std::string SetupFileBuilder::Build() const {
   std::string out = "MZ" + std::string(kImageSize - 2, '\0');
   PutLe32(out, 0x3C, 0x40);  // where a PE header would be; the container never looks at it
-  if (!blocks_.empty()) {
-    PutLe32(out, 0x28, kImageSize);
-    PutLe32(out, 0x2C, kImageSize);
-    PutLe32(out, 0x30, (DWORD)blocks_.size());
-    PutLe32(out, 0x34, (DWORD)blocks_.size());
-  }
+  // First block offset, its copy, block count, its copy; all 0 without blocks.
+  const DWORD n = (DWORD)blocks_.size(), words[] = {kImageSize, kImageSize, n, n};
+  for (int i = 0; i < 4 && n; ++i) PutLe32(out, 0x28 + 4 * i, words[i]);
   for (size_t i = 0; i < blocks_.size(); ++i) {
     const Entry& b = blocks_[i];
     std::string header = "WP" + std::string(20, '\0');

@@ -21,9 +21,14 @@ DWORD GetLe32(const std::string& bytes, size_t offset);
 class SetupFileBuilder {
  public:
   // A block whose data CRC is the data's true CRC-32.
-  SetupFileBuilder& Block(const std::string& name, const std::string& data);
+  SetupFileBuilder& Block(const std::string& name, const std::string& data) {
+    return BlockWithCrc(name, data, ReferenceCrc32(data));
+  }
   // A block with the given data CRC field (0 for a stored block that is exempt from the test).
-  SetupFileBuilder& BlockWithCrc(const std::string& name, const std::string& data, DWORD crc);
+  SetupFileBuilder& BlockWithCrc(const std::string& name, const std::string& data, DWORD crc) {
+    blocks_.push_back({name, data, crc});
+    return *this;
+  }
 
   std::string Build() const;
   // File offset of block i in what Build() returns.
@@ -31,8 +36,7 @@ class SetupFileBuilder {
 
  private:
   struct Entry {
-    std::string name;
-    std::string data;
+    std::string name, data;
     DWORD crc;
   };
   static const DWORD kImageSize = 0x200;  // the bytes in front of the first block

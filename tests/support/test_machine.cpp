@@ -38,46 +38,52 @@ bool TestMachine::Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool ReadValue(HKEY root, const char* keyName, const char* name, DWORD* type, std::string* data) {
+namespace {
+
+// use(key) on root\name opened with access (made first when create); false when it cannot be.
+template <typename Use>
+bool WithKey(HKEY root, const char* name, REGSAM access, bool create, Use use) {
   HKEY key;
-  if (RegOpenKeyExA(root, keyName, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
-  DWORD size = 0;
-  bool ok = RegQueryValueExA(key, name, nullptr, type, nullptr, &size) == ERROR_SUCCESS;
-  data->assign(ok ? size : 0, '\0');
-  ok = ok && RegQueryValueExA(key, name, nullptr, type, (BYTE*)(size ? &(*data)[0] : nullptr),
-                              &size) == ERROR_SUCCESS;
-  data->resize(ok ? size : 0);
+  if ((create ? RegCreateKeyExA(root, name, 0, nullptr, 0, access, nullptr, &key, nullptr)
+              : RegOpenKeyExA(root, name, 0, access, &key)) != ERROR_SUCCESS)
+    return false;
+  bool ok = use(key);
   RegCloseKey(key);
   return ok;
+}
+
+}  // namespace
+
+bool ReadValue(HKEY root, const char* keyName, const char* name, DWORD* type, std::string* data) {
+  return WithKey(root, keyName, KEY_QUERY_VALUE, false, [&](HKEY key) {
+    DWORD size = 1 << 20;  // more than any value of a test; a larger one fails, not cut short
+    data->assign(size, '\0');
+    bool ok =
+        RegQueryValueExA(key, name, nullptr, type, (BYTE*)&(*data)[0], &size) == ERROR_SUCCESS;
+    data->resize(ok ? size : 0);
+    return ok;
+  });
 }
 
 bool SetValue(HKEY root, const char* keyName, const char* name, DWORD type,
               const std::string& data) {
-  HKEY key;
-  if (RegCreateKeyExA(root, keyName, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS)
-    return false;
-  bool ok = RegSetValueExA(key, name, 0, type, (const BYTE*)data.data(), (DWORD)data.size()) ==
-            ERROR_SUCCESS;
-  RegCloseKey(key);
-  return ok;
+  return WithKey(root, keyName, KEY_SET_VALUE, true, [&](HKEY key) {
+    return RegSetValueExA(key, name, 0, type, (const BYTE*)data.data(), (DWORD)data.size()) ==
+           ERROR_SUCCESS;
+  });
 }
 
 void DeleteValue(HKEY root, const char* keyName, const char* name) {
-  HKEY key;
-  if (RegOpenKeyExA(root, keyName, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-  RegDeleteValueA(key, name);
-  RegCloseKey(key);
+  WithKey(root, keyName, KEY_SET_VALUE, false,
+          [&](HKEY key) { return RegDeleteValueA(key, name) == ERROR_SUCCESS; });
 }
 
 #ifdef _WIN32
 
-#include <process.h>
-
 TestMachine::TestMachine() {
   static int counter = 0;
   CreateDirectoryA("C:\\pwtest", nullptr);
-  dir_ = "C:\\pwtest\\" + std::to_string(_getpid()) + "-" + std::to_string(++counter);
+  dir_ = "C:\\pwtest\\" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
   fs::remove_all(dir_);
   CreateDirectoryA(dir_.c_str(), nullptr);
 }
@@ -97,8 +103,7 @@ TestMachine::TestMachine() {
   if (!mkdtemp(&root_[0])) std::abort();
   for (const char* sub : {"/drive_c/WINDOWS", "/drive_c/pwtest", "/state", "/registry"})
     fs::create_directories(root_ + sub);
-  ini_lines_ = {"[windows]", "directory=C:\\WINDOWS"};
-  WriteIni();
+  SetSetting("windows", "directory", "C:\\WINDOWS");
   setenv("WINSIM_ROOT", root_.c_str(), 1);
   // A fresh machine starts with no faults set and every call counter at zero.
   winsim::ClearFaults();
@@ -124,21 +129,12 @@ void TestMachine::AddDrive(char letter) {
 
 void TestMachine::SetSetting(const std::string& section, const std::string& key,
                              const std::string& value) {
-  const std::string head = "[" + section + "]", line = key + "=" + value;
-  auto it = std::find(ini_lines_.begin(), ini_lines_.end(), head);
-  if (it == ini_lines_.end()) it = ini_lines_.insert(it, head);
-  auto pos = it + 1;
-  while (pos != ini_lines_.end() && (*pos)[0] != '[' && pos->rfind(key + "=", 0) != 0) ++pos;
-  if (pos == ini_lines_.end() || (*pos)[0] == '[')
-    ini_lines_.insert(pos, line);
-  else
-    *pos = line;
-  WriteIni();
-}
-
-void TestMachine::WriteIni() {
+  ini_[section][key] = value;
   std::ofstream out(root_ + "/machine.ini", std::ios::binary | std::ios::trunc);
-  for (const auto& line : ini_lines_) out << line << "\n";
+  for (const auto& [name, pairs] : ini_) {
+    out << "[" << name << "]\n";
+    for (const auto& [k, v] : pairs) out << k << "=" << v << "\n";
+  }
 }
 
 #endif

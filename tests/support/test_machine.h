@@ -6,6 +6,7 @@
 #ifndef TESTS_SUPPORT_TEST_MACHINE_H
 #define TESTS_SUPPORT_TEST_MACHINE_H
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,8 +44,7 @@ class TestMachine {
   std::string dir_;
 #ifndef _WIN32
   std::string root_;
-  std::vector<std::string> ini_lines_;
-  void WriteIni();
+  std::map<std::string, std::map<std::string, std::string>> ini_;
 #endif
 };
 
