@@ -14,7 +14,6 @@
 
 #include <string>
 
-#include "platform/win32.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_machine.h"
 #ifndef _WIN32
@@ -23,6 +22,13 @@
 
 int main(int argc, char** argv) {
   std::string command = argc > 1 ? argv[1] : "";
+  // Reports state in READY (argv[at]), then holds h until RELEASE (argv[at + 1]) appears.
+  auto hold = [argv](HANDLE h, const std::string& state, int at) {
+    if (!TestMachine::WriteBytes(argv[at], state)) return 2;
+    WaitForFile(argv[at + 1], 60000);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return 0;
+  };
   if (command == "report" && argc == 4) {
     char folder[MAX_PATH] = "";
     GetCurrentDirectoryA(sizeof folder, folder);
@@ -33,33 +39,21 @@ int main(int argc, char** argv) {
   if (command == "event" && argc == 5) {
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, argv[2]);
     bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-    if (!event || !TestMachine::WriteBytes(argv[3], existed ? "exists" : "new")) return 2;
-    WaitForFile(argv[4], 60000);
-    CloseHandle(event);
-    return 0;
+    return event ? hold(event, existed ? "exists" : "new", 3) : 2;
   }
   if (command == "file" && argc == 7) {
     HANDLE file =
         CreateFileA(argv[2], (DWORD)strtoul(argv[3], nullptr, 0),
                     (DWORD)strtoul(argv[4], nullptr, 0), nullptr, OPEN_EXISTING, 0, nullptr);
-    std::string state = file == INVALID_HANDLE_VALUE ? std::to_string(GetLastError()) : "ok";
-    if (!TestMachine::WriteBytes(argv[5], state)) return 2;
-    WaitForFile(argv[6], 60000);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    return 0;
+    return hold(file, file == INVALID_HANDLE_VALUE ? std::to_string(GetLastError()) : "ok", 5);
   }
   if (command == "values" && argc == 4) {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, argv[2], 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-      return 2;
     for (DWORD i = 0; i < strtoul(argv[3], nullptr, 0); ++i) {
       std::string name = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(i);
-      if (RegSetValueExA(key, name.c_str(), 0, REG_DWORD, (const BYTE*)&i, sizeof i) !=
-          ERROR_SUCCESS)
+      if (!SetValue(HKEY_CURRENT_USER, argv[2], name.c_str(), REG_DWORD,
+                    std::string((char*)&i, sizeof i)))
         return 3;
     }
-    RegCloseKey(key);
     return 0;
   }
   if (command == "module" && argc == 3) {

@@ -57,10 +57,9 @@ bool ChildProcess::Start(const std::string& commandLine, const char* folder, DWO
 }
 
 DWORD ChildProcess::Wait(DWORD ms) {
-  if (!info_.hProcess || WaitForSingleObject(info_.hProcess, ms) != WAIT_OBJECT_0)
-    return STILL_ACTIVE;
   DWORD code = STILL_ACTIVE;
-  GetExitCodeProcess(info_.hProcess, &code);
+  if (info_.hProcess && WaitForSingleObject(info_.hProcess, ms) == WAIT_OBJECT_0)
+    GetExitCodeProcess(info_.hProcess, &code);
   return code;
 }
 

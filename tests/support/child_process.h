@@ -1,7 +1,5 @@
-/*
- * Second processes for tests: pw_child (see child.cpp) and the setup program, started through
- * CreateProcessA in both worlds, so a test observes what another process really does.
- */
+/* Second processes for tests, pw_child (see child.cpp) and the setup program, started through
+ * CreateProcessA in both worlds, so a test observes what another process really does. */
 #ifndef TESTS_SUPPORT_CHILD_PROCESS_H
 #define TESTS_SUPPORT_CHILD_PROCESS_H
 
@@ -9,9 +7,8 @@
 
 #include "platform/win32.h"
 
-// Windows path of the folder holding the running test program.
+// Windows paths of the running test program's folder, of pw_child and of this build's setup.
 std::string TestProgramFolder();
-// Windows paths of pw_child and of the setup program of this build.
 std::string ChildProgram();
 std::string SetupProgram();
 

@@ -32,8 +32,7 @@ BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
     return TRUE;
   std::lock_guard<std::mutex> lock(state->mutex);
   if (!state->seen.insert(window).second) return TRUE;
-  char title[1024] = {0};
-  char text[2048] = {0};
+  char title[1024] = "", text[2048] = "";
   GetWindowTextA(window, title, sizeof title);
   GetDlgItemTextA(window, 0xFFFF, text, sizeof text);  // the box's text control
   state->boxes.push_back({title, text, 0});
@@ -44,13 +43,9 @@ BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
 }  // namespace
 
 MessageBoxWatch::MessageBoxWatch(int answer) : state_(new State) {
-  State* state = state_.get();
-  state->answer = answer;
-  state->thread = std::thread([state] {
-    while (!state->stop) {
-      EnumWindows(CollectBox, reinterpret_cast<LPARAM>(state));
-      Sleep(10);
-    }
+  state_->answer = answer;
+  state_->thread = std::thread([state = state_.get()] {
+    for (; !state->stop; Sleep(10)) EnumWindows(CollectBox, reinterpret_cast<LPARAM>(state));
   });
 }
 

@@ -1,8 +1,6 @@
-/*
- * What message boxes a test made the program show. On the host the machine keeps a transcript
- * (of every process); under Wine a watcher thread finds each box of the process watched, reads
- * it and answers it, so the same test runs in both worlds.
- */
+/* The message boxes a test made the program show: on the host from the machine's transcript (of
+ * every process); under Wine a watcher thread finds, reads and answers each box of the process
+ * watched. So the same test runs in both worlds. */
 #ifndef TESTS_SUPPORT_MESSAGE_BOXES_H
 #define TESTS_SUPPORT_MESSAGE_BOXES_H
 

@@ -1,14 +1,11 @@
-/*
- * What a test leaves for the next start of Windows, kept as it was before the test and put back
- * after it: under Wine the pending-operation list and wininit.ini belong to the prefix that every
- * test shares, and a left-over entry would act at its next wineboot.
- */
+/* What a test leaves for the next start of Windows, kept as it was and put back after the test:
+ * under Wine the pending-operation list and wininit.ini belong to the prefix every test shares,
+ * and a left-over entry would act at its next wineboot. */
 #ifndef TESTS_SUPPORT_RESTART_STATE_H
 #define TESTS_SUPPORT_RESTART_STATE_H
 
 #include <string>
 
-#include "platform/win32.h"
 #include "tests/support/test_machine.h"
 
 inline constexpr char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
@@ -16,25 +13,23 @@ inline constexpr char kPending[] = "PendingFileRenameOperations";
 
 class PendingList {
  public:
-  PendingList() {
-    had_ = ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, nullptr, &saved_);
-  }
+  PendingList()
+      : had_(ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, nullptr, &saved_)) {}
   ~PendingList() {
     DeleteValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending);
     if (had_) SetValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, REG_MULTI_SZ, saved_);
   }
-  // What was added to the list since the test began (the closing empty string included).
+  // What the test added to the list, with the closing empty string (which moves to the end).
   std::string Added() const {
-    std::string now, before = saved_;
+    std::string now, before = saved_.substr(0, saved_.empty() ? 0 : saved_.size() - 1);
     ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, nullptr, &now);
-    if (!before.empty()) before.pop_back();  // the closing empty string moves to the end
     return now.compare(0, before.size(), before) == 0 ? now.substr(before.size())
                                                       : "changed: " + now;
   }
 
  private:
-  bool had_ = false;
-  std::string saved_;
+  std::string saved_;  // before had_, which its constructor fills
+  bool had_;
 };
 
 // A file of the Windows folder.
@@ -47,8 +42,7 @@ inline std::string WindowsFile(const char* name) {
 // The Windows folder's wininit.ini; the test starts without one.
 class Wininit {
  public:
-  Wininit() : path_(WindowsFile("wininit.ini")) {
-    had_ = TestMachine::ReadBytes(path_, &saved_);
+  Wininit() : path_(WindowsFile("wininit.ini")), had_(TestMachine::ReadBytes(path_, &saved_)) {
     DeleteFileA(path_.c_str());
   }
   ~Wininit() {
@@ -65,8 +59,8 @@ class Wininit {
   bool Exists() const { return TestMachine::Exists(path_); }
 
  private:
-  std::string path_, saved_;
-  bool had_ = false;
+  std::string path_, saved_;  // before had_, which its constructor fills
+  bool had_;
 };
 
 // One pair of the pending list as Windows writes it: "\??\source", then "!\??\target" ("!" for

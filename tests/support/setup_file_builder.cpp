@@ -24,7 +24,7 @@ DWORD GetLe32(const std::string& bytes, size_t offset) {
 
 DWORD SetupFileBuilder::BlockOffset(size_t i) const {
   DWORD offset = kImageSize;
-  for (size_t k = 0; k < i; ++k) offset += 22 + (DWORD)blocks_[k].data.size();
+  for (size_t k = 0; k < i; ++k) offset += 22 + (DWORD)std::get<1>(blocks_[k]).size();
   return offset;
 }
 
@@ -35,13 +35,13 @@ std::string SetupFileBuilder::Build() const {
   const DWORD n = (DWORD)blocks_.size(), words[] = {kImageSize, kImageSize, n, n};
   for (int i = 0; i < 4 && n; ++i) PutLe32(out, 0x28 + 4 * i, words[i]);
   for (size_t i = 0; i < blocks_.size(); ++i) {
-    const Entry& b = blocks_[i];
+    const auto& [name, data, crc] = blocks_[i];
     std::string header = "WP" + std::string(20, '\0');
-    PutLe32(header, 2, 22 + (DWORD)b.data.size());
-    PutLe32(header, 6, b.crc);
+    PutLe32(header, 2, 22 + (DWORD)data.size());
+    PutLe32(header, 6, crc);
     PutLe32(header, 10, i + 1 < blocks_.size() ? BlockOffset(i + 1) : 0);
-    header.replace(14, b.name.size() < 8 ? b.name.size() : 8, b.name, 0, 8);
-    out += header + b.data;
+    header.replace(14, name.size() < 8 ? name.size() : 8, name, 0, 8);
+    out += header + data;
   }
   return out;
 }

@@ -1,12 +1,11 @@
-/*
- * Builds setup files for tests: an "image" that starts with a DOS header, the four container
- * words, and a chain of blocks behind it, linked in order. Tests then damage the bytes on
- * purpose with the Put helpers.
+/* Setup files for tests: an "image" that starts with a DOS header, the four container words, and
+ * a chain of blocks behind it, linked in order; tests then damage the bytes with the Put helpers.
  */
 #ifndef TESTS_SUPPORT_SETUP_FILE_BUILDER_H
 #define TESTS_SUPPORT_SETUP_FILE_BUILDER_H
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/win32.h"
@@ -35,12 +34,8 @@ class SetupFileBuilder {
   DWORD BlockOffset(size_t i) const;
 
  private:
-  struct Entry {
-    std::string name, data;
-    DWORD crc;
-  };
   static const DWORD kImageSize = 0x200;  // the bytes in front of the first block
-  std::vector<Entry> blocks_;
+  std::vector<std::tuple<std::string, std::string, DWORD>> blocks_;  // name, data, data CRC
 };
 
 #endif

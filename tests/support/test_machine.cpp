@@ -27,9 +27,8 @@ bool TestMachine::ReadBytes(const std::string& path, std::string* bytes) {
   if (h == INVALID_HANDLE_VALUE) return false;
   char buf[65536];
   DWORD got = 0;
-  bool ok = true;
-  while ((ok = ReadFile(h, buf, sizeof buf, &got, nullptr) != 0) && got > 0)
-    bytes->append(buf, got);
+  BOOL ok;
+  while ((ok = ReadFile(h, buf, sizeof buf, &got, nullptr)) && got > 0) bytes->append(buf, got);
   CloseHandle(h);
   return ok;
 }
@@ -82,10 +81,9 @@ void DeleteValue(HKEY root, const char* keyName, const char* name) {
 
 TestMachine::TestMachine() {
   static int counter = 0;
-  CreateDirectoryA("C:\\pwtest", nullptr);
   dir_ = "C:\\pwtest\\" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
   fs::remove_all(dir_);
-  CreateDirectoryA(dir_.c_str(), nullptr);
+  fs::create_directories(dir_);
 }
 
 TestMachine::~TestMachine() {

@@ -1,8 +1,6 @@
-/*
- * The machine a test runs on. On the host it is a fresh simulated machine (WINSIM_ROOT) made for
- * the test and removed after it; under Wine it is the Wine prefix, with a fresh scratch folder.
- * Either way the test gets a Windows path to an empty folder of its own and works through Win32.
- */
+/* The machine a test runs on: on the host a fresh simulated machine (WINSIM_ROOT), removed after
+ * the test; under Wine the Wine prefix. Either way the test gets an empty folder of its own (a
+ * Windows path) and works through Win32. */
 #ifndef TESTS_SUPPORT_TEST_MACHINE_H
 #define TESTS_SUPPORT_TEST_MACHINE_H
 
@@ -19,9 +17,8 @@ class TestMachine {
   TestMachine(const TestMachine&) = delete;
   TestMachine& operator=(const TestMachine&) = delete;
 
-  // Windows path of this test's empty scratch folder, without a trailing backslash.
+  // Windows path of this test's empty scratch folder (no trailing backslash), and of a name in it.
   const std::string& Dir() const { return dir_; }
-  // Dir() + "\" + name.
   std::string Path(const std::string& name) const;
 
   // Whole-file helpers over Win32 (CreateFileA, ReadFile, WriteFile).
@@ -30,13 +27,12 @@ class TestMachine {
   static bool Exists(const std::string& path);
 
 #ifndef _WIN32
-  // Host only: the folder that holds the simulated machine.
+  // Host only: the folder that holds the simulated machine, and the host path behind a path of
+  // its drive C: ("C:\x\y" -> root/drive_c/x/y).
   const std::string& Root() const { return root_; }
-  // Host only: the host path behind a path of the machine's drive C: ("C:\x\y" -> root/drive_c/x/y).
   std::string HostPathOfC(const std::string& winPath) const;
-  // Host only: sets one machine setting in machine.ini (written at once).
+  // Host only: sets one setting of machine.ini (written at once); makes drive LETTER exist.
   void SetSetting(const std::string& section, const std::string& key, const std::string& value);
-  // Host only: makes drive LETTER exist (an empty folder drive_letter).
   void AddDrive(char letter);
 #endif
 
