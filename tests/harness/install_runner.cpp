@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "tests/support/message_boxes.h"
+#include "tests/support/setup_file_builder.h"
 
 #ifndef _WIN32
 #include "platform/posix/winsim.h"
@@ -19,7 +20,6 @@ namespace {
 
 const char kLogFolder[] = "C:\\_pw";
 const char kLogFile[] = "C:\\_pw\\_pw.log";
-const char* const kExe = kWine ? ".exe" : "";
 
 // What an older installation left in {I}; readme.txt only where a scenario marks it read-only.
 const std::map<std::string, std::string> kOldFiles = {{"identities.exe", "identities 1.0\r\n"},
@@ -37,22 +37,21 @@ struct Payload : SetupParts {
 const Payload& ThePayload() {
   static const Payload payload = [] {
     Payload p;
-    auto read = [&p](const std::string& path, std::string* bytes) {
-      if (!TestMachine::ReadBytes(path, bytes) || bytes->empty()) p.problem = "cannot read " + path;
+    auto read = [&p](const std::string& path) {
+      std::string bytes;
+      if (!TestMachine::ReadBytes(path, &bytes) || bytes.empty()) p.problem = "cannot read " + path;
+      return bytes;
     };
-    for (const char* program : {"identities", "pwwipeout"}) {
-      p.pondwick.push_back({std::string(program) + ".exe", ""});
-      read(TestProgramFolder() + "\\..\\demo\\" + program + kExe, &p.pondwick.back().contents);
-    }
+    std::string demo = TestProgramFolder() + "\\..\\demo\\", exe = kWine ? ".exe" : "";
+    p.pondwick = {{"identities.exe", read(demo + "identities" + exe)},
+                  {"pwwipeout.exe", read(demo + "pwwipeout" + exe)},
+                  {"pondwick.dll", "Pondwick library 2.0\r\n"},
+                  {"readme.txt", "Pondwick 2.0: remembers who you are.\r\n"}};
     // The host has no console programs of another kind: there it is the same program. Under
     // Wine the stub is the setup program (pwpack's writer drops the symbol table that the
     // linker leaves behind the image); the host layer plays a minimal image.
-    p.consoleConfig = p.pondwick.back().contents;
-    p.stub = pwpack::MinimalStub();
-    if (kWine) read(TestProgramFolder() + "\\..\\demo\\pwwipeout_console.exe", &p.consoleConfig);
-    if (kWine) read(SetupProgram(), &p.stub);
-    p.pondwick.push_back({"pondwick.dll", "Pondwick library 2.0\r\n"});
-    p.pondwick.push_back({"readme.txt", "Pondwick 2.0: remembers who you are.\r\n"});
+    p.consoleConfig = kWine ? read(demo + "pwwipeout_console.exe") : p.pondwick[1].contents;
+    p.stub = kWine ? read(SetupProgram()) : pwpack::MinimalStub();
     p.langs = {{"de.lng", "[de]\r\nHello=Hallo\r\n"}, {"en.lng", "[en]\r\nHello=Hello\r\n"}};
     p.portable = {{"roamkit.ini", "[Roamkit]\r\nPortable=1\r\n"}};
     p.affid = "PWAFF-0042";
@@ -97,15 +96,11 @@ bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
     return at != std::string::npos;
   };
   if (((blocks & kCorrupt) && !damage(chain.front())) ||
-      ((blocks & kBadPortable) && !damage(chain.back()))) {
+      ((blocks & kBadPortable) && !damage(chain.back())))
     *error = "packed data not found in the setup";
-    return false;
-  }
-  if (!TestMachine::WriteBytes(path, setup)) {
+  else if (!TestMachine::WriteBytes(path, setup))
     *error = "cannot write " + path;
-    return false;
-  }
-  return true;
+  return error->empty();
 }
 
 void SetVariable(const char* name, const char* value) {
@@ -207,27 +202,19 @@ std::string Classify(const std::string& name, const std::string& bytes) {
   return what == name ? "" : what == "old " + name ? "old" : what;
 }
 
-bool Contents(const std::string& folder, std::map<std::string, std::string>* entries) {
-  entries->clear();
-  for (const auto& entry : Snapshot(folder)) {
+// A folder's tree (see Observed::files), "-" when it is missing; its entries classified.
+std::string Tree(const std::string& folder, std::map<std::string, std::string>* entries = nullptr) {
+  std::map<std::string, std::string> own;
+  std::string tree;
+  for (const auto& entry : Snapshot(folder)) {  // in byte order of the names
     std::string name = entry.first.substr(folder.size() + 1), bytes;
     if (name.find('\\') != std::string::npos) continue;
     if (entry.second != "folder") TestMachine::ReadBytes(entry.first, &bytes);
-    (*entries)[name] = entry.second == "folder" ? "/" : Classify(name, bytes);
+    std::string& what = (entries ? *entries : own)[name];
+    what = entry.second == "folder" ? "/" : Classify(name, bytes);
+    tree += (tree.empty() ? "" : " ") + name + (what == "/" || what.empty() ? what : "=" + what);
   }
-  return IsFolder(folder);
-}
-
-std::string Tree(const std::string& folder) {
-  std::map<std::string, std::string> entries;
-  if (!Contents(folder, &entries)) return "-";
-  std::string tree;
-  for (const auto& e : entries)
-    tree += (tree.empty() ? "" : " ") + e.first +
-            (e.second == "/"    ? "/"
-             : e.second.empty() ? ""
-                                : "=" + e.second);
-  return tree;
+  return IsFolder(folder) ? tree : "-";
 }
 
 // Under Wine the registry, the log and wininit.ini belong to the prefix that every scenario
@@ -307,10 +294,10 @@ Installation::Installation(const Scenario& s) : scenario_(s) {
   setup_ = setupFolder + "\\" + (s.setupName ? s.setupName : "setup.exe");
   if (!MakeFolders(setupFolder)) problem_ = "cannot make " + setupFolder;
   records_ = dir_ + "\\records";
-  tempPath_ = s.badTemp ? std::string(kLogFolder) : dir_ + "\\tmp";
+  std::string systemTemp = dir_ + "\\tmp";
+  tempPath_ = s.badTemp ? kLogFolder : systemTemp;
   CleanShared();
   CreateDirectoryA(records_.c_str(), nullptr);
-  std::string systemTemp = dir_ + "\\tmp";
   if (!s.badTemp) CreateDirectoryA(systemTemp.c_str(), nullptr);
   readOnlyEnforced_ = ReadOnlyIsEnforced(dir_);
 
@@ -318,8 +305,7 @@ Installation::Installation(const Scenario& s) : scenario_(s) {
   SetVariable("TMP", systemTemp.c_str());
   SetVariable("TEMP", systemTemp.c_str());
   if (s.win98)
-    SetValue(HKEY_CURRENT_USER, "Software\\Wine", "Version", REG_SZ,
-             "win98" + std::string(1, '\0'));
+    SetValue(HKEY_CURRENT_USER, "Software\\Wine", "Version", REG_SZ, std::string("win98", 6));
 #else
   machine_.SetSetting("windows", "temp", systemTemp);
   machine_.SetSetting("windows", "version", s.win98 ? "98" : "5.1");
@@ -345,24 +331,17 @@ Installation::Installation(const Scenario& s) : scenario_(s) {
   if (s.staleCancel)
     SetValue(HKEY_CURRENT_USER, names::kProductKey, names::kCancelInstall, REG_DWORD,
              std::string("\1\0\0\0", 4));
-  if (s.installed) {
-    CreateDirectoryA(install_.c_str(), nullptr);
-    for (const char* name : {"identities.exe", "pondwick.dll"})
-      if (!TestMachine::WriteBytes(install_ + "\\" + name, kOldFiles.at(name)))
-        problem_ = "cannot write the older product";
-  }
-  if (s.readOnly) {
-    std::string target = install_ + "\\" + s.readOnly;
-    auto old = kOldFiles.find(s.readOnly);
-    if (!TestMachine::Exists(target) && old != kOldFiles.end())
-      TestMachine::WriteBytes(target, old->second);
-    if (!SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY))
-      problem_ = "cannot mark " + target + " read-only";
-  }
-  if (s.locked) {
-    std::string target = install_ + "\\" + s.locked;
-    // The product in use: its file open for reading, others may read but not write.
-    holder_.reset(new HeldByChild(dir_, "file \"" + target + "\" 0x80000000 1"));
+  if (s.installed) CreateDirectoryA(install_.c_str(), nullptr);
+  for (const auto& old : kOldFiles)
+    if (s.installed && (old.first != "readme.txt" || (s.readOnly && old.first == s.readOnly)) &&
+        !TestMachine::WriteBytes(install_ + "\\" + old.first, old.second))
+      problem_ = "cannot write the older product";
+  std::string readOnly = install_ + "\\" + (s.readOnly ? s.readOnly : "");
+  if (s.readOnly && !SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY))
+    problem_ = "cannot mark " + readOnly + " read-only";
+  if (s.locked) {  // the product in use: its file open for reading, others may read, not write
+    holder_.reset(
+        new HeldByChild(dir_, "file \"" + install_ + "\\" + s.locked + "\" 0x80000000 1"));
     if (holder_->Ready() != "ok") problem_ = "the file was not held: '" + holder_->Ready() + "'";
   }
   std::string error;
@@ -387,9 +366,8 @@ std::string Installation::Unsupported() const {
 // programs without a handle to wait on, so the signed file is waited for instead.
 void Installation::Sign(const std::string& unsignedPath) {
   ChildProcess signer;
-  std::string line = "Z:\\bin\\sh " + std::string(PW_SIGN_SCRIPT) + " " + HostPathOf(unsignedPath) +
-                     " " + HostPathOf(setup_);
-  if (!signer.Start(line)) {
+  if (!signer.Start("Z:\\bin\\sh " + std::string(PW_SIGN_SCRIPT) + " " + HostPathOf(unsignedPath) +
+                    " " + HostPathOf(setup_))) {
     problem_ = "cannot start the signing script: " + std::to_string(GetLastError());
     return;
   }
@@ -403,15 +381,9 @@ void Installation::Sign(const std::string& unsignedPath) {
   // directory 4) points past the unsigned file's end.
   std::string before, after;
   TestMachine::ReadBytes(unsignedPath, &before);
-  for (int i = 0; i < 100 && after.size() <= before.size(); ++i) {
-    TestMachine::ReadBytes(setup_, &after);
-    if (after.size() <= before.size()) Sleep(20);
-  }
-  auto le32 = [&after](size_t at) {
-    DWORD value = 0;
-    if (at + 4 <= after.size()) memcpy(&value, &after[at], 4);  // x86: little-endian
-    return value;
-  };
+  for (int i = 0; i < 100; ++i, Sleep(20))
+    if (TestMachine::ReadBytes(setup_, &after) && after.size() > before.size()) break;
+  auto le32 = [&after](size_t at) { return at + 4 <= after.size() ? GetLe32(after, at) : 0; };
   DWORD pe = le32(0x3C);
   DWORD table = le32(pe + 24 + 128), size = le32(pe + 24 + 132);  // PE32: directories at 96
   if (size == 0 || table < before.size() || (size_t)table + size > after.size())
@@ -431,10 +403,8 @@ Installation::~Installation() {
       folder.erase(folder.rfind('\\'));
     }
   }
-  if (scenario_.readOnly) {
-    std::string target = install_ + "\\" + scenario_.readOnly;
-    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-  }
+  if (scenario_.readOnly)
+    SetFileAttributesA((install_ + "\\" + scenario_.readOnly).c_str(), FILE_ATTRIBUTE_NORMAL);
   if (scenario_.win98) DeleteValue(HKEY_CURRENT_USER, "Software\\Wine", "Version");
   CleanShared();
 }
@@ -480,10 +450,8 @@ Observed Installation::Install() {
   // The host answers from the machine's script, written with the machine.
   MessageBoxWatch boxes(scenario_.answer ? scenario_.answer : IDNO);
   ChildProcess setup;
-  const std::string& tail = scenario_.tail;
-  std::string line = "\"" + setup_ + "\"" + (tail.empty() ? "" : " " + tail);
-  const std::string& faults = scenario_.faults;
-  SetVariable("WINSIM_FAULTS", faults.empty() ? nullptr : faults.c_str());
+  std::string line = "\"" + setup_ + "\"" + (scenario_.tail.empty() ? "" : " " + scenario_.tail);
+  SetVariable("WINSIM_FAULTS", scenario_.faults.empty() ? nullptr : scenario_.faults.c_str());
 #ifdef _WIN32
   SessionKeeper keeper;
   // Without a console, as when started from Explorer: a console program that the setup starts
@@ -553,29 +521,25 @@ void Installation::Observe(Observed* seen) {
   }
   seen->wholeLog = all;
 
-  seen->files = Tree(install_);
-  Contents(install_, &seen->installed);
+  seen->files = Tree(install_, &seen->installed);
   seen->portable = Tree(root_);
   DWORD type = 0;
   for (const char* name : kValueNames) {
     std::string data;
     if (!ReadValue(HKEY_CURRENT_USER, names::kProductKey, name, &type, &data)) continue;
     seen->rawValues.push_back(std::string(name) + "=" + std::to_string(type) + ":" + Hex(data));
-    bool number = type == REG_DWORD && data.size() == 4;
-    DWORD n = 0;
-    if (number) memcpy(&n, data.data(), 4);  // x86: little-endian
-    seen->values.push_back(std::string(name) + "=" + (number ? std::to_string(n) : data.c_str()));
+    std::string shown = type == REG_DWORD && data.size() == 4 ? std::to_string(GetLe32(data, 0))
+                                                              : std::string(data.c_str());
+    seen->values.push_back(std::string(name) + "=" + shown);
   }
   std::string runOnce, list, ini;
-  seen->runOnce =
-      ReadValue(HKEY_CURRENT_USER, names::kRunOnceKey, names::kRunOnceValue, &type, &runOnce)
-          ? std::string(runOnce.c_str())
-          : "-";
+  bool hasRunOnce =
+      ReadValue(HKEY_CURRENT_USER, names::kRunOnceKey, names::kRunOnceValue, &type, &runOnce);
+  seen->runOnce = hasRunOnce ? runOnce.c_str() : "-";
 
   // PendingFileRenameOperations: sources and targets alternate; an empty string ends the list.
   ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, &type, &list);
   Lines strings = Split(list, std::string(1, '\0'));
-  while (!strings.empty() && strings.back().empty() && strings.size() % 2 == 1) strings.pop_back();
   for (size_t i = 0; i + 1 < strings.size(); i += 2)
     seen->pending.push_back(StripNtPrefix(strings[i]) + " -> " + StripNtPrefix(strings[i + 1]));
   TestMachine::ReadBytes(WindowsFile("wininit.ini"), &ini);
@@ -638,12 +602,8 @@ Lines Changes(const Drive& before, const Drive& after, const Lines& allowed) {
 }
 
 std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
   std::string hex;
-  for (char c : bytes) {
-    hex += kDigits[(BYTE)c >> 4];
-    hex += kDigits[(BYTE)c & 15];
-  }
+  for (char c : bytes) hex += {"0123456789abcdef"[(BYTE)c >> 4], "0123456789abcdef"[(BYTE)c & 15]};
   return hex;
 }
 

@@ -1,18 +1,18 @@
 /*
  * Whole installations, driven through Win32 only so that one source runs over the host layer
- * and under Wine. A Scenario says how the setup file is built, how the machine is prepared and
- * what the configuration program chooses; Installation builds the setup with pwpack's writer,
- * prepares the machine, runs the setup as another process and gathers what an observer of the
- * machine sees: exit code, log, message boxes, installed files, registry, pending operations.
- * Restart() then carries out the next start of Windows and the logon, and gathers again.
+ * and under Wine. A Scenario says how the setup is built, how the machine is prepared and what
+ * the configuration program chooses; Installation builds the setup with pwpack's writer,
+ * prepares the machine, runs the setup as another process and observes the machine: exit code,
+ * log, message boxes, installed files, registry, pending operations. Restart() carries out the
+ * next start of Windows and the logon, and observes again.
  *
  * Expected texts name the scenario's places by placeholders, filled in before comparing:
  *   {D} the scenario's folder          {I} the installation folder {D}\Pondwick
  *   {S} the setup file {D}\setup.exe   {R} the portable root {D}\Roamkit
  *   {P} the system temp folder {D}\tmp (C:\_pw after the fall-back)
- * What the machine shows names the setup's private temporary folder {T}, as its log names it.
- *   {L} the log's folder C:\_pw     {E<hex>} the system's text for that error
+ *   {L} the log's folder C:\_pw        {E<hex>} the system's text for that error
  *   {W<n>} a folder below {D} whose path is exactly n characters long (n decimal)
+ * What the machine shows names the setup's private temporary folder {T}, as its log names it.
  * A log line's code may be written [*] where it is whatever error the system last left behind.
  */
 #ifndef TESTS_HARNESS_INSTALL_RUNNER_H
@@ -35,12 +35,12 @@
 
 namespace e2e {
 
-// Where Wine and the host layer part, the runner and the checks ask this at run time and say
-// why beside it, as Wine's own tests mark theirs todo_wine.
+// Where Wine and the host layer part, the code asks this at run time and says why beside it.
+const bool kWine =
 #ifdef _WIN32
-const bool kWine = true;
+    true;
 #else
-const bool kWine = false;
+    false;
 #endif
 
 using Lines = std::vector<std::string>;
@@ -57,8 +57,8 @@ enum : unsigned {
   kAll = kLangs | kAffid,
 };
 
-// A registry value exactly as the configuration program leaves it: any type, any bytes (the
-// bytes may hold placeholders).
+// A registry value as the configuration program writes it: any type, any bytes (placeholders
+// filled).
 struct RawValue {
   const char* name;
   DWORD type;
@@ -74,13 +74,9 @@ struct Scenario {
   const char* setupName = nullptr;      // its file name instead of setup.exe
   const char* installFolder = nullptr;  // what {I} stands for instead of {D}\Pondwick
   std::string tail;
-  // What pwwipeout.exe is told to leave in the registry (see demo/pwwipeout.cpp): nullptr
-  // leaves the value alone, "(empty)" writes an empty string.
-  const char* folder = "{I}";
-  const char* fresh = "1";
-  const char* cancel = nullptr;
-  const char* admin = nullptr;
-  const char* root = nullptr;
+  // What pwwipeout.exe leaves in the registry (demo/pwwipeout.cpp): nullptr leaves the value
+  // alone, "(empty)" writes an empty string.
+  const char *folder = "{I}", *fresh = "1", *cancel = nullptr, *admin = nullptr, *root = nullptr;
   const char* leave = nullptr;  // a folder it leaves in its working folder, the setup's {T}
   std::vector<RawValue> raw;    // values it writes raw, after the rest
   // The machine before the run.
@@ -102,27 +98,26 @@ inline Scenario With(std::initializer_list<Input> inputs) {
   for (const Input& input : inputs) input(s);
   return s;
 }
-template <typename T, typename V>
-Input Set(T Scenario::*field, V value) {
-  return [=](Scenario& s) { s.*field = value; };
+// A change of one field, of a scenario or of anything else built step by step.
+template <typename C, typename T, typename V>
+std::function<void(C&)> Set(T C::*field, V value) {
+  return [=](C& c) { c.*field = value; };
 }
-// The setup and where it is placed.
 inline Input Blocks(unsigned b) { return Set(&Scenario::blocks, b); }
-inline Input SetupAt(const char* folder, const char* file) {
-  return [=](Scenario& s) { s.setupFolder = folder, s.setupName = file; };
+inline Input SetupAt(const char* dir, const char* file) {
+  return [=](Scenario& s) { s.setupFolder = dir, s.setupName = file; };
 }
-inline Input InstallTo(const char* folder) { return Set(&Scenario::installFolder, folder); }
-// What the configuration program leaves, raw values after the rest.
+inline Input InstallTo(const char* dir) { return Set(&Scenario::installFolder, dir); }
 inline Input Folder(const char* v) { return Set(&Scenario::folder, v); }
 inline Input WasFresh(const char* v) { return Set(&Scenario::fresh, v); }
 inline Input Cancel(const char* v) { return Set(&Scenario::cancel, v); }
 inline Input Admin(const char* v) { return Set(&Scenario::admin, v); }
 inline Input Leave(const char* v) { return Set(&Scenario::leave, v); }
 inline Input Raw(const std::vector<RawValue>& v) { return Set(&Scenario::raw, v); }
-inline Input Portable(const char* root) {  // the portable edition, whose root the program chooses
+// The portable edition, whose root the configuration program chooses.
+inline Input Portable(const char* root) {
   return [=](Scenario& s) { s.blocks |= kPortable, s.root = root; };
 }
-// The machine.
 inline Input Installed() { return Set(&Scenario::installed, true); }
 inline Input Locked(const char* file) {
   return [=](Scenario& s) { s.installed = true, s.locked = file; };
@@ -151,16 +146,14 @@ struct Observed {
   Lines values;             // the product key's values, "name=value"
   Lines rawValues;          // the same, byte for byte: "name=type:hex"
   std::string runOnce;      // the RunOnce value "Pondwick", "-" when missing
-  Lines pending;            // "source -> target" (or "source -> " for a deletion),
-                            // then "wininit: LINE" for each line of [Rename]
+  Lines pending;            // "source -> target" ("source -> " deletes), then "wininit: LINE"
   bool tempExists = false;  // {T} is still there
   std::string tempFiles;    // and what it holds (as files), "-" when gone
   Lines configStarts, productStarts;  // the demo programs' records
 };
 
-// What this world's setups are made of: the stub that the container goes behind (the setup
-// program under Wine, a minimal image that the host layer plays) and the product's files. For
-// tests that assemble setups of their own.
+// This world's setup parts: the stub the container goes behind (the setup program under Wine, a
+// minimal image that the host layer plays) and the product's files.
 using SetupParts = corpus::Parts;
 bool GetSetupParts(SetupParts* parts, std::string* error);
 
@@ -168,25 +161,22 @@ class Installation {
  public:
   explicit Installation(const Scenario& scenario);
   ~Installation();
-  Installation(const Installation&) = delete;
-  Installation& operator=(const Installation&) = delete;
 
   // Empty when the machine and the setup are ready; else what went wrong.
   const std::string& Problem() const { return problem_; }
   // Empty when this world can run the scenario as written; else why it can't.
   std::string Unsupported() const;
-  // Puts these bytes in place of the setup that the blocks made (a setup the test assembled).
+  // Puts these bytes in place of the setup that the blocks made.
   void UseSetup(const std::string& bytes);
   // Runs the setup with the scenario's tail and observes the machine.
   Observed Install();
-  // Ends the process holding the locked file, carries out the next start of Windows and the
-  // logon's RunOnce values, and observes the machine again.
+  // Ends the holder of the locked file, carries out the next start of Windows and the logon's
+  // RunOnce values, and observes the machine again.
   Observed Restart(size_t productStartsExpected);
   // The expected text with the placeholders filled in.
   std::string Fill(const std::string& text) const;
   Lines Fill(const Lines& lines) const;
-  // The scenario's folder {D}, and the setup's private temporary folder {T} once the log has
-  // named it (else empty).
+  // {D}, and {T} once the log has named it (else empty).
   const std::string& Dir() const { return dir_; }
   const std::string& TempFolder() const { return tempFolder_; }
 
