@@ -113,7 +113,9 @@ inline Input WasFresh(const char* v) { return Set(&Scenario::fresh, v); }
 inline Input Cancel(const char* v) { return Set(&Scenario::cancel, v); }
 inline Input Admin(const char* v) { return Set(&Scenario::admin, v); }
 inline Input Leave(const char* v) { return Set(&Scenario::leave, v); }
-inline Input Raw(const std::vector<RawValue>& v) { return Set(&Scenario::raw, v); }
+inline Input Raw(const char* name, DWORD type, const std::string& bytes) {
+  return [=](Scenario& s) { s.raw.push_back({name, type, bytes}); };
+}
 // The portable edition, whose root the configuration program chooses.
 inline Input Portable(const char* root) {
   return [=](Scenario& s) { s.blocks |= kPortable, s.root = root; };
