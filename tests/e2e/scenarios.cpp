@@ -119,7 +119,7 @@ struct Row : Scenario {
   int exitCode = 0;
   Lines log, boxes, values, pending, configStarts, productStarts;
   std::string files = "-", runOnce = "-";
-  bool valuesGiven = false, tempExists = false;
+  bool tempExists = false;
   const char* portableFiles = nullptr;  // the tree of {R}, when it is checked
   // After the restart, when the run left work for it.
   const char* restartedFiles = nullptr;
@@ -145,21 +145,16 @@ struct Row : Scenario {
   // "_InstallerDir" from the setup, then each choice, a raw value over a choice of its name (the
   // runner shows one up to its first terminator).
   Lines Key() const {
-    const char* chosen[] = {setupFolder ? setupFolder : "{D}",
-                            fresh,
-                            staleCancel ? "1" : cancel,
-                            folder,
-                            nullptr,
-                            admin,
-                            root};
+    const char *installer = setupFolder ? setupFolder : "{D}",
+               *cancelled = staleCancel ? "1" : cancel;
+    const char* chosen[] = {installer, fresh, cancelled, folder, nullptr, admin, root};
     if (blocks & kPortable) std::swap(chosen[3], chosen[4]);
     Lines key;
     for (size_t i = 0; i < 7; ++i) {
-      std::string value = chosen[i] && std::string(chosen[i]) != "(empty)" ? chosen[i] : "";
-      bool there = chosen[i] != nullptr;
+      const char* value = chosen[i] && std::string(chosen[i]) == "(empty)" ? "" : chosen[i];
       for (const RawValue& v : raw)
-        if (kValueNames[i] == std::string(v.name)) there = true, value = v.bytes.c_str();
-      if (there) key.push_back(kValueNames[i] + ("=" + value));
+        if (kValueNames[i] == std::string(v.name)) value = v.bytes.c_str();
+      if (value) key.push_back(kValueNames[i] + ("=" + std::string(value)));
     }
     return key;
   }
@@ -228,10 +223,9 @@ struct Row : Scenario {
 };
 
 // ---- Rows, step by step ----
-// A row starts as a fixed-edition setup of every block run on a clean machine, whose
-// configuration program chooses {I} for a fresh installation; its steps are applied in order.
-// A step changes one input, or writes the expected outcome of a common ending (Installs,
-// Restarts, Stops, ...) from the inputs set before it, or changes one thing expected after that.
+// A row starts as the default scenario. Each step in turn changes one input, or writes the
+// outcome of a common ending (Installs, Restarts, Stops, ...) from the inputs set before it, or
+// changes one thing expected after that.
 using Step = std::function<void(Row&)>;
 
 Row R(const char* name, const std::string& tail, std::initializer_list<Step> steps) {
@@ -239,7 +233,7 @@ Row R(const char* name, const std::string& tail, std::initializer_list<Step> ste
   row.name = name;
   row.tail = tail;
   for (const Step& step : steps) step(row);
-  if (!row.valuesGiven) row.values = row.configStarts.empty() ? Lines() : row.Key();
+  if (!row.configStarts.empty()) row.values = row.Key();
   return row;
 }
 
@@ -274,9 +268,8 @@ Step Installs(const std::string& admin = "") {
   };
 }
 
-// An update, or a file of {I} that can't be written now: every other file is moved into place
-// and the stuck one's copy is scheduled over it, the restart asked for (or started at once with
-// /reboot or a Yes), the product scheduled to start after it; the restart finishes the work.
+// An update, or a file of {I} that can't be written now: the stuck file's copy is scheduled over
+// it, the restart asked for (or made at once: /reboot, Yes), and the product started after it.
 Step Restarts() {
   return [](Row& r) {
     std::string stuck = r.Stuck();
@@ -317,16 +310,15 @@ Step Restarts() {
 }
 
 // A run that stops before anything is copied: its log up to the configuration program's end
-// (without its last cut lines: then the program did not run, and the key holds the setup's
-// value alone), the report, then {T} goes with everything unpacked; nothing in {I}, no RunOnce,
-// nothing pending, no product started. The box, if any, is shown unless silent.
+// (cut lines short: then the program did not run, and the key holds the setup's value alone),
+// the report, and {T} goes. The box, if any, is shown unless silent.
 Step Stops(int exit, const Lines& report, size_t cut = 0, const std::string& box = "") {
   return [=](Row& r) {
     r.exitCode = exit;
     r.log = r.Prepared();
     r.log = Lines(r.log.begin(), r.log.end() - cut) + report + r.Cleaned();
     if (!cut) r.configStarts = {r.ConfigStart()};
-    if (cut) r.values = {r.Key().front()}, r.valuesGiven = true;
+    if (cut) r.values = {r.Key().front()};
     if (!box.empty() && !r.Has("/silent")) r.boxes = {box};
   };
 }
@@ -410,8 +402,7 @@ Step CacheStays(const Lines& report) {
   };
 }
 
-// The portable edition unpacks {R}, copies the product's programs to {P}, runs them from there
-// and deletes them after.
+// The portable edition unpacks {R}, runs the product's programs from copies in {P}, deletes them.
 Step RunsFromTemp() {
   return [](Row& r) {
     Copies(nullptr)(r);
@@ -431,8 +422,7 @@ Step RunsFromTemp() {
   };
 }
 
-// The bytes of a literal, terminators inside it included, its own final one left out: B("0\0")
-// is the two bytes of the text "0" with its terminator, B("yes") the three without.
+// A literal's bytes but its final terminator: B("0\0") is "0" with a terminator, B("yes") without.
 template <size_t N>
 std::string B(const char (&text)[N]) {
   return std::string(text, N - 1);

@@ -26,9 +26,8 @@ const std::map<std::string, std::string> kOldFiles = {{"identities.exe", "identi
                                                       {"pondwick.dll", "Pondwick library 1.0\r\n"},
                                                       {"readme.txt", "Pondwick 1.0\r\n"}};
 
-// The setup's parts in this world, the console build of the configuration program, and what
-// each file of the product (affid.txt included) or of an older one is, by its bytes: its name,
-// or "old NAME". The console build counts as the configuration program.
+// The setup's parts in this world, the console build of the configuration program (which counts
+// as it), and what each file of the product or of an older one is by its bytes: NAME, "old NAME".
 struct Payload : SetupParts {
   std::string consoleConfig, problem;
   std::map<std::string, std::string> known;
@@ -107,10 +106,7 @@ void SetVariable(const char* name, const char* value) {
 #ifdef _WIN32
   SetEnvironmentVariableA(name, value);
 #else
-  if (value)
-    setenv(name, value, 1);
-  else
-    unsetenv(name);
+  value ? setenv(name, value, 1) : unsetenv(name);
 #endif
 }
 
@@ -482,9 +478,8 @@ Observed Installation::Restart(size_t productStartsExpected) {
   if (!boot.Start("wineboot.exe -r") || boot.Wait(120000) == STILL_ACTIVE)
     problem_ = "wineboot -r failed";
   // Wine leaves HKCU RunOnce to the logon: do what it does, delete the value, then run it.
-  DWORD type = 0;
   std::string command;
-  if (ReadValue(HKEY_CURRENT_USER, names::kRunOnceKey, names::kRunOnceValue, &type, &command)) {
+  if (ReadValue(HKEY_CURRENT_USER, names::kRunOnceKey, names::kRunOnceValue, nullptr, &command)) {
     DeleteValue(HKEY_CURRENT_USER, names::kRunOnceKey, names::kRunOnceValue);
     ChildProcess product;
     if (product.Start(command.c_str())) product.Wait(60000);
@@ -495,15 +490,13 @@ Observed Installation::Restart(size_t productStartsExpected) {
     problem_ = "winsim boot failed";
 #endif
   // The logon may start the product on its own: give it time to leave its record.
-  for (int i = 0; i < 500; ++i) {
-    Observe(&(seen = Observed()));
-    if (seen.productStarts.size() >= productStartsExpected) break;
+  for (int i = 0;
+       i < 500 && Observe(&(seen = Observed())).productStarts.size() < productStartsExpected; ++i)
     Sleep(20);
-  }
   return seen;
 }
 
-void Installation::Observe(Observed* seen) {
+const Observed& Installation::Observe(Observed* seen) {
   Lines all = LogEntries(kLogFile);
   bool started = false;
   for (const std::string& line : all) {
@@ -553,6 +546,7 @@ void Installation::Observe(Observed* seen) {
                      &seen->productStarts})
     for (std::string& line : *list) line = Replace(line, tempFolder_, "{T}");
   seen->log = CanonicalLog(seen->log);
+  return *seen;
 }
 
 Lines CanonicalLog(const Lines& lines) {

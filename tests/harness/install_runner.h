@@ -1,10 +1,9 @@
 /*
- * Whole installations, driven through Win32 only so that one source runs over the host layer
- * and under Wine. A Scenario says how the setup is built, how the machine is prepared and what
- * the configuration program chooses; Installation builds the setup with pwpack's writer,
- * prepares the machine, runs the setup as another process and observes the machine: exit code,
- * log, message boxes, installed files, registry, pending operations. Restart() carries out the
- * next start of Windows and the logon, and observes again.
+ * Whole installations through Win32 only, so that one source runs over the host layer and under
+ * Wine. A Scenario says how the setup is built, the machine prepared and what the configuration
+ * program chooses; Installation does so (pwpack's writer builds the setup), runs the setup as
+ * another process and observes the machine; Restart() carries out the next start of Windows and
+ * the logon, and observes again.
  *
  * Expected texts name the scenario's places by placeholders, filled in before comparing:
  *   {D} the scenario's folder          {I} the installation folder {D}\Pondwick
@@ -183,7 +182,7 @@ class Installation {
   const std::string& TempFolder() const { return tempFolder_; }
 
  private:
-  void Observe(Observed* seen);
+  const Observed& Observe(Observed* seen);
   void Sign(const std::string& unsignedPath);
 
   TestMachine machine_;
