@@ -276,8 +276,7 @@ Step Restarts() {
     std::vector<std::pair<std::string, std::string>> scheduled;  // from, to ("" deletes)
     if (!stuck.empty()) scheduled = {{"{I}\\_pw1.pw_", "{I}\\" + stuck}, {"{T}\\" + stuck, ""}};
     scheduled.push_back({"{T}", ""});
-    // Each as logged, and as left in PendingFileRenameOperations or, on the 95 family, in
-    // wininit.ini's [Rename].
+    // Each as logged, and as left in the pending list or, on the 95 family, wininit.ini.
     std::vector<Lines> logged;
     r.pending = r.win98 ? Lines{"wininit: [Rename]"} : Lines{};
     for (const auto& s : scheduled) {
@@ -289,11 +288,10 @@ Step Restarts() {
                            : Lines{"[*] MoveFileOnRebootNT() - MoveFileEx  OK"});
       r.pending.push_back(r.win98 ? "wininit: " + to + "=" + s.first : s.first + " -> " + s.second);
     }
-    Lines walks = stuck.empty() ? Walk({}) + Walk({})
-                                : Walk({Lines{"[0] ActMoveFileOnReboot() - move  {T}\\" + stuck,
-                                              "[0]                           to  {I}"} +
-                                        logged[0]}) +
-                                      Walk({logged[1]});
+    Lines move = {"[0] ActMoveFileOnReboot() - move  {T}\\" + stuck,
+                  "[0]                           to  {I}"};
+    Lines walks =
+        stuck.empty() ? Walk({}) + Walk({}) : Walk({move + logged[0]}) + Walk({logged[1]});
     Copies("")(r);
     r.log = r.log + RebootRequired(stuck.empty() ? "0" : "2") + walks + logged.back() +
             Lines{std::string("[0] Post-setup scheduled  ") + kRunOnce,

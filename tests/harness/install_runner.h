@@ -141,7 +141,7 @@ struct Observed {
   Lines boxes;        // "caption|text" of each message box
   std::string files;  // the tree of {I}: names in byte order, "-" when it is missing
   // {I}'s entries by name: "" the payload file of that name, "old" an older installation's, "/" a
-  // folder, else what the file's bytes are: "NAME", "old NAME" (another file's) or "?SIZE"
+  // folder, else what the bytes are: "NAME", "old NAME" (another file's) or "?SIZE"
   std::map<std::string, std::string> installed;
   std::string portable;     // the tree of {R}
   Lines values;             // the product key's values, "name=value"
