@@ -406,11 +406,10 @@ Installation::~Installation() {
 }
 
 std::string Installation::Fill(const std::string& text) const {
-  std::string out = Replace(text, "{I}", install_);
-  out = Replace(out, "{R}", root_);
-  out = Replace(out, "{S}", setup_);
-  out = Replace(out, "{P}", tempPath_);
-  out = Replace(out, "{L}", kLogFolder);
+  std::string out = text;
+  const std::string places[][2] = {
+      {"{I}", install_}, {"{R}", root_}, {"{S}", setup_}, {"{P}", tempPath_}, {"{L}", kLogFolder}};
+  for (const auto& place : places) out = Replace(out, place[0], place[1]);
   // {W<n>} and {E<hex>}: a folder n characters long, and the system's own text for that error
   // code, as the error reports append it.
   for (const char* head : {"{W", "{E"})
