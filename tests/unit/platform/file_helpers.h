@@ -1,5 +1,4 @@
-/* What the platform tests share: the support headers, the file calls they make over and over,
- * and where they run. */
+/* What the platform tests share: support headers, the usual file calls, and where they run. */
 #ifndef TESTS_UNIT_PLATFORM_FILE_HELPERS_H
 #define TESTS_UNIT_PLATFORM_FILE_HELPERS_H
 
@@ -11,15 +10,12 @@
 #include "tests/support/child_process.h"
 #include "tests/support/test_machine.h"
 #include "tests/support/win32_checks.h"
-#ifndef _WIN32
-#include "platform/posix/winsim.h"
-#endif
 
-// Under Wine the real calls answer: where Wine's answer differs from Windows', the check is the
-// host layer's alone.
+// Under Wine the real calls answer; where they differ from Windows', a check is the host's alone.
 #ifdef _WIN32
 constexpr bool kWine = true;
 #else
+#include "platform/posix/winsim.h"
 constexpr bool kWine = false;
 #endif
 

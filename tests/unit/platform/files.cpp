@@ -1,7 +1,5 @@
-/* Files and folders: CreateFileA and its handles, share modes between opens of one process and of
- * two, deletion, the read-only attribute, file times, mappings; folders, listings, copies and
- * temporary names. Run over the host layer and, under Wine, the real calls: the host's yardstick.
- */
+/* Files and folders: handles, share modes, deletion, read-only files, times, mappings, listings,
+ * copies and temporary names. Under Wine the real calls answer: the host layer's yardstick. */
 
 #include <cstring>
 #include <map>
@@ -38,8 +36,7 @@ const DWORD kAccesses[] = {0, GENERIC_READ, GENERIC_WRITE, DELETE, GENERIC_READ 
 
 }  // namespace
 
-// Each disposition on a missing file and on one of 7 bytes: the last error it leaves either way
-// and the size it leaves (or kRefused); a handle it gives can write.
+// Each disposition on a missing file and on one of 7 bytes: the last error and size it leaves.
 TEST(Files, DispositionsAndTheirLastErrors) {
   TestMachine machine;
   const DWORD kRefused = 0xFFFF, kAny = 0xFFFE, kBad = ERROR_INVALID_PARAMETER;
@@ -125,8 +122,7 @@ TEST(Files, ReadWriteThePointerTimesAndClosedHandles) {
   EXPECT_TRUE(CloseHandle(h));
   EXPECT_EQ(Read(file), "hello");
 
-  // Handles refuse what they were not opened for. Windows wants FILE_WRITE_ATTRIBUTES for
-  // SetFileTime, which GENERIC_READ does not give; Wine does not check.
+  // Handles refuse what they were not opened for; Wine lets GENERIC_READ set times, Windows not.
   h = Open(file, GENERIC_READ, kShareAll, OPEN_EXISTING);
   ASSERT_TRUE(GetFileTime(h, nullptr, nullptr, &written));
   EXPECT_EQ(Ticks(written), stamp) << "the time is kept by the file";
@@ -155,9 +151,8 @@ TEST(Files, ReadWriteThePointerTimesAndClosedHandles) {
                          ERROR_INVALID_HANDLE));
 }
 
-// Every first open (access x share) against every second one (access x share x a kind taken in
-// turn: each disposition, FILE_FLAG_DELETE_ON_CLOSE, DeleteFileA): the second is refused exactly
-// when the two are not compatible, and then changes nothing; else it empties or deletes as it says.
+// Every first open against every second one (each disposition, FILE_FLAG_DELETE_ON_CLOSE, or
+// DeleteFileA in turn): refused exactly when incompatible, and then harmless; else it does its job.
 TEST(Files, ShareModesOfTwoOpens) {
   TestMachine machine;
   std::string file = machine.Path("shared.txt");
@@ -205,8 +200,7 @@ TEST(Files, ShareModesOfTwoOpens) {
     }
 
   ASSERT_TRUE(TestMachine::WriteBytes(file, "content"));
-  // The same rule when the first open is another process's, which takes its entries with it;
-  // MoveFileExA neither renames nor deletes a file held without FILE_SHARE_DELETE.
+  // The same rule when the first open is another process's, for MoveFileExA too.
   const MoveFileExAFn move = LookUpMoveFileEx();
   ASSERT_NE(move, nullptr);
   {
@@ -227,14 +221,12 @@ TEST(Files, ShareModesOfTwoOpens) {
   EXPECT_TRUE(DeleteFileA(file.c_str())) << "free once the other process let go";
 }
 
-// Read-only files refuse writers, deleters and copies onto them; copies also respect existing and
-// held targets.
+// Read-only files refuse writers, deleters and copies; copies respect existing and held targets.
 TEST(Files, ReadOnlyAttributeDeletionAndCopies) {
   TestMachine machine;
   const std::string file = machine.Path("ro.txt"), from = machine.Path("from.txt");
   const char *src = from.c_str(), *dst = file.c_str();
-  ASSERT_TRUE(TestMachine::WriteBytes(file, "original"));
-  ASSERT_TRUE(TestMachine::WriteBytes(from, "fresh"));
+  ASSERT_TRUE(TestMachine::WriteBytes(file, "original") && TestMachine::WriteBytes(from, "fresh"));
   EXPECT_EQ(GetFileAttributesA(file.c_str()), (DWORD)FILE_ATTRIBUTE_ARCHIVE);
 #ifdef _WIN32
   ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
@@ -302,7 +294,6 @@ TEST(Files, MappingsAndViews) {
     return FAILS_WITH(CreateFileMappingA(h, nullptr, protect, 0, size, nullptr), nullptr, error);
   };
 
-  // A read-only view sees the file.
   HANDLE h = Open(file, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
   HANDLE m = CreateFileMappingA(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
   const char* view = static_cast<const char*>(MapViewOfFile(m, FILE_MAP_READ, 0, 0, 0));
@@ -355,9 +346,7 @@ TEST(Files, MappingsAndViews) {
   EXPECT_TRUE(OpenFails(file, GENERIC_WRITE, kShareAll, CREATE_ALWAYS, ERROR_USER_MAPPED_FILE))
       << "a mapped file cannot be emptied";
   EXPECT_TRUE(UnmapViewOfFile(tail + 5)) << "any address inside the view names it";
-  EXPECT_TRUE(UnmapViewOfFile(rw));
-  EXPECT_TRUE(CloseHandle(m));
-  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_TRUE(UnmapViewOfFile(rw) && CloseHandle(m) && CloseHandle(h));
   std::string bytes = Read(file);
   ASSERT_EQ(bytes.size(), 80000u);
   EXPECT_EQ(bytes.substr(0, 7), "written");
@@ -373,14 +362,12 @@ TEST(Files, MappingsAndViews) {
   EXPECT_EQ(rw[0], 0);
   rw[65536 + 10] = 'q';
   EXPECT_EQ(tail[10], 'q');
-  EXPECT_TRUE(CloseHandle(m));
-  EXPECT_TRUE(UnmapViewOfFile(rw));
+  EXPECT_TRUE(CloseHandle(m) && UnmapViewOfFile(rw));
   EXPECT_EQ(tail[10], 'q') << "a view keeps the memory after the mapping and other views go";
   EXPECT_TRUE(UnmapViewOfFile(tail));
 }
 
-// Folders are made once, opened only as folders, removed only when empty; then listings and
-// temporary names.
+// Folders: made once, opened only as folders, removed only when empty; listings; temporary names.
 TEST(Folders, MadeOpenedRemovedListedAndTemporaryNames) {
   TestMachine machine;
   const std::string dir = machine.Path("sub"), plain = dir + "\\f";
@@ -395,11 +382,10 @@ TEST(Folders, MadeOpenedRemovedListedAndTemporaryNames) {
   // Backup semantics open a folder, which then has no data and is never emptied.
   EXPECT_TRUE(OpenFails(dir, GENERIC_READ, kShareAll, OPEN_EXISTING, ERROR_ACCESS_DENIED));
   EXPECT_TRUE(OpenFails(dir, GENERIC_WRITE, kShareAll, OPEN_ALWAYS, ERROR_ACCESS_DENIED));
-  for (DWORD disposition : {(DWORD)CREATE_NEW, (DWORD)CREATE_ALWAYS, (DWORD)TRUNCATE_EXISTING}) {
+  for (DWORD disposition : {(DWORD)CREATE_NEW, (DWORD)CREATE_ALWAYS, (DWORD)TRUNCATE_EXISTING})
     EXPECT_TRUE(OpenFails(dir, GENERIC_WRITE, kShareAll, disposition, ERROR_FILE_EXISTS,
                           FILE_FLAG_BACKUP_SEMANTICS))
         << disposition;
-  }
   HANDLE h = Open(dir, 0, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   EXPECT_NE(h, INVALID_HANDLE_VALUE);
   CloseHandle(h);
@@ -449,11 +435,10 @@ TEST(Folders, MadeOpenedRemovedListedAndTemporaryNames) {
                          INVALID_HANDLE_VALUE, ERROR_PATH_NOT_FOUND));
 
   // A temporary name with a number given is only formed; the temporary folder ends in a separator.
-  char name[MAX_PATH];
+  char name[MAX_PATH], temp[MAX_PATH];
   EXPECT_EQ(GetTempFileNameA(machine.Dir().c_str(), "PWSX", 0x1234ABCD, name), 0xABCDu);
   EXPECT_EQ(lstrcmpiA(name, (machine.Dir() + "\\PWSABCD.tmp").c_str()), 0) << name;
   EXPECT_FALSE(TestMachine::Exists(name));
-  char temp[MAX_PATH];
   DWORD length = GetTempPathA(sizeof temp, temp);
   ASSERT_GT(length, 0u);
   EXPECT_EQ(temp[length - 1], '\\');
@@ -467,8 +452,7 @@ TEST(Folders, MadeOpenedRemovedListedAndTemporaryNames) {
   (winsim::SetFault(#function, winsim::CallCount(#function) + 1, ERROR_WRITE_FAULT), \
    FAILS_WITH(function args, failure, ERROR_WRITE_FAULT))
 
-// How a knob picks its call is the fault layer's (SystemHost.FaultKnobs); here, that each file
-// call fails with its own failure value and leaves what it did not do undone.
+// Each file call failed by a knob (SystemHost.FaultKnobs) gives its failure value, changes nothing.
 TEST(FilesHost, FailuresOfEachCallAndOfTheHost) {
   TestMachine machine;
   const std::string file = machine.Path("f.txt");

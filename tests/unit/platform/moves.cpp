@@ -26,8 +26,7 @@ class MovesTest : public ::testing::Test {
 
 TEST_F(MovesTest, MovesNowReplaceOnlyWhenAskedDelayedOnesWaitShortNamesAlias) {
   std::string a = machine.Path("a.txt"), b = machine.Path("b.txt"), c = machine.Path("c.txt");
-  ASSERT_TRUE(TestMachine::WriteBytes(a, "a"));
-  ASSERT_TRUE(TestMachine::WriteBytes(b, "b"));
+  ASSERT_TRUE(TestMachine::WriteBytes(a, "a") && TestMachine::WriteBytes(b, "b"));
   EXPECT_TRUE(FAILS_WITH(move(a.c_str(), b.c_str(), 0), FALSE, ERROR_ALREADY_EXISTS));
   EXPECT_TRUE(move(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
   EXPECT_FALSE(TestMachine::Exists(a));
@@ -50,8 +49,7 @@ TEST_F(MovesTest, MovesNowReplaceOnlyWhenAskedDelayedOnesWaitShortNamesAlias) {
   std::string folder = machine.Path("Pondwick Program Files");
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
   std::string plain = folder + "\\a.txt", longName = folder + "\\Pondwick notes.text";
-  ASSERT_TRUE(TestMachine::WriteBytes(plain, "plain"));
-  ASSERT_TRUE(TestMachine::WriteBytes(longName, "long"));
+  ASSERT_TRUE(TestMachine::WriteBytes(plain, "plain") && TestMachine::WriteBytes(longName, "long"));
 
   std::string shortFolder = Short(folder);
   EXPECT_NE(shortFolder, folder);
@@ -96,8 +94,7 @@ TEST_F(MovesTest, MovesNowReplaceOnlyWhenAskedDelayedOnesWaitShortNamesAlias) {
 TEST_F(MovesTest, HostRestartDoesPendingMovesThenWininitThenRunOnce) {
   const std::string inst = machine.Path("inst"), temp = machine.Path("PWS1.TMP");
   const std::string longName = inst + "\\Pondwick Identities.dll";
-  ASSERT_TRUE(CreateDirectoryA(inst.c_str(), nullptr));
-  ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(inst.c_str(), nullptr) && CreateDirectoryA(temp.c_str(), nullptr));
   for (const char* name : {"a.dll", "_pw1.pw_", "Pondwick Identities.dll", "_pw2.pw_", "gone.tmp"})
     ASSERT_TRUE(TestMachine::WriteBytes(inst + "\\" + name, name));
   ASSERT_TRUE(move((inst + "\\_pw1.pw_").c_str(), (inst + "\\a.dll").c_str(),

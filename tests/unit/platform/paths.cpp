@@ -1,16 +1,11 @@
-/*
- * Windows paths: the spellings that name one file, the names that every file call refuses alike
- * and, on the host, how drives, the current folder and the host's own spellings map to host paths.
- */
+/* Windows paths: the spellings that name one file, the names every file call refuses alike and,
+ * on the host, how drives, the current folder and the host's own spellings map to host paths. */
 
+#include <cstdlib>
+#include <fstream>
 #include <utility>
 
 #include "tests/unit/platform/file_helpers.h"
-#ifndef _WIN32
-#include <cstdlib>
-#include <fstream>
-
-#endif
 
 TEST(Paths, SpellingsOfOneFile) {
   TestMachine machine;
@@ -19,16 +14,14 @@ TEST(Paths, SpellingsOfOneFile) {
   for (const char* spelling :
        {"\\subdir\\mixedcase.txt", "\\SUBDIR\\MIXEDCASE.TXT", "/SubDir/MixedCase.TXT",
         "\\.\\SubDir\\.\\x\\..\\MixedCase.TXT", "\\SubDir\\\\MixedCase.TXT",
-        "\\SubDir\\MixedCase.TXT...", "\\SubDir\\MixedCase.TXT  ", "\\SubDir.\\MixedCase.TXT"}) {
+        "\\SubDir\\MixedCase.TXT...", "\\SubDir\\MixedCase.TXT  ", "\\SubDir.\\MixedCase.TXT"})
     EXPECT_EQ(Read(machine.Dir() + spelling), "mixed") << spelling;
-  }
   // Writing through another spelling reaches the same file rather than making a second one.
   ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("SUBDIR\\mixedCASE.txt"), "rewritten"));
   EXPECT_EQ(Read(machine.Path("SubDir\\MixedCase.TXT")), "rewritten");
 }
 
-// Each file call refuses these names with the same error; the calls that create refuse them
-// too, except a missing name in a folder that exists.
+// Each file call refuses these names with one error; creating ones too, bar a missing last name.
 TEST(Paths, NamesEveryCallRefusesAlike) {
   TestMachine machine;
   ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("plain"), "x"));
@@ -81,8 +74,7 @@ TEST(PathsHost, DrivesCurrentFolderAndHostSpellings) {
   EXPECT_TRUE(CreateDirectoryA("d:\\data", nullptr));
   EXPECT_TRUE(TestMachine::Exists("Z:" + machine.Root() + "/drive_d/data"));
 
-  // Z: is the host's root, unless the machine has a drive_z of its own; without a machine it is
-  // the only drive.
+  // Z: is the host's root unless the machine has a drive_z; without a machine, the only drive.
   EXPECT_EQ(winsim::HostPath("Z:\\tmp"), "/tmp");
   EXPECT_EQ(winsim::HostPath("z:/"), "/");
   EXPECT_EQ(GetFileAttributesA("Z:\\"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
@@ -110,11 +102,10 @@ TEST(PathsHost, DrivesCurrentFolderAndHostSpellings) {
   EXPECT_EQ(winsim::HostPath("pwtest\\rel.txt"), machine.Root() + "/drive_c/pwtest/rel.txt")
       << "C:\\ by default";
 
-  // Names the layer refuses or folds.
+  // Names the layer refuses, and Windows-1252 letters it folds.
   for (const char* bad : {"C:\\pwtest\\a:b", "C:\\pwtest\\a\x01", "C:\\pw\ttest\\x"})
     EXPECT_TRUE(FAILS_WITH(GetFileAttributesA(bad), INVALID_FILE_ATTRIBUTES, ERROR_INVALID_NAME));
 
-  // Windows-1252 letters fold too.
   ASSERT_TRUE(TestMachine::WriteBytes(machine.Path("\xC9t\xE9.txt"), "summer"));
   EXPECT_EQ(Read(machine.Path("\xE9T\xC9.TXT")), "summer");
 

@@ -2,7 +2,7 @@
 
 #include "tests/unit/platform/file_helpers.h"
 
-TEST(Process, ChildGetsItsExactCommandLineFolderAndExitCodeOrAWindowsError) {
+TEST(Process, ChildrenGetTheirCommandLineFolderAndExitCodeAndShareNamedEvents) {
   TestMachine machine;
   const std::string out = machine.Path("report.txt");
   const std::string line = "\"" + ChildProgram() + "\"  report  \"" + out + "\" 0x12345678";
@@ -22,10 +22,8 @@ TEST(Process, ChildGetsItsExactCommandLineFolderAndExitCodeOrAWindowsError) {
   EXPECT_TRUE(
       FAILS_WITH(failed.Start("\"" + ChildProgram() + "\"", machine.Path("no folder").c_str()),
                  false, ERROR_DIRECTORY));
-}
 
-TEST(Process, NamedEventExistsWhileAnyProcessHoldsIt) {
-  TestMachine machine;
+  // A named event exists while any process holds it.
   const std::string name = "PwTestEvent-" + std::to_string(GetCurrentProcessId());
   auto existed = [&] {
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, name.c_str());

@@ -6,8 +6,7 @@
 
 namespace {
 
-// A key of the test's own under HKEY_CURRENT_USER, removed afterwards (under Wine the
-// registry is the prefix's real one).
+// A key of the test's own under HKEY_CURRENT_USER (under Wine the prefix's real one), then gone.
 class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -32,8 +31,7 @@ class RegistryTest : public ::testing::Test {
   static LONG Set(HKEY key, const char* name, DWORD type, const std::string& data) {
     return RegSetValueExA(key, name, 0, type, (const BYTE*)data.data(), (DWORD)data.size());
   }
-  // RegQueryValueExA into a buffer of `room` bytes; *data is that buffer cut or padded to the
-  // size answered.
+  // RegQueryValueExA into `room` bytes; *data is that buffer cut or padded to the size answered.
   static LONG Query(HKEY key, const char* name, std::string* data, DWORD* type = nullptr,
                     DWORD room = 256) {
     data->assign(room, '\0');

@@ -1,6 +1,5 @@
-/* The system through Win32: the Windows folder, the module path, DLLs and looked-up functions,
- * the local heap and the clock; on the host also the machine's settings, the version records and
- * the restart privilege, the fault knobs and the message-box transcript. */
+/* The Windows folder, the module path, DLLs and their functions, the local heap and the clock;
+ * on the host also settings, versions, the restart privilege, fault knobs and message boxes. */
 
 #include <algorithm>
 #include <cstring>
@@ -28,28 +27,22 @@ long long DaysSince1601(int year, int month, int day) {
   return days;
 }
 
-// The answers of GetWindowsDirectoryA and GetModuleFileNameA(NULL) into a roomy buffer, as long
-// as the length they gave.
-std::string WindowsDirectory() {
+// GetModuleFileNameA(NULL) or GetWindowsDirectoryA into a roomy buffer, cut to the length given.
+std::string SystemPath(bool module) {
   char buf[MAX_PATH];
-  UINT n = GetWindowsDirectoryA(buf, sizeof buf);
+  DWORD n =
+      module ? GetModuleFileNameA(nullptr, buf, sizeof buf) : GetWindowsDirectoryA(buf, sizeof buf);
   return std::string(buf, n < sizeof buf ? n : 0);
 }
-
-std::string ModulePath() {
-  char buf[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
-  return std::string(buf, n < sizeof buf ? n : 0);
-}
+const bool kModule = true, kWindows = false;
 
 }  // namespace
 
-// The Windows folder and the module path, into roomy buffers and too small ones.
 TEST(System, WindowsDirectoryAndModuleFileName) {
   TestMachine machine;
   UINT needed = GetWindowsDirectoryA(nullptr, 0);
   ASSERT_GT(needed, 3u);
-  const std::string dir = WindowsDirectory();
+  const std::string dir = SystemPath(kWindows);
   EXPECT_EQ(dir.size(), needed - 1) << "the length without the NUL when it fits";
   EXPECT_EQ(dir.substr(1, 2), ":\\");
   EXPECT_EQ(GetFileAttributesA(dir.c_str()) & FILE_ATTRIBUTE_DIRECTORY,
@@ -61,12 +54,11 @@ TEST(System, WindowsDirectoryAndModuleFileName) {
   EXPECT_EQ(GetWindowsDirectoryA(exact, needed - 1), needed) << "one byte short";
   EXPECT_EQ(exact[0], 'x') << "nothing written when it does not fit";
 
-  const std::string path = ModulePath();
+  const std::string path = SystemPath(kModule);
   ASSERT_GT(path.size(), 3u);
   EXPECT_EQ(path.substr(1, 2), ":\\") << path;
 
-  char small[6];
-  std::memset(small, 'x', sizeof small);
+  char small[] = "xxxxxx";
   EXPECT_TRUE(FAILS_WITH(GetModuleFileNameA(nullptr, small, 5), 5u, ERROR_INSUFFICIENT_BUFFER))
       << "a cut path answers the buffer's size";
   EXPECT_EQ(std::string(small, 4), path.substr(0, 4));
@@ -95,10 +87,8 @@ TEST(System, LibrariesAndLookedUpFunctions) {
 
   HMODULE advapi = LoadLibraryA("advapi32.dll");
   ASSERT_NE(advapi, nullptr);
-  EXPECT_TRUE(FAILS_WITH(GetProcAddress(advapi, "NoSuchFunction"), nullptr, ERROR_PROC_NOT_FOUND));
-  EXPECT_TRUE(FAILS_WITH(GetProcAddress(advapi, "initializesecuritydescriptor"), nullptr,
-                         ERROR_PROC_NOT_FOUND))
-      << "function names are exact";
+  for (const char* name : {"NoSuchFunction", "initializesecuritydescriptor"})  // names are exact
+    EXPECT_TRUE(FAILS_WITH(GetProcAddress(advapi, name), nullptr, ERROR_PROC_NOT_FOUND)) << name;
 
   auto init = ProcAs<InitializeSecurityDescriptorFn>(
       GetProcAddress(advapi, "InitializeSecurityDescriptor"));
@@ -157,7 +147,7 @@ TEST(System, LocalHeapAndTheClock) {
 TEST(SystemHost, SettingsOfTheMachineModulePathClockAndVersions) {
   std::optional<TestMachine> machine(std::in_place);
   machine->SetSetting("windows", "directory", "D:\\WINNT");
-  EXPECT_EQ(WindowsDirectory(), "D:\\WINNT") << "read afresh after a change";
+  EXPECT_EQ(SystemPath(kWindows), "D:\\WINNT") << "read afresh after a change";
 
   machine->SetSetting("libraries", "missing", "COMCTL32.DLL, advapi32");
   EXPECT_TRUE(FAILS_WITH(LoadLibraryA("comctl32"), nullptr, ERROR_MOD_NOT_FOUND));
@@ -182,29 +172,27 @@ TEST(SystemHost, SettingsOfTheMachineModulePathClockAndVersions) {
   const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe);
   std::string expected = "Z:" + std::string(exe, n > 0 ? n : 0);
   std::replace(expected.begin(), expected.end(), '/', '\\');
-  EXPECT_EQ(ModulePath(), expected);
+  EXPECT_EQ(SystemPath(kModule), expected);
   setenv("WINSIM_MODULE", "C:\\Setup\\setup.exe", 1);
-  EXPECT_EQ(ModulePath(), "C:\\Setup\\setup.exe");
+  EXPECT_EQ(SystemPath(kModule), "C:\\Setup\\setup.exe");
   unsetenv("WINSIM_MODULE");
 
-  // The fixed clock.
-  auto fields = [](const SYSTEMTIME& st) {
+  // The fixed clock, as GetSystemTime's fields.
+  auto now = [] {
+    SYSTEMTIME st;
+    GetSystemTime(&st);
     return std::vector<WORD>{st.wYear, st.wMonth,  st.wDay,    st.wDayOfWeek,
                              st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
   };
-  SYSTEMTIME st;
   FILETIME ft;
   machine->SetSetting("clock", "utc", "2021-03-04 05:06:07.089");
-  GetSystemTime(&st);
-  EXPECT_EQ(fields(st), (std::vector<WORD>{2021, 3, 4, 4, 5, 6, 7, 89})) << "a Thursday";
+  EXPECT_EQ(now(), (std::vector<WORD>{2021, 3, 4, 4, 5, 6, 7, 89})) << "a Thursday";
   GetSystemTimeAsFileTime(&ft);
   EXPECT_EQ(Ticks(ft), 132593079670890000ull);
   machine->SetSetting("clock", "utc", "2000-02-29 23:59:59");
-  GetSystemTime(&st);
-  EXPECT_EQ(fields(st), (std::vector<WORD>{2000, 2, 29, 2, 23, 59, 59, 0}));
+  EXPECT_EQ(now(), (std::vector<WORD>{2000, 2, 29, 2, 23, 59, 59, 0}));
   machine->SetSetting("clock", "utc", "not a time");
-  GetSystemTime(&st);
-  EXPECT_GE(st.wYear, 2024) << "an unreadable setting leaves the real clock";
+  EXPECT_GE(now()[0], 2024) << "an unreadable setting leaves the real clock";
 
   // The versions themselves and the token's groups: fileops' SystemProbesTest; the refusal
   // machine.ini asks for and the restart requests: AskForReboot in fileops' ProcessesTest.
@@ -221,7 +209,7 @@ TEST(SystemHost, SettingsOfTheMachineModulePathClockAndVersions) {
   EXPECT_TRUE(ExitWindowsEx(EWX_REBOOT, 0)) << "the 95 family has no privileges";
 
   machine.emplace();
-  EXPECT_EQ(WindowsDirectory(), "C:\\WINDOWS") << "a setting of one machine leaks into the next";
+  EXPECT_EQ(SystemPath(kWindows), "C:\\WINDOWS") << "a setting of one machine leaks into the next";
 }
 
 TEST(SystemHost, FaultKnobsAndMessageBoxes) {
@@ -260,9 +248,6 @@ TEST(SystemHost, FaultKnobsAndMessageBoxes) {
   EXPECT_EQ(child.Wait(), 0u);
   EXPECT_EQ(Read(out), "ok 8 5 5 5 ok ");
 
-  // The message-box transcript and scripted answers.
-  const std::string answers = "Z:" + machine.Root() + "/state/messagebox-answers";
-
   EXPECT_EQ(
       MessageBoxA(nullptr, "Line one\nback\\slash\ttab\r", "Pondwick Setup", MB_OK | MB_ICONERROR),
       IDOK);
@@ -281,6 +266,7 @@ TEST(SystemHost, FaultKnobsAndMessageBoxes) {
     EXPECT_EQ(MessageBoxA(nullptr, "x", "y", type), answer) << std::hex << type;
 
   // Scripted answers are used in order and consumed.
+  const std::string answers = "Z:" + machine.Root() + "/state/messagebox-answers";
   ASSERT_TRUE(TestMachine::WriteBytes(answers, "7\n\n2\n"));
   ASSERT_TRUE(TestMachine::WriteBytes(log, ""));
   EXPECT_EQ(MessageBoxA(nullptr, "Retry?", "Setup", MB_YESNO), IDNO);

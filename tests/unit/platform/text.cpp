@@ -1,5 +1,4 @@
-/* Texts through Win32, in both worlds: system error messages, wsprintfA, lstrcmpiA and the
- * small string calls. */
+/* Texts through Win32: system error messages, wsprintfA, lstrcmpiA and the small string calls. */
 
 #include <cstring>
 #include <tuple>
@@ -35,8 +34,7 @@ std::string Format(const char* format, ...) {
 
 }  // namespace
 
-// Where Windows' wording is given, the host layer must match it; Wine's message table words
-// these differently ("Access denied."), so the exact texts are held to the host layer only.
+// The host layer must match Windows' wording; Wine words these differently ("Access denied.").
 TEST(Text, SystemMessages) {
   const std::pair<DWORD, const char*> cases[] = {
       {0, "The operation completed successfully.\r\n"},
@@ -137,8 +135,7 @@ TEST(Text, CompareWithoutCaseLengthsAndCharNext) {
              {"ab", "a-b", -1},       {"co-op", "coop", 1},   {"SETUP.EXE", "setup.exe", 0},
              {"file10", "file9", -1}, {nullptr, nullptr, 0},  {nullptr, "a", -1},
              {"a", nullptr, 1},       {nullptr, "", -1}});
-  // Accented letters depend on the ANSI code page; the simulated machine's is Windows-1252. An
-  // accent counts only after the letters, and a grave sorts with a, not after z.
+  // In the host's Windows-1252 an accent counts only after the letters; a-grave sorts with a.
   if (!kWine)
     expectAll({{"\xe9", "\xc9", 0},
                {"\xe9", "E", 1},
