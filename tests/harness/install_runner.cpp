@@ -19,7 +19,6 @@ namespace e2e {
 namespace {
 
 const char kLogFolder[] = "C:\\_pw";
-const char kLogFile[] = "C:\\_pw\\_pw.log";
 
 // What an older installation left in {I}; readme.txt only where a scenario marks it read-only.
 const std::map<std::string, std::string> kOldFiles = {{"identities.exe", "identities 1.0\r\n"},
@@ -86,9 +85,8 @@ bool BuildSetup(unsigned blocks, const std::string& path, std::string* error) {
     return false;
   std::string setup;
   if (!pwpack::WriteSetup(parts.stub, chain, &setup, error)) return false;
-  // The chain carries the CRC of the intact data; one byte of it changes afterwards. The first
-  // property byte (lc, lp, pb: 0x5D) becomes 0xFF, which no decoder accepts: the same failure in
-  // either world, whatever the payload's programs are.
+  // The CRC is of the intact data. The first property byte (lc, lp, pb: 0x5D) becomes 0xFF, which
+  // no decoder accepts: the same failure in either world, whatever the payload's programs are.
   auto damage = [&setup](const pwpack::Block& block) {
     size_t at = setup.find(block.data);
     if (at != std::string::npos) setup[at] ^= (char)0xA2;
@@ -122,14 +120,6 @@ bool IsFolder(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Makes folder and every missing folder above it; false when it is not there afterwards.
-bool MakeFolders(const std::string& folder) {
-  for (size_t at = folder.find('\\', 3); at != std::string::npos; at = folder.find('\\', at + 1))
-    CreateDirectoryA(folder.substr(0, at).c_str(), nullptr);
-  CreateDirectoryA(folder.c_str(), nullptr);
-  return IsFolder(folder);
-}
-
 // A folder below dir whose path is exactly length characters: segments of "w", none longer
 // than a file system allows a name to be. Shorter than dir plus two characters gives dir.
 std::string DeepFolder(const std::string& dir, size_t length) {
@@ -140,12 +130,6 @@ std::string DeepFolder(const std::string& dir, size_t length) {
     folder += "\\" + std::string(segment, 'w');
   }
   return folder;
-}
-
-std::string StripNtPrefix(std::string path) {
-  if (path.rfind("!", 0) == 0) path.erase(0, 1);
-  if (path.rfind("\\??\\", 0) == 0) path.erase(0, 4);
-  return path;
 }
 
 // The records a demo program appended, one entry per start.
@@ -169,36 +153,8 @@ bool Within(const std::string& path, const Lines& folders) {
   return false;
 }
 
-void Walk(const std::string& folder, Drive* drive) {
-  WIN32_FIND_DATAA found;
-  HANDLE walk = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (walk == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string name = found.cFileName, path = folder + "\\" + name;
-    if (name == "." || name == "..") continue;
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      (*drive)[path] = std::to_string(found.nFileSizeLow) + " bytes, written " +
-                       std::to_string(found.ftLastWriteTime.dwHighDateTime) + ":" +
-                       std::to_string(found.ftLastWriteTime.dwLowDateTime);
-      continue;
-    }
-    (*drive)[path] = "folder";
-    // Wine keeps its system folder up to date while programs run, and links the users' folders
-    // into the host's home: neither is walked there. Nothing of a setup's lands in them.
-    if (!kWine || !Within(path, {"C:\\windows", "C:\\users"})) Walk(path, drive);
-  } while (FindNextFileA(walk, &found));
-  FindClose(walk);
-}
-
-// What a file of an installation holds (see Observed::installed).
-std::string Classify(const std::string& name, const std::string& bytes) {
-  auto known = ThePayload().known.find(bytes);
-  std::string what =
-      known == ThePayload().known.end() ? "?" + std::to_string(bytes.size()) : known->second;
-  return what == name ? "" : what == "old " + name ? "old" : what;
-}
-
-// A folder's tree (see Observed::files), "-" when it is missing; its entries classified.
+// A folder's tree (see Observed::files), "-" when it is missing; its entries classified (see
+// Observed::installed).
 std::string Tree(const std::string& folder, std::map<std::string, std::string>* entries = nullptr) {
   std::map<std::string, std::string> own;
   std::string tree;
@@ -206,8 +162,13 @@ std::string Tree(const std::string& folder, std::map<std::string, std::string>* 
     std::string name = entry.first.substr(folder.size() + 1), bytes;
     if (name.find('\\') != std::string::npos) continue;
     if (entry.second != "folder") TestMachine::ReadBytes(entry.first, &bytes);
+    auto known = ThePayload().known.find(bytes);
     std::string& what = (entries ? *entries : own)[name];
-    what = entry.second == "folder" ? "/" : Classify(name, bytes);
+    what = entry.second == "folder"            ? "/"
+           : known == ThePayload().known.end() ? "?" + std::to_string(bytes.size())
+           : known->second == name             ? ""
+           : known->second == "old " + name    ? "old"
+                                               : known->second;
     tree += (tree.empty() ? "" : " ") + name + (what == "/" || what.empty() ? what : "=" + what);
   }
   return IsFolder(folder) ? tree : "-";
@@ -243,10 +204,8 @@ class SessionKeeper {
   SessionKeeper() {
     HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     thread_ = std::thread([this, ready] {
-      WNDCLASSA type = {};
-      type.lpfnWndProc = Refuse;
-      type.hInstance = GetModuleHandleA(nullptr);
-      type.lpszClassName = "PwSessionKeeper";
+      WNDCLASSA type = {0,       Refuse,  0,       0,       GetModuleHandleA(nullptr),
+                        nullptr, nullptr, nullptr, nullptr, "PwSessionKeeper"};
       RegisterClassA(&type);  // a second keeper finds the class there
       HWND window = CreateWindowA(type.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                   type.hInstance, nullptr);
@@ -278,8 +237,7 @@ class SessionKeeper {
 
 bool GetSetupParts(SetupParts* parts, std::string* error) {
   *parts = ThePayload();
-  *error = ThePayload().problem;
-  return error->empty();
+  return (*error = ThePayload().problem).empty();
 }
 
 Installation::Installation(const Scenario& s) : scenario_(s) {
@@ -288,18 +246,20 @@ Installation::Installation(const Scenario& s) : scenario_(s) {
   root_ = dir_ + "\\Roamkit";
   std::string setupFolder = s.setupFolder ? Fill(s.setupFolder) : dir_;
   setup_ = setupFolder + "\\" + (s.setupName ? s.setupName : "setup.exe");
-  if (!MakeFolders(setupFolder)) problem_ = "cannot make " + setupFolder;
+  for (size_t at = setupFolder.find('\\', 3); at != std::string::npos;  // and those above it
+       at = setupFolder.find('\\', at + 1))
+    CreateDirectoryA(setupFolder.substr(0, at).c_str(), nullptr);
+  if (!CreateDirectoryA(setupFolder.c_str(), nullptr) && !IsFolder(setupFolder))
+    problem_ = "cannot make " + setupFolder;
   records_ = dir_ + "\\records";
   std::string systemTemp = dir_ + "\\tmp";
   tempPath_ = s.badTemp ? kLogFolder : systemTemp;
   CleanShared();
   CreateDirectoryA(records_.c_str(), nullptr);
   if (!s.badTemp) CreateDirectoryA(systemTemp.c_str(), nullptr);
-  readOnlyEnforced_ = ReadOnlyIsEnforced(dir_);
 
 #ifdef _WIN32
-  SetVariable("TMP", systemTemp.c_str());
-  SetVariable("TEMP", systemTemp.c_str());
+  for (const char* name : {"TMP", "TEMP"}) SetVariable(name, systemTemp.c_str());
   if (s.win98)
     SetValue(HKEY_CURRENT_USER, "Software\\Wine", "Version", REG_SZ, std::string("win98", 6));
 #else
@@ -349,7 +309,7 @@ Installation::Installation(const Scenario& s) : scenario_(s) {
 
 std::string Installation::Unsupported() const {
   if (kWine && !scenario_.faults.empty()) return "the host layer's fault knobs make this failure";
-  if (scenario_.readOnly && !readOnlyEnforced_)
+  if (scenario_.readOnly && !ReadOnlyIsEnforced(dir_))
     return "this machine lets a writer past the read-only attribute (Wine as root)";
 #ifdef _WIN32
   if (scenario_.installFolder && GetACP() != 1252)
@@ -362,20 +322,17 @@ std::string Installation::Unsupported() const {
 // programs without a handle to wait on, so the signed file is waited for instead.
 void Installation::Sign(const std::string& unsignedPath) {
   ChildProcess signer;
+  std::string before, after, log;
   if (!signer.Start("Z:\\bin\\sh " + std::string(PW_SIGN_SCRIPT) + " " + HostPathOf(unsignedPath) +
                     " " + HostPathOf(setup_))) {
     problem_ = "cannot start the signing script: " + std::to_string(GetLastError());
-    return;
-  }
-  if (!WaitForFile(setup_, 60000)) {
-    std::string log;
+  } else if (!WaitForFile(setup_, 60000)) {
     TestMachine::ReadBytes(setup_ + ".log", &log);
     problem_ = "signing failed: " + log;
-    return;
   }
+  if (!problem_.empty()) return;
   // The certificate table must lie behind the container: the PE's security directory (data
   // directory 4) points past the unsigned file's end.
-  std::string before, after;
   TestMachine::ReadBytes(unsignedPath, &before);
   for (int i = 0; i < 100; ++i, Sleep(20))
     if (TestMachine::ReadBytes(setup_, &after) && after.size() > before.size()) break;
@@ -389,16 +346,12 @@ void Installation::Sign(const std::string& unsignedPath) {
 
 Installation::~Installation() {
   holder_.reset();
-  // Folders at MAX_PATH are out of reach of the scratch folder's removal under Wine, and a
-  // folder left behind would meet a later machine of the same name: they go first, deepest
-  // first, through the same calls that made them (only empty ones go).
-  for (size_t length = 300; length > dir_.size() + 1; --length) {
-    std::string folder = DeepFolder(dir_, length);
-    while (folder.size() > dir_.size()) {
+  // Wine's removal of the scratch folder can't reach folders at MAX_PATH, and one left behind
+  // would meet a later machine of that name: they go first, deepest first (only empty ones).
+  for (size_t length = 300; length > dir_.size() + 1; --length)
+    for (std::string folder = DeepFolder(dir_, length); folder.size() > dir_.size();
+         folder.erase(folder.rfind('\\')))
       RemoveDirectoryA(folder.c_str());
-      folder.erase(folder.rfind('\\'));
-    }
-  }
   if (scenario_.readOnly)
     SetFileAttributesA((install_ + "\\" + scenario_.readOnly).c_str(), FILE_ATTRIBUTE_NORMAL);
   if (scenario_.win98) DeleteValue(HKEY_CURRENT_USER, "Software\\Wine", "Version");
@@ -463,8 +416,7 @@ Observed Installation::Install() {
   boxes.Follow(setup.Id());
   seen.exitCode = setup.Wait(120000);
   for (const ShownBox& box : boxes.Boxes()) seen.boxes.push_back(box.title + "|" + box.text);
-  Observe(&seen);
-  return seen;
+  return Observe(&seen);
 }
 
 Observed Installation::Restart(size_t productStartsExpected) {
@@ -496,7 +448,7 @@ Observed Installation::Restart(size_t productStartsExpected) {
 }
 
 const Observed& Installation::Observe(Observed* seen) {
-  Lines all = LogEntries(kLogFile);
+  Lines all = LogEntries(kLogFolder + std::string("\\_pw.log"));
   bool started = false;
   for (const std::string& line : all) {
     started = started || line.find("] RunSfx() - START") != std::string::npos;
@@ -531,9 +483,12 @@ const Observed& Installation::Observe(Observed* seen) {
 
   // PendingFileRenameOperations: sources and targets alternate; an empty string ends the list.
   ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending, &type, &list);
+  // Either path may carry the NT prefix \??\, a source a "!" before it: both go.
   Lines strings = Split(list, std::string(1, '\0'));
+  for (std::string& s : strings)
+    s.erase(0, s.rfind("!", 0) == 0), s.erase(0, s.rfind("\\??\\", 0) == 0 ? 4 : 0);
   for (size_t i = 0; i + 1 < strings.size(); i += 2)
-    seen->pending.push_back(StripNtPrefix(strings[i]) + " -> " + StripNtPrefix(strings[i + 1]));
+    seen->pending.push_back(strings[i] + " -> " + strings[i + 1]);
   TestMachine::ReadBytes(WindowsFile("wininit.ini"), &ini);
   for (const std::string& l : Split(ini, "\r\n")) seen->pending.push_back("wininit: " + l);
 
@@ -574,7 +529,24 @@ Lines CanonicalLog(const Lines& lines) {
 
 Drive Snapshot(const std::string& folder) {
   Drive drive;
-  Walk(folder, &drive);
+  WIN32_FIND_DATAA found;
+  HANDLE walk = FindFirstFileA((folder + "\\*").c_str(), &found);
+  for (bool more = walk != INVALID_HANDLE_VALUE; more; more = FindNextFileA(walk, &found)) {
+    std::string name = found.cFileName, path = folder + "\\" + name;
+    bool isFolder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    if (name == "." || name == "..") continue;
+    drive[path] = isFolder ? "folder"
+                           : std::to_string(found.nFileSizeLow) + " bytes, written " +
+                                 std::to_string(found.ftLastWriteTime.dwHighDateTime) + ":" +
+                                 std::to_string(found.ftLastWriteTime.dwLowDateTime);
+    // Wine keeps its system folder up to date while programs run, and links the users' folders
+    // into the host's home: neither is walked there. Nothing of a setup's lands in them.
+    if (isFolder && (!kWine || !Within(path, {"C:\\windows", "C:\\users"}))) {
+      Drive below = Snapshot(path);
+      drive.insert(below.begin(), below.end());
+    }
+  }
+  if (walk != INVALID_HANDLE_VALUE) FindClose(walk);
   return drive;
 }
 

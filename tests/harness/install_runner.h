@@ -1,19 +1,17 @@
-/*
- * Whole installations through Win32 only, so that one source runs over the host layer and under
- * Wine. A Scenario says how the setup is built, the machine prepared and what the configuration
- * program chooses; Installation does so (pwpack's writer builds the setup), runs the setup as
- * another process and observes the machine; Restart() carries out the next start of Windows and
- * the logon, and observes again.
- *
- * Expected texts name the scenario's places by placeholders, filled in before comparing:
- *   {D} the scenario's folder          {I} the installation folder {D}\Pondwick
- *   {S} the setup file {D}\setup.exe   {R} the portable root {D}\Roamkit
- *   {P} the system temp folder {D}\tmp (C:\_pw after the fall-back)
- *   {L} the log's folder C:\_pw        {E<hex>} the system's text for that error
- *   {W<n>} a folder below {D} whose path is exactly n characters long (n decimal)
- * What the machine shows names the setup's private temporary folder {T}, as its log names it.
- * A log line's code may be written [*] where it is whatever error the system last left behind.
- */
+// Whole installations through Win32 only, so that one source runs over the host layer and under
+// Wine. A Scenario says how the setup is built, the machine prepared and what the configuration
+// program chooses; Installation does so (pwpack's writer builds the setup), runs the setup as
+// another process and observes the machine; Restart() carries out the next start of Windows and
+// the logon, and observes again.
+//
+// Expected texts name the scenario's places by placeholders, filled in before comparing:
+//   {D} the scenario's folder          {I} the installation folder {D}\Pondwick
+//   {S} the setup file {D}\setup.exe   {R} the portable root {D}\Roamkit
+//   {P} the system temp folder {D}\tmp (C:\_pw after the fall-back)
+//   {L} the log's folder C:\_pw        {E<hex>} the system's text for that error
+//   {W<n>} a folder below {D} whose path is exactly n characters long (n decimal)
+// What the machine shows names the setup's private temporary folder {T}, as its log names it.
+// A log line's code may be written [*] where it is whatever error the system last left behind.
 #ifndef TESTS_HARNESS_INSTALL_RUNNER_H
 #define TESTS_HARNESS_INSTALL_RUNNER_H
 
@@ -35,11 +33,10 @@
 namespace e2e {
 
 // Where Wine and the host layer part, the code asks this at run time and says why beside it.
-const bool kWine =
 #ifdef _WIN32
-    true;
+const bool kWine = true;
 #else
-    false;
+const bool kWine = false;
 #endif
 
 using Lines = std::vector<std::string>;
@@ -56,8 +53,7 @@ enum : unsigned {
   kAll = kLangs | kAffid,
 };
 
-// A registry value as the configuration program writes it: any type, any bytes (placeholders
-// filled).
+// A registry value as the configuration program writes it: any type, any bytes (filled).
 struct RawValue {
   const char* name;
   DWORD type;
@@ -103,8 +99,11 @@ std::function<void(C&)> Set(T C::*field, V value) {
   return [=](C& c) { c.*field = value; };
 }
 inline Input Blocks(unsigned b) { return Set(&Scenario::blocks, b); }
+inline Input Both(Input a, Input b) {
+  return [=](Scenario& s) { a(s), b(s); };
+}
 inline Input SetupAt(const char* dir, const char* file) {
-  return [=](Scenario& s) { s.setupFolder = dir, s.setupName = file; };
+  return Both(Set(&Scenario::setupFolder, dir), Set(&Scenario::setupName, file));
 }
 inline Input InstallTo(const char* dir) { return Set(&Scenario::installFolder, dir); }
 inline Input Folder(const char* v) { return Set(&Scenario::folder, v); }
@@ -120,12 +119,8 @@ inline Input Portable(const char* root) {
   return [=](Scenario& s) { s.blocks |= kPortable, s.root = root; };
 }
 inline Input Installed() { return Set(&Scenario::installed, true); }
-inline Input Locked(const char* file) {
-  return [=](Scenario& s) { s.installed = true, s.locked = file; };
-}
-inline Input ReadOnly(const char* file) {
-  return [=](Scenario& s) { s.installed = true, s.readOnly = file; };
-}
+inline Input Locked(const char* file) { return Both(Installed(), Set(&Scenario::locked, file)); }
+inline Input ReadOnly(const char* f) { return Both(Installed(), Set(&Scenario::readOnly, f)); }
 inline Input BadTemp() { return Set(&Scenario::badTemp, true); }
 inline Input Win98() { return Set(&Scenario::win98, true); }
 inline Input Answer(int answer) { return Set(&Scenario::answer, answer); }
@@ -188,7 +183,6 @@ class Installation {
   TestMachine machine_;
   Scenario scenario_;
   std::string problem_, dir_, install_, root_, setup_, records_, tempPath_, tempFolder_;
-  bool readOnlyEnforced_ = true;
   std::unique_ptr<HeldByChild> holder_;
 };
 
