@@ -1,9 +1,6 @@
-/*
- * The installation scenarios: one table, one runner, over the host layer and under Wine. Each
- * row builds a setup, prepares the machine, runs the setup and checks everything it left behind;
- * where the run leaves work for the next start of Windows, the restart is carried out and the
- * final state checked too.
- */
+// The installation scenarios, one table over the host layer and under Wine: each row builds a
+// setup, prepares the machine, runs the setup and checks all it left behind, and after the
+// restart too where the run left work for the next start of Windows.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -53,13 +50,11 @@ Lines TempMade(const std::string& badTemp = "",
   return l + Lines{last};
 }
 
-// A report of what went wrong, with the system's text for the error unless its code is 0.
+// A report of what went wrong (and its box), with the system's text for the error unless 0.
 Lines Report(const std::string& code, const std::string& text, const std::string& error = "") {
   if (code == "0") return {"[0] " + text, " "};
   return {"[" + code + "] " + text + ": {E" + (error.empty() ? code : error) + "}", "", " "};
 }
-
-// The box of such a report.
 std::string Box(const std::string& caption, const std::string& text, const std::string& code) {
   return caption + "|" + text + ": {E" + code + "}\r\n\r\n";
 }
@@ -77,10 +72,13 @@ Lines Walk(const std::vector<Lines>& files, bool ok = true) {
   return l + Lines{ok ? "[0] ForEachFile() -  OK" : "[0] ForEachFile() -  FAIL"};
 }
 
-Lines Deleted(const std::string& name) { return {"[0] ActDelFile() - file  {T}\\" + name}; }
-
-// The temporary folder goes, emptied by the moves.
-const Lines kTempGone = Lines{"[0] Cleanup folder  {T}"} + Walk({});
+// The temporary folder goes, these files of it deleted first.
+Lines Cleanup(const Lines& names, bool ok = true) {
+  std::vector<Lines> files;
+  for (const std::string& f : names) files.push_back({"[0] ActDelFile() - file  {T}\\" + f});
+  return Lines{"[0] Cleanup folder  {T}"} + Walk(files, ok);
+}
+const Lines kTempGone = Cleanup({});  // emptied by the moves
 
 // The move walk left files for the next start of Windows (the code is whatever it left last).
 Lines RebootRequired(const std::string& code) {
@@ -108,7 +106,6 @@ const char kRestartQuestion[] =
     "Do you want to reboot now?";
 const char kRunOnce[] = "\"{I}\\identities.exe\" -fr";
 
-// A tail of n characters.
 std::string Tail(size_t n) { return "/silent /lang=" + std::string(n - 14, 'x'); }
 
 // One installation, and everything it is expected to leave.
@@ -118,12 +115,9 @@ struct Row : Scenario {
   // ran. In the tree of {I}, "=old" marks an older file's bytes, "=NAME" the payload file NAME's.
   int exitCode = 0;
   Lines log, boxes, values, pending, configStarts, productStarts;
-  std::string files = "-", runOnce = "-";
+  std::string files = "-", runOnce = "-";  // a RunOnce value left: the restart is checked too
   bool tempExists = false;
   const char* portableFiles = nullptr;  // the tree of {R}, when it is checked
-  // After the restart, when the run left work for it.
-  const char* restartedFiles = nullptr;
-  Lines restartedProductStarts;
 
   bool Has(const char* option) const { return tail.find(option) != std::string::npos; }
   std::string Args() const { return (blocks & kPortable ? "pp " : "ii ") + tail; }
@@ -141,9 +135,8 @@ struct Row : Scenario {
     return installed && (file == "identities.exe" || file == "pondwick.dll" || file == Stuck());
   }
 
-  // The product key as the configuration program leaves it, in the runner's order:
-  // "_InstallerDir" from the setup, then each choice, a raw value over a choice of its name (the
-  // runner shows one up to its first terminator).
+  // The product key as the program leaves it, in the runner's order: "_InstallerDir" from the
+  // setup, then each choice, a raw value (shown up to its first terminator) over its choice.
   Lines Key() const {
     const char *installer = setupFolder ? setupFolder : "{D}",
                *cancelled = staleCancel ? "1" : cancel;
@@ -177,8 +170,7 @@ struct Row : Scenario {
   }
 
   // The choices read back ("_UseAdminFiles" only in the fixed edition); then, when files are to
-  // be copied, the folders of {I} that the setup makes ("{MADE I}" stands for their lines, none
-  // where {I} exists).
+  // be copied, "{MADE I}": the lines of the folders of {I} that the setup makes.
   Lines Chosen(const char* admin, bool copies = true) const {
     Lines l = {"[0] PondwickFolder set to  {I}"};
     if (admin) l.push_back(std::string("[0] _UseAdminFiles:  ") + admin);
@@ -197,9 +189,8 @@ struct Row : Scenario {
     return Walk(files);
   }
 
-  // That walk, then the one that moves every file into place: a file in use, and a folder left
-  // in {T}, stay for the restart. Copied over an older file, the code is whatever the copy left
-  // (ERROR_ALREADY_EXISTS or none).
+  // That walk, then the one that moves every file into place, but a file in use and a folder left
+  // in {T}: they stay for the restart. Over an older file the code is whatever the copy left.
   Lines Copied() const {
     std::vector<Lines> files;
     Lines names = Names(blocks);
@@ -213,19 +204,10 @@ struct Row : Scenario {
     }
     return Checked() + Walk(files) + Lines{"[0] Files moved to  {I}"};
   }
-
-  // The temporary folder goes with everything unpacked.
-  Lines Cleaned() const {
-    std::vector<Lines> files;
-    for (const std::string& f : Names(blocks)) files.push_back(Deleted(f));
-    return Lines{"[0] Cleanup folder  {T}"} + Walk(files);
-  }
 };
 
-// ---- Rows, step by step ----
-// A row starts as the default scenario. Each step in turn changes one input, or writes the
-// outcome of a common ending (Installs, Restarts, Stops, ...) from the inputs set before it, or
-// changes one thing expected after that.
+// ---- Rows, step by step: from the default scenario, each step changes one input, writes a common
+// ending's outcome (Installs, Restarts, Stops, ...) from the inputs before it, or one expectation.
 using Step = std::function<void(Row&)>;
 
 Row R(const char* name, const std::string& tail, std::initializer_list<Step> steps) {
@@ -237,7 +219,6 @@ Row R(const char* name, const std::string& tail, std::initializer_list<Step> ste
   return row;
 }
 
-// What is expected.
 Step Exit(int code) { return Set(&Row::exitCode, code); }
 Step Log(const Lines& l) { return Set(&Row::log, l); }
 Step Then(const Lines& l) {
@@ -270,51 +251,46 @@ Step Installs(const std::string& admin = "") {
 
 // An update, or a file of {I} that can't be written now: the stuck file's copy is scheduled over
 // it, the restart asked for (or made at once: /reboot, Yes), and the product started after it.
-Step Restarts() {
-  return [](Row& r) {
-    std::string stuck = r.Stuck();
-    std::vector<std::pair<std::string, std::string>> scheduled;  // from, to ("" deletes)
-    if (!stuck.empty()) scheduled = {{"{I}\\_pw1.pw_", "{I}\\" + stuck}, {"{T}\\" + stuck, ""}};
-    scheduled.push_back({"{T}", ""});
-    // Each as logged, and as left in the pending list or, on the 95 family, wininit.ini.
-    std::vector<Lines> logged;
-    r.pending = r.win98 ? Lines{"wininit: [Rename]"} : Lines{};
-    for (const auto& s : scheduled) {
-      std::string to = s.second.empty() ? "NUL" : s.second;
-      logged.push_back(r.win98
-                           ? Lines{"[0] MoveFileOnReboot9x() - from  " + s.first,
-                                   "[0]                      to  " + s.second,
-                                   "[0] MoveFileOnReboot9x() - ini line  " + to + "=" + s.first, ""}
-                           : Lines{"[*] MoveFileOnRebootNT() - MoveFileEx  OK"});
-      r.pending.push_back(r.win98 ? "wininit: " + to + "=" + s.first : s.first + " -> " + s.second);
-    }
-    Lines move = {"[0] ActMoveFileOnReboot() - move  {T}\\" + stuck,
-                  "[0]                           to  {I}"};
-    Lines walks =
-        stuck.empty() ? Walk({}) + Walk({}) : Walk({move + logged[0]}) + Walk({logged[1]});
-    Copies("")(r);
-    r.log = r.log + RebootRequired(stuck.empty() ? "0" : "2") + walks + logged.back() +
-            Lines{std::string("[0] Post-setup scheduled  ") + kRunOnce,
-                  r.Has("/reboot") || r.answer == IDYES ? "[0] AskForReboot() - rebooting "
-                                                        : "[0] AskForReboot() - cancelled ",
-                  "[0] RunSfx() - END "};
-    r.boxes = r.Has("/reboot") ? Lines{} : Lines{kRestartQuestion};
-    if (!stuck.empty()) r.files = "_pw1.pw_=" + stuck + " " + r.files;
-    r.runOnce = kRunOnce;
-    r.tempExists = true;
-    r.restartedFiles = kAllFiles;
-    r.restartedProductStarts = {Product("{I}", "-fr", kAllFiles)};
-  };
+void Restarts(Row& r) {
+  std::string stuck = r.Stuck();
+  std::vector<std::pair<std::string, std::string>> scheduled;  // from, to ("" deletes)
+  if (!stuck.empty()) scheduled = {{"{I}\\_pw1.pw_", "{I}\\" + stuck}, {"{T}\\" + stuck, ""}};
+  scheduled.push_back({"{T}", ""});
+  // Each as logged, and as left in the pending list or, on the 95 family, wininit.ini.
+  std::vector<Lines> logged;
+  r.pending = r.win98 ? Lines{"wininit: [Rename]"} : Lines{};
+  for (const auto& s : scheduled) {
+    std::string to = s.second.empty() ? "NUL" : s.second;
+    logged.push_back(r.win98
+                         ? Lines{"[0] MoveFileOnReboot9x() - from  " + s.first,
+                                 "[0]                      to  " + s.second,
+                                 "[0] MoveFileOnReboot9x() - ini line  " + to + "=" + s.first, ""}
+                         : Lines{"[*] MoveFileOnRebootNT() - MoveFileEx  OK"});
+    r.pending.push_back(r.win98 ? "wininit: " + to + "=" + s.first : s.first + " -> " + s.second);
+  }
+  Lines move = {"[0] ActMoveFileOnReboot() - move  {T}\\" + stuck,
+                "[0]                           to  {I}"};
+  Lines walks = stuck.empty() ? Walk({}) + Walk({}) : Walk({move + logged[0]}) + Walk({logged[1]});
+  Copies("")(r);
+  r.log = r.log + RebootRequired(stuck.empty() ? "0" : "2") + walks + logged.back() +
+          Lines{std::string("[0] Post-setup scheduled  ") + kRunOnce,
+                r.Has("/reboot") || r.answer == IDYES ? "[0] AskForReboot() - rebooting "
+                                                      : "[0] AskForReboot() - cancelled ",
+                "[0] RunSfx() - END "};
+  r.boxes = r.Has("/reboot") ? Lines{} : Lines{kRestartQuestion};
+  if (!stuck.empty()) r.files = "_pw1.pw_=" + stuck + " " + r.files;
+  r.runOnce = kRunOnce;
+  r.tempExists = true;
 }
 
-// A run that stops before anything is copied: its log up to the configuration program's end
-// (cut lines short: then the program did not run, and the key holds the setup's value alone),
-// the report, and {T} goes. The box, if any, is shown unless silent.
+// A run that stops before anything is copied: its log to the configuration program's end (cut
+// short: the program did not run, the key holds the setup's value alone), the report, {T} gone.
+// The box, if any, is shown unless silent.
 Step Stops(int exit, const Lines& report, size_t cut = 0, const std::string& box = "") {
   return [=](Row& r) {
     r.exitCode = exit;
     r.log = r.Prepared();
-    r.log = Lines(r.log.begin(), r.log.end() - cut) + report + r.Cleaned();
+    r.log = Lines(r.log.begin(), r.log.end() - cut) + report + Cleanup(Names(r.blocks));
     if (!cut) r.configStarts = {r.ConfigStart()};
     if (cut) r.values = {r.Key().front()};
     if (!box.empty() && !r.Has("/silent")) r.boxes = {box};
@@ -328,7 +304,7 @@ Step CopiesNothing(const char* admin) {
     std::string product = "\"{I}\\identities.exe\" " + r.ProductArgs();
     r.log = r.Prepared() + r.Chosen(admin, false) +
             Lines{"[0] !!! Copying files skipped by bUseAdmin ", "[0] Files moved to  {I}"} +
-            r.Cleaned() + Lines{"[0] RunProcess() -  " + product} +
+            Cleanup(Names(r.blocks)) + Lines{"[0] RunProcess() -  " + product} +
             Report("2", " ... Can't run  " + product) + Lines{"[0] RunSfx() - END "};
     if (!r.Has("/silent")) r.boxes = {Box(product, " ... Can't run  " + product, "2")};
     r.configStarts = {r.ConfigStart()};
@@ -351,11 +327,9 @@ Step TooDeep() {
 }
 
 // The installation folder can't be made: the report with the system's error.
-Step FolderNotMade() {
-  return [](Row& r) {
-    Stops(-4, r.Chosen("", false) + Report("B7", "Can't create folder  {I}"), 0,
-          Box("{I}", "Can't create folder  {I}", "B7"))(r);
-  };
+void FolderNotMade(Row& r) {
+  Stops(-4, r.Chosen("", false) + Report("B7", "Can't create folder  {I}"), 0,
+        Box("{I}", "Can't create folder  {I}", "B7"))(r);
 }
 
 // Refused before the configuration program starts: the tail would not reach it whole.
@@ -368,11 +342,9 @@ Step TailRefused() {
 }
 
 // The portable edition finds a file of {I} in use: nothing is moved, -5.
-Step StaysLocked() {
-  return [](Row& r) {
-    Stops(-5, r.Chosen(nullptr) + r.Checked() + Report("0", kStillLocked))(r);
-    r.portableFiles = "-";
-  };
+void StaysLocked(Row& r) {
+  Stops(-5, r.Chosen(nullptr) + r.Checked() + Report("0", kStillLocked))(r);
+  r.portableFiles = "-";
 }
 
 // The portable edition without a root (code: why the read failed): what was moved stays.
@@ -389,9 +361,7 @@ Step NoRoot(const std::string& code) {
 // program left is in it. That is logged, and what is left goes at the next start of Windows.
 Step CacheStays(const Lines& report) {
   return [=](Row& r) {
-    r.log = r.log + report + Lines{"[0] Cleanup folder  {T}"} +
-            Walk({{"[0] ActDelFile() - file  {T}\\cache"}}, false) +
-            Lines{"[*] Cleanup files err  {T}"} +
+    r.log = r.log + report + Cleanup({"cache"}, false) + Lines{"[*] Cleanup files err  {T}"} +
             Walk({{"[*] MoveFileOnRebootNT() - MoveFileEx  OK"}}) +
             Lines{"[*] MoveFileOnRebootNT() - MoveFileEx  OK"};
     r.exitCode = -5;
@@ -401,23 +371,21 @@ Step CacheStays(const Lines& report) {
 }
 
 // The portable edition unpacks {R}, runs the product's programs from copies in {P}, deletes them.
-Step RunsFromTemp() {
-  return [](Row& r) {
-    Copies(nullptr)(r);
-    Lines copied, deleted;
-    for (std::string f : {"identities.exe", "pondwick.dll", "affid.txt"}) {
-      copied = copied +
-               Lines{"[0] ActCopyFile() - from  {I}\\" + f, "[0]                   to  {P}\\" + f};
-      deleted.push_back("[0] ActDelFile() - file  {P}\\" + f);
-    }
-    r.log = r.log + Lines{"{MADE R}", "[0] UnpackSFX()  portable", "[0]  ... Unpacked to {R}"} +
-            copied + kTempGone +
-            Lines{"[0] RunProcess() -  \"{P}\\identities.exe\" -fr",
-                  "[0]  ... running, wait for it ", "[0]  ... finished "} +
-            deleted + Lines{"[0] RunSfx() - END "};
-    r.productStarts = {Product("{P}", "-fr", "affid.txt identities.exe pondwick.dll")};
-    r.portableFiles = "roamkit.ini";
-  };
+void RunsFromTemp(Row& r) {
+  Copies(nullptr)(r);
+  Lines copied, deleted;
+  for (std::string f : {"identities.exe", "pondwick.dll", "affid.txt"}) {
+    copied = copied +
+             Lines{"[0] ActCopyFile() - from  {I}\\" + f, "[0]                   to  {P}\\" + f};
+    deleted.push_back("[0] ActDelFile() - file  {P}\\" + f);
+  }
+  r.log = r.log + Lines{"{MADE R}", "[0] UnpackSFX()  portable", "[0]  ... Unpacked to {R}"} +
+          copied + kTempGone +
+          Lines{"[0] RunProcess() -  \"{P}\\identities.exe\" -fr", "[0]  ... running, wait for it ",
+                "[0]  ... finished "} +
+          deleted + Lines{"[0] RunSfx() - END "};
+  r.productStarts = {Product("{P}", "-fr", "affid.txt identities.exe pondwick.dll")};
+  r.portableFiles = "roamkit.ini";
 }
 
 // A literal's bytes but its final terminator: B("0\0") is "0" with a terminator, B("yes") without.
@@ -434,8 +402,8 @@ const Row kRows[] = {
     R("FixedFreshSilent", "/silent /lang=de-german", {Installs()}),
     R("FixedEnglishWithoutAffid", "/silent", {Blocks(0), Installs()}),
     R("FixedAdminFilesCopyNothing", "", {Admin("Yes"), CopiesNothing("Yes")}),
-    R("FixedNotFreshRestartDeclined", "", {WasFresh("0"), Installed(), Restarts()}),
-    R("FixedLockedRestartDeclined", "", {Locked("pondwick.dll"), Restarts()}),
+    R("FixedNotFreshRestartDeclined", "", {WasFresh("0"), Installed(), Restarts}),
+    R("FixedLockedRestartDeclined", "", {Locked("pondwick.dll"), Restarts}),
     R("CancelledByTheConfiguration", "", {Cancel("1"), Cancels()}),
     R("NoInstallationFolder", "/silent", {Folder(nullptr), NoFolder("2")}),
     R("CorruptedPackedBlock", "",
@@ -444,23 +412,22 @@ const Row kRows[] = {
            Report("0", "Corrupted Setup File  {S}")),
        Set(&Row::boxes, Lines{"{S}|Corrupted Setup File  {S}\r\n"})}),
     // The portable edition reads neither "_UseAdminFiles" nor, for the restart, "_WasFresh".
-    R("PortableNothingLocked", "", {Portable("{R}"), WasFresh("0"), Admin("yes"), RunsFromTemp()}),
+    R("PortableNothingLocked", "", {Portable("{R}"), WasFresh("0"), Admin("yes"), RunsFromTemp}),
     R("PortableLocked", "/silent",
-      {Portable("{R}"), Locked("pondwick.dll"), StaysLocked(),
+      {Portable("{R}"), Locked("pondwick.dll"), StaysLocked,
        Set(&Row::files, "identities.exe=old pondwick.dll=old")}),
     R("PortableWithoutRoot", "/silent", {Portable("(empty)"), NoRoot("0")}),
     // The system's temp folder is missing: the private folder is made beside the log.
     R("NoUsableTempFolder", "/silent", {Blocks(kLangs), BadTemp(), Installs()}),
     // With /silent /reboot nothing is shown, and Windows is asked to restart at once.
-    R("SilentForcedRestart", "/silent /reboot", {Locked("pondwick.dll"), Answer(0), Restarts()}),
+    R("SilentForcedRestart", "/silent /reboot", {Locked("pondwick.dll"), Answer(0), Restarts}),
     // An update answered Yes: every file was moved, the restart finishes the rest.
-    R("UpdateRestartAccepted", "", {WasFresh("0"), Installed(), Answer(IDYES), Restarts()}),
-    // A file marked read-only cannot be opened for writing: it counts as locked. Windows does
-    // not replace a read-only file at its next start, so the setup clears the attribute when it
-    // schedules the replacement: after the restart the new file stands and the copy is gone.
-    R("ReadOnlyTarget", "", {ReadOnly("readme.txt"), Restarts()}),
+    R("UpdateRestartAccepted", "", {WasFresh("0"), Installed(), Answer(IDYES), Restarts}),
+    // A read-only file counts as locked. Windows does not replace a read-only file at its next
+    // start, so the setup clears the attribute when it schedules the replacement.
+    R("ReadOnlyTarget", "", {ReadOnly("readme.txt"), Restarts}),
     // The 95 family: the replacements go into wininit.ini's [Rename] section, by short names.
-    R("Windows98Locked", "/silent", {Locked("pondwick.dll"), Win98(), Restarts()}),
+    R("Windows98Locked", "/silent", {Locked("pondwick.dll"), Win98(), Restarts}),
     // A "_CancelInstall" left from an earlier run cancels this one too.
     R("StaleCancel", "", {StaleCancel(), Cancels()}),
     // A tail that would not reach the configuration program whole is refused, never cut.
@@ -487,9 +454,8 @@ const Row kRows[] = {
       {Blocks(kAll | kNoCrc | kCorrupt), Exit(kInvalidArg),
        Log(TempMade() + Lines{"[0] UnpackSFX()  pondwick"} + BadProperties("pondwick", "{T}") +
            kTempGone)}),
-    // A file that can be neither copied into place nor scheduled (here a folder that the
-    // configuration program left in {T}) would be missing after the restart: no restart is
-    // asked for and nothing is left for it, the run ends with -5 and says so.
+    // A file that can be neither copied into place nor scheduled (a folder the configuration
+    // program left in {T}) would be missing after a restart: none is asked for, -5, said so.
     R("FixedLeftoverCannotBeScheduled", "/silent",
       {Leave("cache"), Copies(""),
        CacheStays(
@@ -503,7 +469,7 @@ const Row kRows[] = {
     R("HostReplacementCannotBeScheduled", "/silent",
       {Locked("pondwick.dll"), Faults("MoveFileExA#1=5"), Copies(""),
        Then(NotScheduled("2", "pondwick.dll", "[5] MoveFileOnRebootNT() - MoveFileEx  FAIL") +
-            Lines{"[0] Cleanup folder  {T}"} + Walk({Deleted("pondwick.dll")})),
+            Cleanup({"pondwick.dll"})),
        Exit(-5)}),
     // Host only: the setup cannot map its own file.
     R("HostSetupFileCannotBeMapped", "/silent",
@@ -515,21 +481,19 @@ const Row kRows[] = {
        Log(TempMade("5", "[5] CreateTempFolder: Can't get temp name ") +
            Report("0", "Can't create temp folder to unpack files "))}),
     // ---- Odd inputs ----
-    // What a careless or broken configuration program may leave, command lines and paths at
-    // their limits, and names beyond ASCII: each run ends as designed or fails clearly, and
-    // nothing is read or written past a buffer (the host runs these under ASan and UBSan).
+    // What a careless configuration program may leave, command lines and paths at their limits,
+    // names beyond ASCII: each run ends as designed or fails clearly, never past a buffer (the
+    // host runs these under ASan and UBSan).
     // The setup reads a number's bytes whatever their stored type: the text "0" is the number
     // 0x30, not 0, so the run counts as fresh.
     R("FreshStoredAsText", "/silent", {Raw("_WasFresh", REG_SZ, B("0\0")), Installs()}),
-    // The text "1" is 0x31: cancelled ("_WasFresh" left alone, as in the rows below that
-    // leave it out of the product key).
+    // The text "1" is 0x31: cancelled ("_WasFresh" left alone, here and below where it is unset).
     R("CancelStoredAsText", "/silent",
       {WasFresh(nullptr), Raw("_CancelInstall", REG_SZ, B("1\0")), Cancels()}),
     // Two bytes fill the number's low half: 1, cancelled.
     R("CancelOfTwoBytes", "/silent",
       {WasFresh(nullptr), Raw("_CancelInstall", REG_BINARY, B("\x01\0")), Cancels()}),
-    // Eight bytes do not fit the number: each read fails and the value counts as missing, so
-    // the run is neither cancelled nor taken for an update.
+    // Eight bytes do not fit the number: counted as missing, neither cancelled nor an update.
     R("NumbersOfEightBytesCountAsMissing", "/silent",
       {Raw("_WasFresh", REG_DWORD, B("\0\0\0\0\0\0\0\0")),
        Raw("_CancelInstall", REG_BINARY, B("\x01\0\0\0\0\0\0\0")), Installs()}),
@@ -555,7 +519,7 @@ const Row kRows[] = {
     R("FolderOf239", "/silent", {InstallTo("{W239}"), TooDeep()}),
     // The installation folder can't be made where a file stands (the setup itself): reported
     // with the system's error, nothing copied, no restart asked for, -4.
-    R("FolderCannotBeMade", "", {InstallTo("{D}\\setup.exe"), FolderNotMade()}),
+    R("FolderCannotBeMade", "", {InstallTo("{D}\\setup.exe"), FolderNotMade}),
     R("FolderOf238", "/silent", {InstallTo("{W238}"), Installs()}),
     // "yes" in any case, nothing around it.
     R("AdminFilesYesAndBlank", "/silent",
@@ -571,8 +535,7 @@ const Row kRows[] = {
     // ...and refused when no terminator is left for it, even with one inside.
     R("AdminFilesOfSixtyFourBytesUnterminated", "/silent",
       {Raw("_UseAdminFiles", REG_SZ, B("yes\0") + std::string(60, 'j')), Installs()}),
-    // 256 characters reach the configuration program whole; 257 are refused (TailTooLong),
-    // and so is a tail of 30000, without harm.
+    // 256 characters reach the configuration program whole; 257 (TailTooLong) and 30000 don't.
     R("TailOf256", Tail(256), {Installs()}),
     R("TailOf30000", Tail(30000), {TailRefused()}),
     // The setup 259 characters deep: its folder is handed on whole.
@@ -586,14 +549,6 @@ const Row kRows[] = {
        Installs()}),
 };
 
-// The observed lines, with the code of each line that the expected ones write [*] made [*].
-Lines AnyCodes(Lines seen, const Lines& expected) {
-  for (size_t i = 0; i < seen.size() && i < expected.size(); ++i)
-    if (expected[i].rfind("[*]", 0) == 0 && seen[i].find(']') != std::string::npos)
-      seen[i] = "[*" + seen[i].substr(seen[i].find(']'));
-  return seen;
-}
-
 Lines WithoutFolder(Lines records) {
   for (std::string& r : records) {
     size_t at = r.find("folder: ");
@@ -605,35 +560,34 @@ Lines WithoutFolder(Lines records) {
 // A row is named by its name in test reports, not by its bytes.
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
-// The expected lines with "{MADE I}" and "{MADE R}" put as the setup logs the folders it makes
-// for {I} or {R}: one line for each that is missing now, from the top down.
-Lines WithFoldersMade(const Installation& run, const Lines& lines) {
-  Lines out;
-  for (const std::string& line : lines) {
-    bool made = line == "{MADE I}" || line == "{MADE R}";
-    if (!made) out.push_back(line);
-    std::string folder = run.Fill(line == "{MADE I}" ? "{I}" : "{R}");
-    for (size_t at = folder.find('\\', 3); made; at = folder.find('\\', at + 1)) {
-      std::string above = folder.substr(0, at);
-      if (GetFileAttributesA(above.c_str()) == INVALID_FILE_ATTRIBUTES)
-        out.push_back("[0] CreateFolderTree() - made  " + above);
-      if (at == std::string::npos) break;
-    }
-  }
-  return out;
-}
-
-// Runs one row and checks everything the run leaves behind; values written raw must stay as
-// the configuration program wrote them, byte for byte.
+// Runs one row and checks all the run leaves; values written raw stay as written, byte for byte.
 void RunRow(const Row& row) {
   Installation run(row);
   if (!run.Unsupported().empty()) GTEST_SKIP() << run.Unsupported();
   ASSERT_EQ(run.Problem(), "");
-  Lines log = CanonicalLog(WithFoldersMade(run, run.Fill(row.log)));
+  // "{MADE I}" and "{MADE R}" are put as the setup logs the folders it makes for {I} or {R}: one
+  // line for each that is missing now, from the top down.
+  Lines log;
+  for (const std::string& line : run.Fill(row.log)) {
+    bool made = line == "{MADE I}" || line == "{MADE R}";
+    if (!made) log.push_back(line);
+    std::string folder = run.Fill(line == "{MADE I}" ? "{I}" : "{R}");
+    for (size_t at = folder.find('\\', 3); made; at = folder.find('\\', at + 1)) {
+      std::string above = folder.substr(0, at);
+      if (GetFileAttributesA(above.c_str()) == INVALID_FILE_ATTRIBUTES)
+        log.push_back("[0] CreateFolderTree() - made  " + above);
+      if (at == std::string::npos) break;
+    }
+  }
+  log = CanonicalLog(log);
   Observed seen = run.Install();
   ASSERT_EQ(run.Problem(), "");
   EXPECT_EQ(seen.exitCode, (DWORD)row.exitCode);
-  EXPECT_EQ(AnyCodes(seen.log, log), log);
+  // Where the expected line writes its code [*], so does the observed one.
+  for (size_t i = 0; i < seen.log.size() && i < log.size(); ++i)
+    if (log[i].rfind("[*]", 0) == 0 && seen.log[i].find(']') != std::string::npos)
+      seen.log[i] = "[*" + seen.log[i].substr(seen.log[i].find(']'));
+  EXPECT_EQ(seen.log, log);
   EXPECT_EQ(seen.boxes, run.Fill(row.boxes));
   EXPECT_EQ(seen.files, run.Fill(row.files));
   EXPECT_EQ(seen.values, run.Fill(row.values));
@@ -643,9 +597,8 @@ void RunRow(const Row& row) {
   EXPECT_EQ(seen.configStarts, run.Fill(row.configStarts));
   EXPECT_EQ(seen.productStarts, run.Fill(row.productStarts));
   EXPECT_TRUE(!row.portableFiles || seen.portable == run.Fill(row.portableFiles)) << seen.portable;
-  auto kept = [&seen](const std::string& value) {
-    return std::find(seen.rawValues.begin(), seen.rawValues.end(), value) != seen.rawValues.end();
-  };
+  const Lines& raw = seen.rawValues;
+  auto kept = [&raw](const std::string& v) { return std::count(raw.begin(), raw.end(), v) > 0; };
   for (const RawValue& v : row.raw) {
     std::string written = v.name + ("=" + std::to_string(v.type)) + ":" + Hex(run.Fill(v.bytes));
     // Wine's RegQueryValueExA counts the terminator it adds to a string stored without one.
@@ -653,11 +606,11 @@ void RunRow(const Row& row) {
         << written << " is no longer as the configuration program left it: "
         << ::testing::PrintToString(seen.rawValues);
   }
-  if (!row.restartedFiles) return;
+  if (row.runOnce == "-") return;  // no work left for the restart
 
-  Observed after = run.Restart(row.restartedProductStarts.size());
+  Observed after = run.Restart(1);
   ASSERT_EQ(run.Problem(), "");
-  EXPECT_EQ(after.files, run.Fill(row.restartedFiles)) << "locked files replaced";
+  EXPECT_EQ(after.files, kAllFiles) << "locked files replaced";
   // Wine's wineboot carries out wininit.ini's "NUL=" lines with DeleteFile, which leaves a
   // folder in place: there the 95 family's temporary folder can only be found emptied.
   EXPECT_EQ(after.tempFiles, kWine && row.win98 ? "" : "-") << "the private temporary folder";
@@ -665,7 +618,7 @@ void RunRow(const Row& row) {
   EXPECT_EQ(after.runOnce, "-") << "RunOnce is carried out once";
   // After a restart the logon starts the product from a folder of its own choosing.
   EXPECT_EQ(WithoutFolder(after.productStarts),
-            WithoutFolder(run.Fill(row.restartedProductStarts)));
+            WithoutFolder({run.Fill(Product("{I}", "-fr", kAllFiles))}));
 }
 
 std::string RowName(const ::testing::TestParamInfo<Row>& info) { return info.param.name; }
