@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "container/test_sfx.h"
-#include "support/log.h"
 #include "tests/support/log_reader.h"
 #include "tests/support/setup_file_builder.h"
 #include "tests/support/test_machine.h"
@@ -20,9 +19,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 struct WalkResult {
-  Lines names;
-  Lines log;
-  Lines test;  // the integrity test's log, behind its result
+  Lines names, log, test;  // test: the integrity test's result and log
 };
 
 const char kOk[] = "[0] TestSFX() -  OK", kFail[] = "[0] TestSFX() -  FAIL";
@@ -101,8 +98,7 @@ TEST_F(ChainTest, EveryCheckOfTheWalkStopsItWithItsOwnLineAndFailsTheIntegrityTe
   check("well formed", good, all, nullptr);
   check("padding and a certificate table behind the last block",
         good + std::string(5, '\0') + "\x30\x82 certificate", all, nullptr);
-  check("a count that disagrees with the chain in both copies", with({{0x30, 9}, {0x34, 9}}), all,
-        nullptr);
+  check("both counts disagree with the chain", with({{0x30, 9}, {0x34, 9}}), all, nullptr);
   check("no MZ", withByte(1, 'X'), none, "No DOS Sign");
   check("one byte", "M", none, "No DOS Sign");
   check("MZ only", "MZ", none, kDos);
@@ -116,8 +112,7 @@ TEST_F(ChainTest, EveryCheckOfTheWalkStopsItWithItsOwnLineAndFailsTheIntegrityTe
   check("first signature", withByte(first + 1, 'Q'), none, kSignature);
   check("second signature", withByte(second, 'w'), one, kSignature);
   check("last block one byte past the end", with({{third + 2, size - third + 1}}), two, kSize);
-  // Sizes below a header, and sizes whose end wraps past 2^32; links at the end, to a header cut
-  // short, or beyond 2^32.
+  // Sizes below a header or whose end wraps past 2^32; links to the end, a cut header, past 2^32.
   for (DWORD bad : std::vector<DWORD>{0, 21, 0xFFFFFFFF, 0xFFFFFFFF - first + 1})
     check("size", with({{first + 2, bad}}), none, kSize);
   for (DWORD next : std::vector<DWORD>{size, size - 21, 0xFFFFFFFF})
@@ -173,9 +168,8 @@ TEST_F(ChainTest, LongAndOverlappingChainsEnd) {
   EXPECT_EQ(r.names.size(), 3000u);
   EXPECT_TRUE(r.log.empty());
 
-  // Headers may overlap (each one's signature and size inside the name of the one before): a
-  // chain of more of them than the file holds whole headers, linking back near its end, must
-  // still be seen to come back.
+  // Overlapping headers (each one's signature and size in the name of the one before): a chain
+  // longer than the file has room for whole headers, linking back near its end, still ends.
   const DWORD n = 100;
   SetupFileBuilder overlapping;
   std::string bytes = overlapping.Block("x", std::string(14 * (n - 1), '\0')).Build();

@@ -41,10 +41,9 @@ std::string RawStream(WORD tableSize, WORD count, const std::string& entries,
 }
 
 std::string Entry(DWORD size, const std::string& nameField) {
-  std::string e(5, '\0');
+  std::string e(4, '\0');
   PutLe32(e, 0, size);
-  e[4] = (char)nameField.size();
-  return e + nameField;
+  return e + (char)nameField.size() + nameField;
 }
 
 // What feeding one stream left: the first failure (or 0), whether the sink was complete, every
@@ -67,10 +66,8 @@ class FileSinkTest : public ::testing::Test {
   // Feeds the stream cut at the given positions into the folder, which is emptied again after.
   // Pieces after a failure are fed too: the sink must keep answering with that failure.
   Outcome Feed(const std::string& stream, std::vector<size_t> cuts, const std::string& folder) {
-    HRESULT result = S_OK;
-    bool complete = false;
-    Files files;
-    Lines lines;
+    Outcome outcome{S_OK, false, {}, {}};
+    auto& [result, complete, files, lines] = outcome;
     LogCapture log(machine);
     {
       FileSink sink(folder.c_str());
@@ -86,20 +83,18 @@ class FileSinkTest : public ::testing::Test {
     }
     WIN32_FIND_DATAA found;
     HANDLE walk = FindFirstFileA((folder + "\\*").c_str(), &found);
-    for (BOOL more = walk != INVALID_HANDLE_VALUE; more; more = FindNextFileA(walk, &found)) {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      EXPECT_TRUE(TestMachine::ReadBytes(folder + "\\" + name, &files[name])) << name;
-    }
+    for (BOOL more = walk != INVALID_HANDLE_VALUE; more; more = FindNextFileA(walk, &found))
+      if (std::string name = found.cFileName; name != "." && name != "..") {
+        EXPECT_TRUE(TestMachine::ReadBytes(folder + "\\" + name, &files[name])) << name;
+      }
     if (walk != INVALID_HANDLE_VALUE) FindClose(walk);
     for (const auto& f : files) DeleteFileA((folder + "\\" + f.first).c_str());
     for (const std::string& line : log.Entries())
       if (!line.empty()) lines.push_back(line.substr(0, line.find(": ")));
-    return {result, complete, files, lines};
+    return outcome;
   }
 
-  // Feeds the stream cut as given, and a short one also cut at each single place and into single
-  // bytes: each way must leave what is expected.
+  // Feeds the stream cut as given; a short one also cut at each place, and into single bytes.
   void Expect(const char* what, const std::string& stream, const Outcome& expected,
               const std::vector<size_t>& cuts = {}) {
     std::vector<std::vector<size_t>> ways = {cuts, {}};
@@ -171,8 +166,7 @@ TEST_F(FileSinkTest, NamesThatLeaveTheFolderAndContradictoryTablesAreRefused) {
         RawStream(4 + 5, 1, Entry(1, ""), "x"), RawStream(4 + 7, 1, Entry(1, "ab"), "x0000")})
     Expect("a contradicting table", stream, Failed(E_FAIL, "[0] Bad file table  " + out));
 
-  // Where the file can't be made: a folder that is not there, and a composed path that would
-  // not fit in MAX_PATH, which is refused, not cut.
+  // Where the file can't be made: a missing folder, a path past MAX_PATH (refused, not cut).
   std::string missing = machine.Path("no-such-folder"), deep = machine.Dir(), name(70, 'n');
   while (deep.size() < 200) deep += "\\dddddddddd";
   EXPECT_EQ(Feed(Stream({{"a.txt", "abc"}}), {}, missing),
@@ -187,8 +181,7 @@ TEST_F(FileSinkTest, NamesThatLeaveTheFolderAndContradictoryTablesAreRefused) {
 
 TEST_F(FileSinkTest, HostFailingCallsOfTheSink) {
   std::string stream = Stream({{"one", "1111"}, {"two", std::string(1000, '2')}});
-  // The whole file before the failing one stays, the short one goes; the code is the system's,
-  // and with none still a failure.
+  // The file before the failing one stays, the short one goes; a failure without a code is E_FAIL.
   auto check = [&](const char* function, unsigned nth, DWORD error, HRESULT result,
                    const std::string& line, const std::string& file) {
     winsim::ClearFaults();

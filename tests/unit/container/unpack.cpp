@@ -83,7 +83,6 @@ TEST_F(UnpackTest, BlockReaderHandsOutTheDataInOrder) {
   EXPECT_EQ(got, "0123456789") << "never a byte of the next block";
   EXPECT_EQ(count, 0u);
 
-  // A reader without a selected block can't hand out the properties.
   LogCapture log(machine);
   BlockReader unopened(file);
   EXPECT_EQ(DecodeBlock(unopened, Folder().c_str()), E_UNEXPECTED);
@@ -134,7 +133,6 @@ TEST_F(UnpackTest, BadBlocksFailWithTheirOwnReports) {
     EXPECT_FALSE(TestMachine::Exists(folder + "\\b.txt")) << block;
   };
   check("props", E_INVALIDARG, "[80070057] SetDecoderProperties error : ", false);
-  // The truncated block wrote what it could, and says the rest is missing.
   check("cut", E_FAIL, "[80004005] Failed to decode stream  : ", true);
 #ifdef _WIN32
   // A 32-bit process can't hold a 4 GiB window; a 64-bit host might, so this runs on Windows.
@@ -147,7 +145,7 @@ TEST_F(UnpackTest, SaveSfxWritesExactlyTheStoredBytesOrNothing) {
             .BlockWithCrc("affid", "AFF-42", 0)
             .BlockWithCrc("empty", "", 0)
             .Block("langs", "next block"));
-  std::string path = machine.Path("affid.txt");
+  std::string path = machine.Path("affid.txt"), empty = machine.Path("empty.bin");
   {
     LogCapture log(machine);
     EXPECT_EQ(SaveSFX(file, "affid", path.c_str(), 1), S_OK);
@@ -156,7 +154,6 @@ TEST_F(UnpackTest, SaveSfxWritesExactlyTheStoredBytesOrNothing) {
     ASSERT_TRUE(TestMachine::WriteBytes(path, "older and longer"));
     EXPECT_EQ(SaveSFX(file, "affid", path.c_str(), 1), S_OK);
     EXPECT_EQ(Bytes(path), "AFF-42") << "overwriting replaces the file";
-    std::string empty = machine.Path("empty.bin");
     EXPECT_EQ(SaveSFX(file, "empty", empty.c_str(), 0), S_OK);
     EXPECT_EQ(Bytes(empty), "");
     EXPECT_EQ(SaveSFX(file, "missing", path.c_str(), 1), E_FAIL);
@@ -182,9 +179,7 @@ TEST_F(UnpackTest, SaveSfxWritesExactlyTheStoredBytesOrNothing) {
 #endif
 }
 
-
-// A message waiting for the setup's thread is taken while a block decodes, so that the progress
-// window never looks hung during a long extraction.
+// Messages are taken while a block decodes, so that the progress window never looks hung.
 TEST_F(UnpackTest, MessagesAreTakenWhileABlockDecodes) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
