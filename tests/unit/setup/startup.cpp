@@ -21,8 +21,7 @@
 
 namespace {
 
-const char kEvent[] = "{6F2A9C41-0B7E-4D3A-9E15-C84B27D03A6E}-PwSetup";
-const char kLog[] = "C:\\_pw\\_pw.log";
+const char kEvent[] = "{6F2A9C41-0B7E-4D3A-9E15-C84B27D03A6E}-PwSetup", kLog[] = "C:\\_pw\\_pw.log";
 const int kSequenceResult = (int)0x80070020;  // FakeRunSfx's
 
 // What the installation sequence saw when start-up called it.
@@ -40,15 +39,12 @@ bool EventExists() {
 }
 
 HRESULT FakeRunSfx(char* tail) {
-  g_seen.calls++;
-  g_seen.tail = tail;
-  g_seen.eventHeld = EventExists();
+  g_seen = {g_seen.calls + 1, tail, EventExists()};
   return kSequenceResult;
 }
 
 #ifdef _WIN32
-DWORD g_childId;
-int g_childWindows;
+DWORD g_childId, g_childWindows;
 
 // Counts the child's visible windows; a box among them is answered, so that the child can end.
 BOOL CALLBACK CountWindow(HWND window, LPARAM) {
@@ -105,19 +101,16 @@ class StartupTest : public ::testing::Test {
 }  // namespace
 
 TEST(StartupParsingTest, OptionsTailAndInternetExplorerVersion) {
-  // An option is found in any case, anywhere, and the text is left as it was.
-  char text[] = "/home=C:\\x /SILENTly /Reboot";
-  EXPECT_EQ(FindStringNoCase(text, "/silent"), text + 11);
-  EXPECT_EQ(FindStringNoCase(text, "/reboot"), text + 21);
-  EXPECT_EQ(FindStringNoCase(text, "/help"), nullptr);
-  EXPECT_EQ(FindStringNoCase(text, "/Reboot "), nullptr) << "longer than what remains";
+  // An option is found in any case, anywhere, never past the end; the text is left as it was.
+  char text[] = "/home=C:\\x /SILENTly /Reboot", question[] = "x/?y", empty[] = "";
+  for (auto [option, at] : std::vector<std::pair<const char*, int>>{
+           {"/silent", 11}, {"/reboot", 21}, {"/help", -1}, {"/Reboot ", -1}})
+    EXPECT_EQ(FindStringNoCase(text, option), at < 0 ? nullptr : text + at) << option;
+  for (auto [in, at] :
+       std::vector<std::pair<char*, int>>{{question, 1}, {empty, -1}, {nullptr, -1}})
+    EXPECT_EQ(FindStringNoCase(in, "/?"), at < 0 ? nullptr : in + at) << at;
   EXPECT_STREQ(text, "/home=C:\\x /SILENTly /Reboot");
-  char question[] = "x/?y", empty[] = "";
-  EXPECT_EQ(FindStringNoCase(question, "/?"), question + 1);
-  EXPECT_EQ(FindStringNoCase(empty, "/?"), nullptr);
-  EXPECT_EQ(FindStringNoCase(nullptr, "/?"), nullptr);
 
-  // The tail skips the program name and the blanks after it.
   for (auto [line, tail] :
        {std::make_pair("\"C:\\Program Files\\setup.exe\"  /silent /x", "/silent /x"),
         std::make_pair("setup.exe\t /reboot", "/reboot"),
@@ -152,7 +145,6 @@ TEST_F(StartupTest, HelpComesBeforeEverythingElseThenARunSetsTheFlagsAndHandsThe
             "  /gator - import user data from Gator\n");
 #endif
 
-  // A run sets the flags, logs, and hands the tail on.
   for (auto [tail, silent, reboot] : {std::make_tuple("/Silent /REBOOTNOW /home=x", true, true),
                                       std::make_tuple("", false, false)}) {
     Reset();
@@ -186,7 +178,7 @@ TEST_F(StartupTest, ASecondSetupExitsAtOnceAndLeavesTheRunningOnesLogAlone) {
     EnumWindows(CountWindow, 0);
     Sleep(10);
   }
-  EXPECT_EQ(g_childWindows, 0);
+  EXPECT_EQ(g_childWindows, 0u);
 #endif
   EXPECT_EQ(setup.Wait(), 0x800700B7u);
   auto shown = boxes.Boxes();
@@ -195,17 +187,15 @@ TEST_F(StartupTest, ASecondSetupExitsAtOnceAndLeavesTheRunningOnesLogAlone) {
             "Pondwick Setup is already running. Please, finish the previous setup before running "
             "a new one. \r\n");
   std::string log;
-  ASSERT_TRUE(TestMachine::ReadBytes(kLog, &log));
-  EXPECT_EQ(log, "the running setup's log");
+  EXPECT_TRUE(TestMachine::ReadBytes(kLog, &log) && log == "the running setup's log") << log;
 }
 
 #ifndef _WIN32
 
 TEST_F(StartupTest, HostInternetExplorerVersionAndAdministratorLines) {
-  const std::string nines(128, '9'),
-      stop =
-          "[0] Pondwick requires Internet Explorer 5.0 or higher. Please, update IE and run "
-          "Setup again. ";
+  const std::string nines(128, '9'), stop =
+                                         "[0] Pondwick requires Internet Explorer 5.0 or "
+                                         "higher. Please, update IE and run Setup again. ";
   struct Case {
     const char *value, *seen;              // the registry value (null: none) and the version logged
     DWORD type, size;                      // REG_NONE: no key; size 0: the text and its terminator
