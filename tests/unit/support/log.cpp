@@ -120,6 +120,8 @@ TEST_F(LogTest, OpenAccessSecurityGrantsEveryoneFullAccess) {
 
 #ifndef _WIN32
 
+static void FailNext(const char* f, DWORD e) { winsim::SetFault(f, winsim::CallCount(f) + 1, e); }
+
 TEST_F(LogTest, HostLogDriveFollowsTheWindowsDirectory) {
   machine.AddDrive('d');
   machine.SetSetting("windows", "directory", "D:\\WINNT");
@@ -134,9 +136,7 @@ TEST_F(LogTest, HostLogDriveFollowsTheWindowsDirectory) {
   for (std::string other : Lines{"\\\\server\\share\\windows", "D:WINNT", "", "WINDOWS", "D:/WINNT",
                                  "D:\\" + std::string(254, 'W'), "D:\\WINNT"}) {
     machine.SetSetting("windows", "directory", other);
-    if (other == "D:\\WINNT")
-      winsim::SetFault("GetWindowsDirectoryA", winsim::CallCount("GetWindowsDirectoryA") + 1,
-                       ERROR_ACCESS_DENIED);
+    if (other == "D:\\WINNT") FailNext("GetWindowsDirectoryA", ERROR_ACCESS_DENIED);
     char drive[4];
     GetLogDrive(drive);
     EXPECT_STREQ(drive, "C:") << "Windows directory '" << other << "'";
@@ -154,7 +154,7 @@ TEST_F(LogTest, HostFailedCallsLoseLinesButNeverWhatIsAlreadyLogged) {
   EXPECT_FALSE(TestMachine::Exists("C:\\_pw"));
 
   // A log file that can't be created is tried again by each line.
-  winsim::SetFault("CreateFileA", winsim::CallCount("CreateFileA") + 1, ERROR_ACCESS_DENIED);
+  FailNext("CreateFileA", ERROR_ACCESS_DENIED);
   InitLog();
   EXPECT_STREQ(LogFilePath, kLogFile);
   EXPECT_FALSE(LogReady);
@@ -164,7 +164,7 @@ TEST_F(LogTest, HostFailedCallsLoseLinesButNeverWhatIsAlreadyLogged) {
   EXPECT_TRUE(LogReady) << "InitLog was not done yet, so it runs again";
 
   // A line that can't reach the end is dropped, not written over the first.
-  winsim::SetFault("SetFilePointer", winsim::CallCount("SetFilePointer") + 1, ERROR_NEGATIVE_SEEK);
+  FailNext("SetFilePointer", ERROR_NEGATIVE_SEEK);
   WriteLog("would overwrite the first", nullptr, 0);
   machine.SetSetting("clock", "utc", "2005-05-06 21:35:43.015");
   WriteLog("third", nullptr, 0);

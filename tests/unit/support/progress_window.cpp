@@ -74,7 +74,6 @@ void ExpectCentres(HWND window, HWND centre, const RECT& middle, const char* wha
   ExpectCentredIn(window, middle, what);
 }
 
-// Each case starts with a created window of its own.
 class ProgressWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -164,7 +163,6 @@ TEST_F(ProgressWindowTest, CreateMakesAHiddenCentredDialogAsTheTemplateDescribes
     EXPECT_EQ(Edges(r), Edges(DialogUnits(window, x, y, cx, cy))) << name;
   }
 
-  // What the initialization did: range, position, empty status, icons and the centring.
   EXPECT_EQ(std::vector<int>({Bar(window, PBM_GETRANGE, TRUE), Bar(window, PBM_GETRANGE, FALSE),
                               Bar(window, PBM_GETPOS)}),
             std::vector<int>({0, 1000, 0}));
@@ -204,9 +202,8 @@ TEST_F(ProgressWindowTest, EveryUpdateDrainsTheQueueUpToAQuitAndChangesItsContro
   EXPECT_EQ(Status(window), "");
 
   // A quit ends the drain; the update still happens, the quit is posted again behind the rest.
-  PostMessageA(nullptr, WM_USER + 1, 1, 0);
-  PostMessageA(nullptr, WM_QUIT, 7, 0);
-  PostMessageA(nullptr, WM_USER + 2, 2, 0);
+  for (auto [message, wParam] : Messages{{WM_USER + 1, 1}, {WM_QUIT, 7}, {WM_USER + 2, 2}})
+    PostMessageA(nullptr, message, wParam, 0);
   progress.SetText("Copying files");
   EXPECT_EQ(Status(window), "Copying files");
   EXPECT_EQ(Left(), (Messages{{WM_USER + 2, 2}, {WM_QUIT, 7}}));
@@ -273,7 +270,6 @@ TEST_F(ProgressWindowTest, CenterWindowFollowsTheOwnerTheParentAndTheWorkArea) {
   ExpectCentres(own, nullptr, area, "a minimized owner gives way to the work area");
   ShowWindow(top, SW_RESTORE);
 
-  // A child is centred on its parent's client area, or on a sibling given as the centre.
   HWND status = GetDlgItem(top, IDC_STATUS_TEXT), bar = GetDlgItem(top, IDC_PROGRESS_BAR);
   RECT client{};
   GetClientRect(top, &client);
@@ -298,7 +294,6 @@ TEST_F(ProgressWindowTest, HostWorkAreaFromTheMachineOrTheScreenAndFailedCreatio
   FailNext("SystemParametersInfoA", ERROR_ACCESS_DENIED);
   ExpectCentres(window, nullptr, RECT{0, 0, 1024, 768}, "centred on the screen");
 
-  // A failed creation leaves no window and no binding.
   {
     ProgressWindow failed;
     FailNext("CreateDialogParamA", ERROR_RESOURCE_NAME_NOT_FOUND);
