@@ -67,8 +67,7 @@ TEST_F(FileActionsTest, WalkAppliesTheActionToEveryEntryThatFits) {
   // The actions refuse a destination that would not fit in the same way; the source stays.
   EXPECT_EQ(ActCopyFile(thirty.c_str(), distant.c_str()), 0);
   EXPECT_TRUE(Logged("[CE]                   to  " + distant));
-  EXPECT_EQ(ActMoveFile(thirty.c_str(), distant.c_str()), 1);
-  EXPECT_EQ(ActCheckLocked(thirty.c_str(), distant.c_str()), 1);
+  for (auto act : {ActMoveFile, ActCheckLocked}) EXPECT_EQ(act(thirty.c_str(), distant.c_str()), 1);
   EXPECT_EQ(LockedFileCount, 2);
   EXPECT_EQ(Read(thirty), "x");
 }
@@ -95,7 +94,6 @@ TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAboveAndCleanedU
   EXPECT_EQ(Read(machine.Path("f")), "x");
   EXPECT_EQ(log.Entries(), made) << "nothing more made";
 
-  // A folder with a read-only file is left, attribute and all.
   std::string dir = Folder("t");
   Put(dir + "\\ro", "r");
   ASSERT_TRUE(SetFileAttributesA((dir + "\\ro").c_str(), FILE_ATTRIBUTE_READONLY));
@@ -146,8 +144,7 @@ TEST_F(FileActionsTest, HostSameTickNameAndFailingListingEnd) {
   EXPECT_EQ(GetFileAttributesA(folder), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
 
   std::string w = Folder("w");
-  Put(w + "\\x", "x");
-  Put(w + "\\y", "y");
+  for (const char* name : {"x", "y"}) Put(w + "\\" + name, name);
   winsim::SetFault("FindNextFileA", 3, ERROR_NOT_READY);  // after ".", ".." and "x"
   EXPECT_EQ(ForEachFile(w.c_str(), ActDelFile, nullptr, nullptr), 0);
   EXPECT_TRUE(Logged("[15] File operation failed for  " + w + "\\x: "))

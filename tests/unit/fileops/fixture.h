@@ -60,8 +60,7 @@ class FileopsTest : public ::testing::Test {
     return tree;
   }
   // dir by a 250-character detour: its mask fits in MAX_PATH, a 30-character name added does not.
-  static std::string LongWayTo(const std::string& dir) {
-    std::string path = dir;
+  static std::string LongWayTo(std::string path) {
     while (path.size() < 248) path += "\\.";
     if (path.size() < 250) path += "\\";
     return path;

@@ -77,8 +77,7 @@ TEST_F(ProcessesTest, HostRestartQuestionHasFourOutcomes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.answer ? c.answer : "not asked") + ", refuse " + c.refuse);
-    DeleteFileA(log.Path().c_str());
-    DeleteFileA(requests.c_str());
+    for (const std::string& file : {log.Path(), requests}) DeleteFileA(file.c_str());
     machine.SetSetting("shutdown", "refuse", c.refuse);
     if (c.answer) TestMachine::WriteBytes(answers, std::string(c.answer) + "\n");
     MessageBoxWatch boxes;

@@ -20,7 +20,6 @@ TEST(SystemProbesTest, VersionsFamiliesAndAdminVerdicts) {
   EXPECT_EQ(CheckAdminRights(nullptr), 0);
 
 #ifndef _WIN32
-  // On the host: the versions, the families and the verdicts of each way to reach one.
   struct Case {
     const char *admin, *missing, *groups;  // the functions missing; the token's extra groups
     BOOL preset, result, flag;
@@ -55,7 +54,6 @@ TEST(SystemProbesTest, VersionsFamiliesAndAdminVerdicts) {
   EXPECT_EQ(winsim::CallCount("AllocateAndInitializeSid"), 0u);
   machine.SetSetting("windows", "version", "5.1");
 
-  // Failures on the way give no verdict and leave the flag alone.
   machine.SetSetting("functions", "missing", "CheckTokenMembership");
   machine.SetSetting("security", "groups", "60");
   for (auto [function, nth] :
