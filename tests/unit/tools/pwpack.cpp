@@ -16,6 +16,13 @@ namespace {
 
 const size_t npos = std::string::npos;
 
+// A CRC-32 as pwpack prints it.
+std::string Crc(const std::string& bytes) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%08X", pwpack::Crc32(bytes));
+  return hex;
+}
+
 class PwpackTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -51,8 +58,7 @@ class PwpackTest : public ::testing::Test {
     for (auto f = files.begin(); f != files.end(); f += 2) Write(f[0], f[1]);
   }
 
-  std::string dir_;
-  std::string output;
+  std::string dir_, output;
 };
 
 }  // namespace
@@ -64,13 +70,12 @@ TEST_F(PwpackTest, BuildListVerifyAndExtractRoundTrip) {
          "Hallo", "affid.txt", "AFF-7"});
 
   // The second build asks for the stored block's CRC and none for a packed one.
-  char crc[24];
-  std::snprintf(crc, sizeof crc, "%08X  stored", pwpack::Crc32("AFF-7"));
+  const std::string crc = Crc("AFF-7") + "  stored";
   const std::string build =
       "build --out @setup.exe --packed pondwick=@p --stored affid=@affid.txt --packed langs=@l";
   for (const char* extra : {"", " --end-marker --crc affid --no-crc langs"}) {
     ASSERT_EQ(Run(build + extra), 0) << output;
-    Expect("list @setup.exe", 0, {"pondwick", *extra ? crc : "  00000000  stored"});
+    Expect("list @setup.exe", 0, {"pondwick", *extra ? crc : std::string("  00000000  stored")});
     EXPECT_EQ(output.find("00000000  packed") != npos, *extra != '\0') << extra << "\n" << output;
     EXPECT_LT(output.find("empty.dat"), output.find("identities.exe")) << "sorted by name";
     Expect("verify @setup.exe", 0, {"pondwick packed, 3 files"});
@@ -100,8 +105,7 @@ TEST_F(PwpackTest, RefusesWhatItCannotDoWithTheRightExitCode) {
   damaged[damaged.size() - 3] ^= 0x40;
   Write({"bad.exe", damaged, "junk.exe", std::string(5000, 'J')});
 
-  // Wrong usage and input that can't be used are 2; a damaged setup fails its check with 1. Never
-  // a crash.
+  // Wrong usage and unusable input are 2, a damaged setup fails its check with 1; never a crash.
   for (const char* usage :
        {"", "frobnicate", "build --packed langs=@l", "build --out @o.exe",
         "build --out @o.exe --packed langs", "build --out @o.exe --packed toolongname=@l",
@@ -132,9 +136,8 @@ TEST_F(PwpackTest, AStubsCoffStringTableGivesWayToTheContainer) {
     EXPECT_FALSE(pwpack::WriteSetup(behind, {{"langs", "x", true}}, &setup, &error));
 }
 
-// Every name that Windows would store under another name, or not at all, is refused with exit 2
-// and named, before anything is packed; a name it keeps goes into the table in Windows-1252.
-// "A/B" stands for two files of one folder.
+// A name Windows would store under another name, or not at all, is refused (exit 2) and named
+// before anything is packed; a name it keeps is stored in Windows-1252. "A/B": two files.
 TEST_F(PwpackTest, RefusesNamesThatWindowsWouldChange) {
   // clang-format off
   const char* const kRefused[] = {
@@ -198,24 +201,18 @@ TEST_F(PwpackTest, DiffTellsWhatChangedBetweenTwoBuilds) {
   Write({"a/p/same.txt", "same", "a/p/changed.dll", "version 1", "a/p/gone.txt", "gone",
          "a/l/en.lng", "Hello", "a/affid.txt", "AFF-7", "b/p/same.txt", "same", "b/p/changed.dll",
          "version 2!", "b/p/new.txt", "new", "b/affid.txt", "AFF-8"});
-  ASSERT_EQ(Run("build --out @a.exe --packed pondwick=@a/p --packed langs=@a/l "
-                "--stored affid=@a/affid.txt"),
-            0)
-      << output;
+  Expect(
+      "build --out @a.exe --packed pondwick=@a/p --packed langs=@a/l --stored affid=@a/affid.txt",
+      0);
   ASSERT_EQ(Run("build --out @b.exe --packed pondwick=@b/p --stored affid=@b/affid.txt"), 0);
-  auto crc = [](const std::string& bytes) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%08X", pwpack::Crc32(bytes));
-    return std::string(hex);
-  };
   Expect("diff @a.exe @b.exe", 1,
-         {"stub: same, 1024 bytes, CRC-32 " + crc(pwpack::MinimalStub()) + "\n",
-          "  file changed.dll: changed: 9 bytes, CRC-32 " + crc("version 1") +
-              " -> 10 bytes, CRC-32 " + crc("version 2!") + "\n",
-          "  file gone.txt: removed: 4 bytes, CRC-32 " + crc("gone") + "\n",
-          "  file new.txt: added: 3 bytes, CRC-32 " + crc("new") + "\n",
-          "block affid: changed: stored, 5 bytes, CRC-32 " + crc("AFF-7") +
-              " -> stored, 5 bytes, CRC-32 " + crc("AFF-8") + "\n",
+         {"stub: same, 1024 bytes, CRC-32 " + Crc(pwpack::MinimalStub()) + "\n",
+          "  file changed.dll: changed: 9 bytes, CRC-32 " + Crc("version 1") +
+              " -> 10 bytes, CRC-32 " + Crc("version 2!") + "\n",
+          "  file gone.txt: removed: 4 bytes, CRC-32 " + Crc("gone") + "\n",
+          "  file new.txt: added: 3 bytes, CRC-32 " + Crc("new") + "\n",
+          "block affid: changed: stored, 5 bytes, CRC-32 " + Crc("AFF-7") +
+              " -> stored, 5 bytes, CRC-32 " + Crc("AFF-8") + "\n",
           "block langs: removed: packed, ", "payload: differs\n"});
   EXPECT_EQ(output.find("same.txt"), npos) << "only what differs is listed\n" << output;
 
