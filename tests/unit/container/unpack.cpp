@@ -44,7 +44,7 @@ class UnpackTest : public ::testing::Test {
   void SetUp() override { SilentMode = true; }
   void TearDown() override { SilentMode = false; }
 
-  void Setup(const SetupFileBuilder& builder) {
+  void OpenSetup(const SetupFileBuilder& builder) {
     file.Close();
     std::string path = machine.Path("setup" + std::to_string(++count_) + ".exe");
     ASSERT_TRUE(TestMachine::WriteBytes(path, builder.Build()));
@@ -69,7 +69,7 @@ class UnpackTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(UnpackTest, BlockReaderHandsOutTheDataInOrder) {
-  Setup(SetupFileBuilder().Block("pondwick", "0123456789").Block("langs", "L"));
+  OpenSetup(SetupFileBuilder().Block("pondwick", "0123456789").Block("langs", "L"));
   BlockReader reader(file);
   char buf[4];
   DWORD count = 99;
@@ -99,7 +99,8 @@ TEST_F(UnpackTest, PackedBlocksOfManySizesUnpackWithAndWithoutEndMarker) {
       std::vector<pwpack::PackFile> files = {{"a.txt", Content(sizes[i], (unsigned)i)},
                                              {"empty.dat", ""},
                                              {"z.bin", Content(sizes[(i + 3) % sizes.size()], 7)}};
-      Setup(SetupFileBuilder().Block("pondwick", Packed(files, marker != 0)).Block("langs", "x"));
+      OpenSetup(
+          SetupFileBuilder().Block("pondwick", Packed(files, marker != 0)).Block("langs", "x"));
       std::string folder = Folder();
       LogCapture log(machine);
       ASSERT_EQ(UnpackSFX(file, "pondwick", folder.c_str()), S_OK) << sizes[i] << " " << marker;
@@ -116,10 +117,10 @@ TEST_F(UnpackTest, BadBlocksFailWithTheirOwnReports) {
   std::string badProps = good, huge = good;
   badProps[0] = (char)225;  // above (pb 4 * 5 + lp 4) * 9 + lc 8
   PutLe32(huge, 1, 0xFFFFFFF0);
-  Setup(SetupFileBuilder()
-            .Block("props", badProps)
-            .BlockWithCrc("cut", good.substr(0, good.size() / 2), 0)
-            .Block("huge", huge));
+  OpenSetup(SetupFileBuilder()
+                .Block("props", badProps)
+                .BlockWithCrc("cut", good.substr(0, good.size() / 2), 0)
+                .Block("huge", huge));
   // The decoding's report follows "UnpackSFX() ", UnpackSFX's own ends the log.
   auto check = [&](const char* block, HRESULT result, const std::string& report, bool aWritten) {
     std::string folder = Folder();
@@ -141,10 +142,10 @@ TEST_F(UnpackTest, BadBlocksFailWithTheirOwnReports) {
 }
 
 TEST_F(UnpackTest, SaveSfxWritesExactlyTheStoredBytesOrNothing) {
-  Setup(SetupFileBuilder()
-            .BlockWithCrc("affid", "AFF-42", 0)
-            .BlockWithCrc("empty", "", 0)
-            .Block("langs", "next block"));
+  OpenSetup(SetupFileBuilder()
+                .BlockWithCrc("affid", "AFF-42", 0)
+                .BlockWithCrc("empty", "", 0)
+                .Block("langs", "next block"));
   std::string path = machine.Path("affid.txt"), empty = machine.Path("empty.bin");
   {
     LogCapture log(machine);
@@ -176,6 +177,10 @@ TEST_F(UnpackTest, SaveSfxWritesExactlyTheStoredBytesOrNothing) {
   EXPECT_EQ(SaveSFX(file, "affid", path.c_str(), 1), E_FAIL) << "no code is still a failure";
   winsim::ClearFaults();
   EXPECT_FALSE(TestMachine::Exists(path)) << "the truncated file was closed and removed";
+  winsim::SetFault("WriteFile", 1, ERROR_DISK_FULL);
+  EXPECT_EQ(SaveSFX(file, "empty", path.c_str(), 1), HRESULT_FROM_WIN32(ERROR_DISK_FULL))
+      << "a refused write of nothing is a failure too";
+  winsim::ClearFaults();
 #endif
 }
 
@@ -186,7 +191,7 @@ TEST_F(UnpackTest, MessagesAreTakenWhileABlockDecodes) {
   ProgressWindow window;
   ASSERT_TRUE(window.Create(nullptr, 0) != nullptr);
   HWND bar = GetDlgItem(window.Handle(), IDC_PROGRESS_BAR);
-  Setup(SetupFileBuilder().Block("pondwick", Packed({{"a.bin", Content(600000, 3)}})));
+  OpenSetup(SetupFileBuilder().Block("pondwick", Packed({{"a.bin", Content(600000, 3)}})));
   ASSERT_TRUE(PostMessageA(bar, PBM_SETPOS, 345, 0));
   EXPECT_EQ(UnpackSFX(file, "pondwick", Folder().c_str()), S_OK);
   EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), 345) << "the posted position is taken";

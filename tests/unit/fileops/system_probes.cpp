@@ -58,7 +58,8 @@ TEST(SystemProbesTest, VersionsFamiliesAndAdminVerdicts) {
   machine.SetSetting("security", "groups", "60");
   for (auto [function, nth] :
        {std::make_pair("AllocateAndInitializeSid", 1u), std::make_pair("OpenProcessToken", 1u),
-        std::make_pair("GetTokenInformation", 2u), std::make_pair("LocalAlloc", 2u)}) {
+        std::make_pair("GetTokenInformation", 1u), std::make_pair("GetTokenInformation", 2u),
+        std::make_pair("LocalAlloc", 2u)}) {
     winsim::ClearFaults();
     winsim::SetFault(function, nth, ERROR_NOT_ENOUGH_MEMORY);
     flag = 5;

@@ -95,10 +95,12 @@ TEST_F(ReportTest, ComposesMessageDetailAndSystemTextWithin1023CharactersAndItsB
   // AppendSystemErrorText alone stays inside its buffer, cut or left whole.
   sys = SystemText(ERROR_ACCESS_DENIED);
   ASSERT_GT(sys.size(), 8u);
-  char small[12] = "E: ", full[4] = "abc";
+  char small[12] = "E: ", full[4] = "abc", empty[64] = "";
   AppendSystemErrorText(ERROR_ACCESS_DENIED, small, sizeof small);
+  AppendSystemErrorText(ERROR_ACCESS_DENIED, empty, sizeof empty);
   AppendSystemErrorText(ERROR_ACCESS_DENIED, full, sizeof full);
   AppendSystemErrorText(ERROR_ACCESS_DENIED, nullptr, 10);  // no buffer: nothing happens
   EXPECT_EQ(std::string(small), "E: " + sys.substr(0, 8));
   EXPECT_STREQ(full, "abc");
+  EXPECT_EQ(std::string(empty), sys.substr(0, 63)) << "an empty buffer takes the text too";
 }
