@@ -1,9 +1,6 @@
-/*
- * Every setup of the malformed-setup corpus run as a whole install, in both worlds: the exit
- * code, the message boxes and the deciding log lines, and what the run did to the machine. A
- * damaged container may cost the run, never the machine: nothing is unpacked anywhere but the
- * private temporary folder, that folder is gone afterwards, and nothing is started from it.
- */
+// Every malformed setup run as a whole install, in both worlds: exit code, boxes, deciding log
+// lines. A damaged container may cost the run, never the machine: nothing is unpacked anywhere
+// but the private temporary folder, that folder is gone afterwards, nothing is started from it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -62,8 +59,7 @@ TEST_P(CorpusTest, RunsAsAWholeInstall) {
   EXPECT_EQ(seen.files, run.Fill(c.files));
   EXPECT_FALSE(seen.tempExists) << "the private temporary folder is removed";
 
-  // Where the run may leave anything: its log, and once it installs, what it installs and
-  // what the product's programs record of their starts.
+  // Where the run may leave anything: its log, and once it installs, its files and the starts.
   bool ran = c.stage == Stage::kRunGoesOn || c.stage == Stage::kPortable;
   EXPECT_EQ(seen.configStarts.size(), ran ? 1u : 0u) << "the configuration program's starts";
   EXPECT_EQ(seen.productStarts.size(), c.stage == Stage::kRunGoesOn ? 1u : 0u);
@@ -80,8 +76,6 @@ TEST_P(CorpusTest, RunsAsAWholeInstall) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusTest, ::testing::ValuesIn(corpus::Cases()),
-                         [](const ::testing::TestParamInfo<Case>& info) {
-                           return std::string(info.param.name);
-                         });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

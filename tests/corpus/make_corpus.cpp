@@ -1,9 +1,6 @@
-/*
- * Writes the malformed-setup corpus to a folder, for looking at the files or seeding a fuzzer:
- * make_corpus DIR gives DIR/<case>.exe for every case and DIR/expected.txt with what a whole
- * install of each must do. The setups are made behind pwpack's minimal image with small
- * stand-in files; the e2e test makes the same damage with the product's own files, in memory.
- */
+// make_corpus DIR writes DIR/<case>.exe for every malformed setup (to look at or seed a fuzzer)
+// and DIR/expected.txt with what a whole install of each must do. The setups are made behind
+// pwpack's minimal image with stand-in files; the e2e test uses the product's own, in memory.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>

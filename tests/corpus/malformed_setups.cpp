@@ -8,7 +8,7 @@
 
 namespace corpus {
 
-bool Pack(const std::string& stream, std::string* data, std::string* error) {
+static bool Pack(const std::string& stream, std::string* data, std::string* error) {
   static std::map<std::string, std::string> packed;
   std::string& made = packed[stream];
   if (made.empty() && !pwpack::CompressBlock(stream, false, &made, error, nullptr, 1)) return false;
@@ -26,8 +26,6 @@ namespace {
 using Chain = std::vector<pwpack::Block>;
 using Make = decltype(Case::make);
 using Damage = std::function<void(std::string&)>;
-
-// ---- Bytes of a setup that pwpack's writer made ----
 
 // The DOS header's words: the first block's offset, its copy, the block count (and its copy).
 const size_t kFirst = 0x28, kFirstCopy = 0x2C, kCount = 0x30;
@@ -59,9 +57,8 @@ size_t BlockAt(const std::string& setup, size_t i) {
   return at;
 }
 
-// The files' stream as the table states it, whatever their names (the writer's own stream maker
-// refuses the names and sizes that these cases need): each file from index escaping on is named
-// out of the folder, and the table claims claimed bytes for the last one (0: its true size).
+// The files' stream, unchecked (the writer's refuses these names and sizes): each file from index
+// escaping on is named out of the folder; the table claims claimed bytes for the last (0: real).
 std::string RawStream(const std::vector<pwpack::PackFile>& files, size_t escaping = SIZE_MAX,
                       uint32_t claimed = 0) {
   std::string table, data;
@@ -74,8 +71,7 @@ std::string RawStream(const std::vector<pwpack::PackFile>& files, size_t escapin
   return LeBytes(table.size() + 4, 2) + LeBytes(files.size(), 2) + table + data;
 }
 
-// A file that does not compress: a damaged stream then decodes to garbage, not to a long run of
-// one repeated byte.
+// A file that does not compress: a damaged stream then decodes to garbage, not one byte repeated.
 std::string NoiseFile(size_t size) {
   std::string bytes(size, '\0');
   uint32_t x = 0x2545F491;
@@ -83,15 +79,12 @@ std::string NoiseFile(size_t size) {
   return bytes;
 }
 
-// What "pondwick" holds where its unpacking is meant to fail anyway: the product's own files
-// would only make the cases slower.
+// What "pondwick" holds where its unpacking is meant to fail anyway (the product's is slower).
 const std::vector<pwpack::PackFile>& StandIn() {
   static const std::vector<pwpack::PackFile> files = {{"readme.txt", "Pondwick\r\n"},
                                                       {"data.bin", NoiseFile(16384)}};
   return files;
 }
-
-// ---- The cases' setups ----
 
 // The healthy chain "pondwick", "langs", "affid" (and "portable"), as built setups have it,
 // changed by edit before it is written and by damage (to the container's frame) afterwards.
@@ -143,14 +136,6 @@ Make WithStream(const std::string& stream, const std::string& name = "pondwick",
       name != "pondwick");
 }
 
-// ---- Expected reports ----
-
-std::string Hex(uint32_t code) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%X", code);
-  return text;
-}
-
 // What one error report leaves: its log lines (the report ends with CR LF, the system's text
 // with one more) and its box, captioned by the detail or, without one, the system's "Error".
 struct Report {
@@ -159,13 +144,15 @@ struct Report {
 };
 
 Report Reported(const std::string& message, const char* detail, uint32_t code) {
-  std::string text =
-      message + " " + (detail ? detail : "") + (code ? ": {E" + Hex(code) + "}" : "");
-  Lines log = code ? Lines{"[" + Hex(code) + "] " + text, "", " "} : Lines{"[0] " + text, " "};
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%X", code);
+  std::string hex = buffer,
+              text = message + " " + (detail ? detail : "") + (code ? ": {E" + hex + "}" : "");
+  Lines log = code ? Lines{"[" + hex + "] " + text, "", " "} : Lines{"[0] " + text, " "};
   return {log, std::string(detail ? detail : "Error") + "|" + text + (code ? "\r\n\r\n" : "\r\n")};
 }
 
-const uint32_t kFail = 0x80004005, kInvalidArg = 0x80070057;
+const uint32_t kFail = 0x80004005, kInvalidArg = 0x80070057, kTooLong = 0x800700CE;
 
 Report DecodeFailed(uint32_t code = kFail) {
   return Reported("Failed to decode stream ", nullptr, code);
@@ -186,8 +173,9 @@ Case Refused(const char* name, const char* damage, const char* walkLine, Make ma
 // place). The reports come from the inside out, inner being the decoding's own: a block that is
 // not found is only logged; a decoding that fails is reported once more, and where the run
 // stops, once again.
-Case Unpacking(const char* name, const std::string& damage, Make make, uint32_t code,
-               std::vector<Report> inner, Stage stage = Stage::kUnpacking, bool found = true) {
+Case Unpacking(const char* name, const std::string& damage, Make make,
+               std::vector<Report> inner = {DecodeFailed()}, uint32_t code = kFail,
+               Stage stage = Stage::kUnpacking, bool found = true) {
   std::string block = stage == Stage::kRunGoesOn  ? "langs"
                       : stage == Stage::kPortable ? "portable"
                                                   : "pondwick";
@@ -221,15 +209,14 @@ std::vector<Report> NameRefused(const char* name) {
 // A good file first, then the bad name: the table is refused before either is made.
 Case BadName(const char* name, const char* fileName) {
   return Unpacking(name, std::string("a file named ") + fileName,
-                   WithStream(RawStream({{"readme.txt", "good"}, {fileName, "escape"}})), kFail,
+                   WithStream(RawStream({{"readme.txt", "good"}, {fileName, "escape"}})),
                    NameRefused(fileName));
 }
 
 std::vector<Case> MakeCases() {
   const char kDosHeader[] = "Bad SFX data in DOS Header", kNextSignature[] = "Bad next signature",
              kBadSize[] = "Next sect bad size", kNoFit[] = "Current section does not fit in SFX";
-  // 254 characters, the most that a name length byte allows with its zero: joined to any
-  // temporary folder it passes MAX_PATH.
+  // 254 characters, the most a name length byte allows with its zero: past MAX_PATH in any folder.
   const std::string longName = std::string(250, 'n') + ".txt";
   // The stand-in's stream, but the last CRC field is off by one.
   std::string crcOffByOne = RawStream(StandIn());
@@ -268,9 +255,8 @@ std::vector<Case> MakeCases() {
                 size_t at = BlockAt(s, 1);
                 s[at + kHeader + (Le32(s, at + kSize) - kHeader) / 2] ^= 0x10;
               })),
-      // A link broken behind the first block fails the test too: the blocks behind it would
-      // be neither tested nor found, and a setup without its "portable" block would install
-      // the other edition.
+      // A link broken behind the first block fails the test too: the blocks behind it would be
+      // neither tested nor found, and without its "portable" block the other edition installs.
       Refused("NextHeaderCutShort", "a link points 10 bytes before the end, in front of pondwick",
               kNoFit, PondwickLast([](auto& s) {
                 SetLe32(s, BlockAt(s, 0) + kNext, (uint32_t)s.size() - 10);
@@ -283,23 +269,21 @@ std::vector<Case> MakeCases() {
       Refused("PortableBadSignature", "the header in front of portable has a broken signature",
               kNextSignature, BadSignatureAt(3)),
       Unpacking("PondwickMissing", "no block named pondwick",
-                Edited([](Chain& c) { c.erase(c.begin()); }), kFail, {}, Stage::kUnpacking, false),
+                Edited([](Chain& c) { c.erase(c.begin()); }), {}, kFail, Stage::kUnpacking, false),
       Unpacking("StreamTruncated", "the pondwick stream is cut in half (CRC of the cut data)",
-                Edited([](Chain& c) { c[0].data.resize(5 + (c[0].data.size() - 5) / 2); }), kFail,
-                {DecodeFailed()}),
+                Edited([](Chain& c) { c[0].data.resize(5 + (c[0].data.size() - 5) / 2); })),
       // The decoder finds the data malformed inside data.bin: the stream ends there, short.
       Unpacking("StreamCorrupt", "one byte in the middle of the pondwick stream changed",
-                Edited([](Chain& c) { c[0].data[5 + (c[0].data.size() - 5) / 2] ^= 0x55; }), kFail,
-                {DecodeFailed()}),
+                Edited([](Chain& c) { c[0].data[5 + (c[0].data.size() - 5) / 2] ^= 0x55; })),
       Unpacking("FileCrcMismatch", "the CRC field behind data.bin does not match its bytes",
-                WithStream(crcOffByOne), kFail,
+                WithStream(crcOffByOne),
                 {Reported("CRC Error in file ", "data.bin", 0), DecodeFailed()}),
       // lc 4, lp 1, pb 0: the format allows it, liblzma's decoder does not.
       Unpacking("LcLpAboveFour", "LZMA properties lc 4, lp 1",
-                Edited([](Chain& c) { c[0].data[0] = (char)((0 * 5 + 1) * 9 + 4); }), kInvalidArg,
-                {Reported("SetDecoderProperties error", nullptr, kInvalidArg)}),
+                Edited([](Chain& c) { c[0].data[0] = (char)((0 * 5 + 1) * 9 + 4); }),
+                {Reported("SetDecoderProperties error", nullptr, kInvalidArg)}, kInvalidArg),
       Unpacking("PropertiesCutShort", "pondwick holds 3 bytes, fewer than its properties",
-                Edited([](Chain& c) { c[0].data.resize(3); }), kFail,
+                Edited([](Chain& c) { c[0].data.resize(3); }),
                 {Reported("Read DecoderProperties size mismatch", nullptr, 0)}),
       BadName("NameLeavesFolder", "..\\escaped.txt"),
       BadName("NameWithSlash", "sub/escaped.txt"),
@@ -307,24 +291,22 @@ std::vector<Case> MakeCases() {
       BadName("NameIsSerialPort", "com1.txt"),
       BadName("NameOnDrive", "C:escaped.txt"),
       Unpacking("PathTooLong", "a 254-character name: the path passes MAX_PATH",
-                WithStream(RawStream({{longName, "long"}})), 0x800700CE,
+                WithStream(RawStream({{longName, "long"}})),
                 {Reported("Error creating file ", ("{T}\\" + longName).c_str(), 206),
-                 DecodeFailed(0x800700CE)}),
-      // Table size 4 (the header alone) with one entry counted.
+                 DecodeFailed(kTooLong)},
+                kTooLong),
       Unpacking("TableContradicts", "table size 4 with one entry counted",
                 WithStream(LeBytes(4, 2) + LeBytes(1, 2) + LeBytes(4, 4) + "\x05" + "a.txt" + '\0'),
-                kFail, {Reported("Bad file table ", "{T}", 0), DecodeFailed()}),
-      // The stream ends after 1000 bytes of data.bin and their CRC.
+                {Reported("Bad file table ", "{T}", 0), DecodeFailed()}),
       Unpacking("TableClaimsMore", "the table claims 100000 bytes, the stream gives 1000",
-                WithStream(RawStream({{"data.bin", NoiseFile(1000)}}, SIZE_MAX, 100000)), kFail,
-                {DecodeFailed()}),
+                WithStream(RawStream({{"data.bin", NoiseFile(1000)}}, SIZE_MAX, 100000))),
       Unpacking("LangsBadName", "a language file named ..\\en.lng",
                 WithStream("", "langs",
                            [](const Parts& p) { return RawStream(p.langs, p.langs.size() - 1); }),
-                kFail, NameRefused("..\\en.lng"), Stage::kRunGoesOn),
+                NameRefused("..\\en.lng"), kFail, Stage::kRunGoesOn),
       Unpacking("PortableBadName", "a portable file named ..\\roamkit.ini",
                 WithStream("", "portable", [](const Parts& p) { return RawStream(p.portable, 0); }),
-                kFail, NameRefused("..\\roamkit.ini"), Stage::kPortable),
+                NameRefused("..\\roamkit.ini"), kFail, Stage::kPortable),
   };
 }
 

@@ -1,12 +1,10 @@
 /*
  * The malformed-setup corpus: setup files damaged in every way that the container walk, the
- * integrity test and the extraction refuse, each made from a healthy setup by pwpack's writer
- * and one deliberate change, and each with what a whole install must then do: exit code, the
- * message boxes, the log lines that decide it, and how far the run gets.
- *
- * Expected texts use the placeholders of tests/harness/install_runner.h ({S} the setup file, {T}
- * the private temporary folder, {I} the installation folder, {R} the portable root, {D} the
- * scenario's folder, {E<hex>} the system's text for an error code).
+ * integrity test and the extraction refuse, each made from a healthy setup by pwpack's writer and
+ * one deliberate change, with what a whole install must then do: exit code, message boxes, the
+ * deciding log lines and how far the run gets. Expected texts use the placeholders of
+ * tests/harness/install_runner.h ({S} setup file, {T} private temporary folder, {I} installation
+ * folder, {R} portable root, {D} scenario's folder, {E<hex>} the system's text for an error code).
  */
 #ifndef TESTS_CORPUS_MALFORMED_SETUPS_H
 #define TESTS_CORPUS_MALFORMED_SETUPS_H
@@ -19,17 +17,15 @@
 
 namespace corpus {
 
-// What a healthy setup is made of: the image that the container goes behind and the files of
-// each block. The damage never depends on them, so any world's stub and payload will do.
+// A healthy setup's image and block files; the damage never depends on them, so any world's will
+// do.
 struct Parts {
   std::string stub;
   std::vector<pwpack::PackFile> pondwick, langs, portable;
   std::string affid;
 };
 
-// The packed data of a decoded stream, or of files; compressing costs time, so each stream is
-// packed once per program.
-bool Pack(const std::string& stream, std::string* data, std::string* error);
+// The packed data of files; each stream is packed once per program.
 bool PackFiles(const std::vector<pwpack::PackFile>& files, std::string* data, std::string* error);
 
 // How far a run of the damaged setup gets.
