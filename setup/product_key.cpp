@@ -19,6 +19,7 @@ bool ProductKey::Open() {
 void ProductKey::Close() {
   if (key_) RegCloseKey(key_);
   key_ = nullptr;
+  openError_ = ERROR_INVALID_HANDLE;  // a closed key is no longer open, whatever opened it
 }
 
 void ProductKey::SetString(const char* name, const char* value) {

@@ -10,6 +10,10 @@
 
 #include "platform/win32.h"
 
+#ifndef _WIN32
+#include "platform/posix/winsim.h"
+#endif
+
 class TestMachine {
  public:
   TestMachine();
@@ -46,6 +50,13 @@ class TestMachine {
 
 // Whole registry values over Win32: a value's type and bytes, false when it is missing (type may
 // be null); setting makes the key.
+#ifndef _WIN32
+// The next call of function (and, with andLater, every later one) fails with error.
+inline void FailNext(const char* function, DWORD error, bool andLater = false) {
+  winsim::SetFault(function, winsim::CallCount(function) + 1, error, andLater);
+}
+#endif
+
 bool ReadValue(HKEY root, const char* key, const char* name, DWORD* type, std::string* data);
 bool SetValue(HKEY root, const char* key, const char* name, DWORD type, const std::string& data);
 void DeleteValue(HKEY root, const char* key, const char* name);

@@ -65,12 +65,6 @@ class FileopsTest : public ::testing::Test {
     if (path.size() < 250) path += "\\";
     return path;
   }
-#ifndef _WIN32
-  // The next call of function (and, with andLater, every later one) fails with error.
-  static void FailNext(const char* function, DWORD error, bool andLater = false) {
-    winsim::SetFault(function, winsim::CallCount(function) + 1, error, andLater);
-  }
-#endif
 
   TestMachine machine;
   LogCapture log;

@@ -120,8 +120,6 @@ TEST_F(LogTest, OpenAccessSecurityGrantsEveryoneFullAccess) {
 
 #ifndef _WIN32
 
-static void FailNext(const char* f, DWORD e) { winsim::SetFault(f, winsim::CallCount(f) + 1, e); }
-
 TEST_F(LogTest, HostLogDriveFollowsTheWindowsDirectory) {
   machine.AddDrive('d');
   machine.SetSetting("windows", "directory", "D:\\WINNT");

@@ -280,8 +280,6 @@ TEST_F(ProgressWindowTest, CenterWindowFollowsTheOwnerTheParentAndTheWorkArea) {
 
 #ifndef _WIN32
 
-void FailNext(const char* f, DWORD e) { winsim::SetFault(f, winsim::CallCount(f) + 1, e); }
-
 // The work area's own edges stop a window too big for it; without a work area, the screen's do.
 TEST_F(ProgressWindowTest, HostWorkAreaFromTheMachineOrTheScreenAndFailedCreations) {
   machine.SetSetting("display", "workarea", "100,50,901,700");
