@@ -48,9 +48,9 @@ TEST(Crc32, TableCheckValuesAndAnyCutOrAlignment) {
     }
     EXPECT_EQ(~reg, whole) << "pieces of " << piece;
   }
-  // Every start alignment and every short tail.
+  // Every start alignment, every short tail, and where the braids begin and join.
   for (size_t start = 0; start < 8; ++start)
-    for (size_t length = 0; length < 40; ++length)
+    for (size_t length = 0; length < 130; ++length)
       ASSERT_EQ(Crc(data.substr(start, length)), ReferenceCrc32(data.substr(start, length)))
           << start << "+" << length;
 }
