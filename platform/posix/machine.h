@@ -119,6 +119,10 @@ DWORD ResolvePath(const char* windowsPath, ResolvedPath* out);
 // order) equal without regard to case; actual is the entry's own spelling.
 bool FindEntryNoAlias(const std::string& dir, const std::string& name, std::string* actual);
 
+// What FindEntryNoAlias finds when the exact spelling is missing, from an index of the folder's
+// names kept per process (folder_index.cpp): 1 found, 0 none, -1 no index (read the folder).
+int FindFoldedEntry(const std::string& dir, const std::string& name, std::string* actual);
+
 // Finds the live entry of dir whose short alias is alias (short_names.cpp).
 bool FindShortAlias(const std::string& dir, const std::string& alias, std::string* actual);
 

@@ -28,6 +28,10 @@ bool FindEntryNoAlias(const std::string& dir, const std::string& name, std::stri
     *actual = name;
     return true;
   }
+  // Every new file's name misses above: reading the whole folder each time would make filling
+  // a folder quadratic.
+  int indexed = FindFoldedEntry(dir, name, actual);
+  if (indexed >= 0) return indexed == 1;
   DIR* d = opendir(dir.c_str());
   if (!d) return false;
   bool found = false;

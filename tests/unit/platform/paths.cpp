@@ -2,6 +2,7 @@
  * on the host, how drives, the current folder and the host's own spellings map to host paths. */
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <utility>
 
@@ -115,6 +116,27 @@ TEST(PathsHost, DrivesCurrentFolderAndHostSpellings) {
   EXPECT_EQ(Read(machine.Path("abc")), "lower");
   EXPECT_EQ(Read(machine.Path("ABC")), "upper");
   EXPECT_EQ(Read(machine.Path("Abc")), "upper");
+}
+
+// Names looked up without regard to case follow changes that bypass this process's layer, as
+// another process's would: made, renamed, removed, and the whole folder replaced.
+TEST(PathsHost, SpellingsFollowChangesMadeElsewhere) {
+  TestMachine machine;
+  const std::string dir = machine.Root() + "/drive_c/pwtest", moved = dir + ".old";
+  const std::string late = machine.Path("LATE.TXT"), later = machine.Path("later.TXT");
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(GetFileAttributesA(late.c_str()), INVALID_FILE_ATTRIBUTES) << round;
+    std::ofstream(dir + "/Late.txt") << "made";
+    EXPECT_EQ(Read(late), "made") << round;
+    ASSERT_EQ(std::rename((dir + "/Late.txt").c_str(), (dir + "/Later.txt").c_str()), 0);
+    EXPECT_EQ(GetFileAttributesA(late.c_str()), INVALID_FILE_ATTRIBUTES) << round;
+    EXPECT_EQ(Read(later), "made") << round;
+    ASSERT_EQ(std::remove((dir + "/Later.txt").c_str()), 0);
+    EXPECT_EQ(GetFileAttributesA(later.c_str()), INVALID_FILE_ATTRIBUTES) << round;
+    // The second round runs in a new folder under the same path.
+    std::filesystem::rename(dir, moved);
+    std::filesystem::create_directory(dir);
+  }
 }
 
 #endif
