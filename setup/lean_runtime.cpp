@@ -8,18 +8,18 @@
 #include <cstdlib>
 #include <new>
 
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return std::malloc(size ? size : 1);  // every new gives a distinct address, even for 0 bytes
+}
+void* operator new[](std::size_t size, const std::nothrow_t& n) noexcept {
+  return operator new(size, n);
+}
 void* operator new(std::size_t size) {
-  void* p = std::malloc(size ? size : 1);
+  void* p = operator new(size, std::nothrow);
   if (!p) std::abort();
   return p;
 }
 void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return std::malloc(size ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return std::malloc(size ? size : 1);
-}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }

@@ -6,14 +6,12 @@
 
 #include "setup/product_names.h"
 
-bool ProductKey::Open() {
-  if (key_) return true;
+void ProductKey::Open() {
+  if (key_) return;
   HKEY key = nullptr;
   openError_ = RegCreateKeyExA(HKEY_CURRENT_USER, names::kProductKey, 0, nullptr,
                                REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-  if (openError_ != ERROR_SUCCESS) return false;
-  key_ = key;
-  return true;
+  if (openError_ == ERROR_SUCCESS) key_ = key;
 }
 
 void ProductKey::Close() {

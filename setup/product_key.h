@@ -17,11 +17,10 @@ class ProductKey {
   ProductKey& operator=(const ProductKey&) = delete;
 
   // Creates the key when it is missing (non-volatile, no class, default security) and opens it
-  // with full access; false when that fails.
-  bool Open();
+  // with full access; when that fails the key behaves as an empty one (above).
+  void Open();
   // Closes the key if it is open.
   void Close();
-  bool IsOpen() const { return key_ != nullptr; }
 
   // Writes a REG_SZ value, terminator included.
   void SetString(const char* name, const char* value);
