@@ -59,7 +59,7 @@ class Index {
     if (!folder && !(folder = Read(dir, {st.st_dev, st.st_ino}))) return -1;
     folder->used = ++clock_;
     auto it = folder->names.find(Fold(name));
-    if (it == folder->names.end() || it->second.empty()) return 0;
+    if (it == folder->names.end()) return 0;
     *actual = *it->second.begin();  // std::set orders bytes as unsigned, as the scan does
     return 1;
   }
@@ -87,14 +87,15 @@ class Index {
         if (it->second.used < oldest->second.used) oldest = it;
       Forget(oldest->first);
     }
-    int wd = inotify_add_watch(fd_, dir.c_str(), kEvents);
-    if (wd < 0) return nullptr;
-    // The path may have come to name another folder since it was looked at, or before the read.
+    // The watch goes on the very folder that is read, through its open descriptor: the path
+    // may name another folder by now. It is added before the read.
     DIR* d = opendir(dir.c_str());
     struct stat st;
-    if (!d || fstat(dirfd(d), &st) != 0 || std::make_pair(st.st_dev, st.st_ino) != id) {
+    int wd = -1;
+    if (d && fstat(dirfd(d), &st) == 0 && std::make_pair(st.st_dev, st.st_ino) == id)
+      wd = inotify_add_watch(fd_, ("/proc/self/fd/" + std::to_string(dirfd(d))).c_str(), kEvents);
+    if (wd < 0) {
       if (d) closedir(d);
-      Forget(wd);
       return nullptr;
     }
     Folder& folder = folders_[wd];
@@ -118,6 +119,7 @@ class Index {
     alignas(struct inotify_event) char buffer[16384];
     for (;;) {
       ssize_t n = read(fd_, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;  // an event left unread would make a stale answer
       if (n <= 0) return;
       for (char* p = buffer; p < buffer + n;) {
         const struct inotify_event* e = reinterpret_cast<const struct inotify_event*>(p);
@@ -137,7 +139,9 @@ class Index {
         if (e->mask & (IN_CREATE | IN_MOVED_TO)) it->second.names[Fold(entry)].insert(entry);
         if (e->mask & (IN_DELETE | IN_MOVED_FROM)) {
           auto names = it->second.names.find(Fold(entry));
-          if (names != it->second.names.end()) names->second.erase(entry);
+          if (names != it->second.names.end() && names->second.erase(entry) &&
+              names->second.empty())
+            it->second.names.erase(names);
         }
       }
     }
