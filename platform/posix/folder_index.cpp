@@ -1,20 +1,22 @@
 /*
  * Case-insensitive lookups without reading a folder for each of them. Per process, each folder
  * looked up keeps its names by their folded spelling, and stays exact through inotify:
- *   - the watch is added before the folder is read, and every event since is applied, in order,
- *     before each answer. For any name that an event touched the last event decides; a name that
- *     no event touched did not change, so the listing holds for it. Applying an event twice is
- *     harmless (names form sets).
+ *   - the watch is set on the folder before it is read, and every lookup first reads the whole
+ *     queue. A name that no event touched since the watch was set did not change, so the listing
+ *     holds for it; a name that an event touched is asked of the folder again once its event is
+ *     read, which sees at least the change that queued it, and a later change queues another.
  *   - the kernel queues an event inside the call that changes the folder, so a change by any
- *     process that finished before a lookup began is applied before the lookup answers.
- *   - folders are known by device and inode, so a folder replaced under the same path is read
- *     afresh; a lost queue (overflow) or a folder gone forgets what is known.
- * Where inotify is not to be had (no instance left, no watch left, a forked child sharing its
- * parent's queue), the answer is -1 and the caller reads the folder as before: slower, never
- * wrong.
+ *     process that finished before a lookup began is seen by that lookup.
+ *   - folders are known by device and inode and held open, so a folder replaced under the same
+ *     path is read afresh and an inode number is not handed on while it is known; a lost queue
+ *     (overflow) or a folder gone forgets what is known.
+ * Where inotify is not to be had (no instance or watch left, no /proc, a forked child sharing
+ * its parent's queue), the answer is -1 and the caller reads the folder as before: slower,
+ * never wrong.
  */
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,7 +34,7 @@ namespace winsim {
 namespace detail {
 namespace {
 
-const size_t kMaxFolders = 64;  // watches are a per-user resource; forget the least used
+const size_t kMaxFolders = 16;  // each holds a descriptor and a watch; the least used goes
 const uint32_t kEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR;
 
 std::string Fold(const std::string& name) {
@@ -43,8 +45,21 @@ std::string Fold(const std::string& name) {
 
 struct Folder {
   std::pair<dev_t, ino_t> id;
+  int fd = -1;  // the folder itself, whatever its path names meanwhile
   std::unordered_map<std::string, std::set<std::string>> names;  // folded -> own spellings
   unsigned long long used = 0;
+
+  // Whether name is there now, asked of the folder itself.
+  void Recheck(const std::string& name) {
+    struct stat st;
+    std::string key = Fold(name);
+    if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      names[key].insert(name);
+    } else {
+      auto it = names.find(key);
+      if (it != names.end() && it->second.erase(name) && it->second.empty()) names.erase(it);
+    }
+  }
 };
 
 class Index {
@@ -87,20 +102,25 @@ class Index {
         if (it->second.used < oldest->second.used) oldest = it;
       Forget(oldest->first);
     }
-    // The watch goes on the very folder that is read, through its open descriptor: the path
-    // may name another folder by now. It is added before the read.
-    DIR* d = opendir(dir.c_str());
+    // The watch goes on the very folder that is read, through its descriptor: the path may name
+    // another folder by now. It is added before the read.
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat st;
     int wd = -1;
-    if (d && fstat(dirfd(d), &st) == 0 && std::make_pair(st.st_dev, st.st_ino) == id)
-      wd = inotify_add_watch(fd_, ("/proc/self/fd/" + std::to_string(dirfd(d))).c_str(), kEvents);
-    if (wd < 0) {
-      if (d) closedir(d);
+    if (fd >= 0 && fstat(fd, &st) == 0 && std::make_pair(st.st_dev, st.st_ino) == id)
+      wd = inotify_add_watch(fd_, ("/proc/self/fd/" + std::to_string(fd)).c_str(), kEvents);
+    int listed = wd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    DIR* d = listed < 0 ? nullptr : fdopendir(listed);
+    if (!d) {
+      if (listed >= 0) close(listed);
+      if (wd >= 0) inotify_rm_watch(fd_, wd);
+      if (fd >= 0) close(fd);
       return nullptr;
     }
     Folder& folder = folders_[wd];
     folder = Folder();
     folder.id = id;
+    folder.fd = fd;
     while (struct dirent* e = readdir(d)) {
       std::string entry = e->d_name;
       if (entry != "." && entry != "..") folder.names[Fold(entry)].insert(entry);
@@ -111,8 +131,15 @@ class Index {
   }
 
   void Forget(int wd) {
-    folders_.erase(wd);
+    Drop(wd);
     inotify_rm_watch(fd_, wd);
+  }
+
+  void Drop(int wd) {
+    auto it = folders_.find(wd);
+    if (it == folders_.end()) return;
+    close(it->second.fd);
+    folders_.erase(it);
   }
 
   void Drain() {
@@ -131,18 +158,12 @@ class Index {
         auto it = folders_.find(e->wd);
         if (it == folders_.end()) continue;
         if (e->mask & IN_IGNORED) {
-          folders_.erase(it);  // the folder is gone, and the kernel dropped the watch
+          Drop(e->wd);  // the folder is gone, and the kernel dropped the watch
           continue;
         }
-        if (!e->len) continue;
-        std::string entry = e->name;  // zero-padded by the kernel
-        if (e->mask & (IN_CREATE | IN_MOVED_TO)) it->second.names[Fold(entry)].insert(entry);
-        if (e->mask & (IN_DELETE | IN_MOVED_FROM)) {
-          auto names = it->second.names.find(Fold(entry));
-          if (names != it->second.names.end() && names->second.erase(entry) &&
-              names->second.empty())
-            it->second.names.erase(names);
-        }
+        // The event says which name changed; the folder says how it is now. Applying events as
+        // such could lose a name: an exchanging rename reports its two names in either order.
+        if (e->len) it->second.Recheck(e->name);  // zero-padded by the kernel
       }
     }
   }

@@ -1,6 +1,8 @@
 /* Windows paths: the spellings that name one file, the names every file call refuses alike and,
  * on the host, how drives, the current folder and the host's own spellings map to host paths. */
 
+#include <fcntl.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -131,8 +133,14 @@ TEST(PathsHost, SpellingsFollowChangesMadeElsewhere) {
     ASSERT_EQ(std::rename((dir + "/Late.txt").c_str(), (dir + "/Later.txt").c_str()), 0);
     EXPECT_EQ(GetFileAttributesA(late.c_str()), INVALID_FILE_ATTRIBUTES) << round;
     EXPECT_EQ(Read(later), "made") << round;
+    std::ofstream(dir + "/other") << "other";
+    ASSERT_EQ(renameat2(AT_FDCWD, (dir + "/Later.txt").c_str(), AT_FDCWD, (dir + "/other").c_str(),
+                        RENAME_EXCHANGE),
+              0);
+    EXPECT_EQ(Read(later) + Read(machine.Path("OTHER")), "othermade") << "names swapped, both kept";
     ASSERT_EQ(std::remove((dir + "/Later.txt").c_str()), 0);
     EXPECT_EQ(GetFileAttributesA(later.c_str()), INVALID_FILE_ATTRIBUTES) << round;
+    ASSERT_EQ(std::remove((dir + "/other").c_str()), 0);
     // The second round runs in a new folder under the same path.
     std::filesystem::rename(dir, moved);
     std::filesystem::create_directory(dir);
