@@ -59,7 +59,7 @@ TEST(SystemProbesTest, VersionsFamiliesAndAdminVerdicts) {
   for (auto [function, nth] :
        {std::make_pair("AllocateAndInitializeSid", 1u), std::make_pair("OpenProcessToken", 1u),
         std::make_pair("GetTokenInformation", 1u), std::make_pair("GetTokenInformation", 2u),
-        std::make_pair("LocalAlloc", 2u)}) {
+        std::make_pair("LocalAlloc", 1u), std::make_pair("LocalAlloc", 2u)}) {
     winsim::ClearFaults();
     winsim::SetFault(function, nth, ERROR_NOT_ENOUGH_MEMORY);
     flag = 5;

@@ -193,7 +193,8 @@ TEST_F(StartupTest, ASecondSetupExitsAtOnceAndLeavesTheRunningOnesLogAlone) {
 #ifndef _WIN32
 
 TEST_F(StartupTest, HostInternetExplorerVersionAndAdministratorLines) {
-  const std::string nines(128, '9'), stop =
+  const std::string nines(128, '9'), six = "6." + std::string(125, '0'),
+                                     stop =
                                          "[0] Pondwick requires Internet Explorer 5.0 or "
                                          "higher. Please, update IE and run Setup again. ";
   struct Case {
@@ -207,8 +208,10 @@ TEST_F(StartupTest, HostInternetExplorerVersionAndAdministratorLines) {
       {nullptr, "", REG_SZ, 0, "yes", "5.1", nullptr},
       {nullptr, "", REG_NONE, 0, "yes", "5.1", nullptr},
       {"", "", REG_SZ, 0, "yes", "5.1", nullptr},
-      // A value that fills the whole buffer without a terminator counts as missing.
+      // A value that fills the whole buffer without a terminator counts as missing; with it,
+      // the value is read whole.
       {nines.c_str(), "", REG_BINARY, 128, "yes", "5.1", nullptr},
+      {six.c_str(), six.c_str(), REG_SZ, 0, "yes", "5.1", "[501] Admin rights -  YES"},
       // A non-administrator passes, and is logged; the 95 family is all administrators.
       {"6.0", "6.0", REG_SZ, 0, "no", "5.1", "[501] Admin rights -  NO"},
       {"6.0", "6.0", REG_SZ, 0, "no", "98", "[40A] Admin rights -  YES"},
