@@ -93,6 +93,9 @@ TEST_F(FileActionsTest, FolderTreesAreMadeWithEveryMissingFolderAboveAndCleanedU
     EXPECT_TRUE(FAILS_WITH(CreateFolderTree(folder.c_str()), FALSE, error)) << folder;
   EXPECT_EQ(Read(machine.Path("f")), "x");
   EXPECT_EQ(log.Entries(), made) << "nothing more made";
+  // A last name "." is the folder above it, made like any other (its own make then fails).
+  EXPECT_TRUE(CreateFolderTree(machine.Path("n\\.").c_str()));
+  EXPECT_EQ(GetFileAttributesA(machine.Path("n").c_str()), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
 
   std::string dir = Folder("t");
   Put(dir + "\\ro", "r");
