@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <set>
@@ -35,7 +36,8 @@ namespace detail {
 namespace {
 
 const size_t kMaxFolders = 16;  // each holds a descriptor and a watch; the least used goes
-const uint32_t kEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR;
+const uint32_t kEvents =
+    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_ONLYDIR;
 
 std::string Fold(const std::string& name) {
   std::string folded = name;
@@ -65,6 +67,9 @@ struct Folder {
 class Index {
  public:
   int Find(const std::string& dir, const std::string& name, std::string* actual) {
+    // A child forked without exec shares the queue: whatever it read, its parent would miss. It
+    // may also have been forked while another thread held the lock.
+    if (owner_ && owner_ != getpid()) return -1;
     std::lock_guard<std::mutex> lock(mutex_);
     if (!Ready()) return -1;
     Drain();
@@ -85,8 +90,7 @@ class Index {
       fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
       owner_ = getpid();
     }
-    // A child forked without exec shares the queue: whatever it read, its parent would miss.
-    return fd_ >= 0 && owner_ == getpid();
+    return fd_ >= 0;
   }
 
   Folder* Known(std::pair<dev_t, ino_t> id) {
@@ -158,7 +162,11 @@ class Index {
         auto it = folders_.find(e->wd);
         if (it == folders_.end()) continue;
         if (e->mask & IN_IGNORED) {
-          Drop(e->wd);  // the folder is gone, and the kernel dropped the watch
+          Drop(e->wd);  // the kernel dropped the watch
+          continue;
+        }
+        if (e->mask & IN_DELETE_SELF) {
+          Forget(e->wd);  // let the removed folder's inode go
           continue;
         }
         // The event says which name changed; the folder says how it is now. Applying events as
@@ -170,7 +178,7 @@ class Index {
 
   std::mutex mutex_;
   int fd_ = -2;  // not yet tried
-  pid_t owner_ = 0;
+  std::atomic<pid_t> owner_{0};
   std::map<int, Folder> folders_;  // by watch
   unsigned long long clock_ = 0;
 };
