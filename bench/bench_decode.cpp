@@ -88,9 +88,9 @@ int main(int argc, char** argv) {
   if (argc != 4) return fprintf(stderr, "usage: bench_decode SETUP BLOCK SCRATCH-FOLDER\n"), 2;
   HANDLE f =
       CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  DWORD size = GetFileSize(f, nullptr), got = 0;
-  std::string setup(size, '\0');
-  if (f == INVALID_HANDLE_VALUE || !ReadFile(f, &setup[0], size, &got, nullptr) || got != size)
+  DWORD size = f == INVALID_HANDLE_VALUE ? 0 : GetFileSize(f, nullptr), got = 0;
+  std::string setup(size == INVALID_FILE_SIZE ? 0 : size, '\0');
+  if (setup.empty() || !ReadFile(f, &setup[0], size, &got, nullptr) || got != size)
     return fprintf(stderr, "bench_decode: cannot read %s\n", argv[1]), 1;
   CloseHandle(f);
   DWORD length = 0;
